@@ -1,0 +1,121 @@
+#pragma once
+
+#include "UserDefaults.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+
+#include <span>
+
+// The one table of preference keys: name, type and default. Every reader takes its
+// default from here, through Preference<T>.
+template <typename T> struct PreferenceKey;
+
+template <> struct PreferenceKey<qint64> {
+    const char* name;
+    qint64 defaultValue;
+};
+template <> struct PreferenceKey<bool> {
+    const char* name;
+    bool defaultValue;
+};
+template <> struct PreferenceKey<QString> {
+    const char* name;
+    const char* defaultValue;
+};
+// Byte blobs default to empty.
+template <> struct PreferenceKey<QByteArray> {
+    const char* name;
+};
+
+namespace Keys {
+
+inline constexpr PreferenceKey<qint64> minutesUntilClose{"minutesUntilClose", 480};
+inline constexpr PreferenceKey<bool> quittingEnabled{"quittingEnabled", true};
+inline constexpr PreferenceKey<bool> showCloseButton{"showCloseButton", false};
+inline constexpr PreferenceKey<qint64> openAppsRefreshSeconds{"openAppsRefreshSeconds", 5};
+inline constexpr PreferenceKey<qint64> launchGraceMinutes{"launchGraceMinutes", 0};
+inline constexpr PreferenceKey<bool> ignoreHiddenApps{"ignoreHiddenApps", false};
+inline constexpr PreferenceKey<bool> newAppsEnabled{"newAppsEnabled", true};
+inline constexpr PreferenceKey<bool> forceQuitIfTerminateFails{"forceQuitIfTerminateFails", false};
+inline constexpr PreferenceKey<bool> showExclusionsInPopover{"showExclusionsInPopover", true};
+inline constexpr PreferenceKey<bool> showEmptyState{"showEmptyState", true};
+inline constexpr PreferenceKey<bool> compactRows{"compactRows", false};
+inline constexpr PreferenceKey<qint64> popoverWidth{"popoverWidth", 320};
+inline constexpr PreferenceKey<qint64> rowIconSize{"rowIconSize", 28};
+inline constexpr PreferenceKey<qint64> countdownWarningMinutes{"countdownWarningMinutes", 60};
+inline constexpr PreferenceKey<QString> countdownStyle{"countdownStyle", "verbose"};
+inline constexpr PreferenceKey<QString> sortMode{"sortMode", "name"};
+inline constexpr PreferenceKey<QString> accentColor{"accentColor", "purple"};
+inline constexpr PreferenceKey<bool> showSecondsInCountdown{"showSecondsInCountdown", true};
+inline constexpr PreferenceKey<qint64> menuBarIconSize{"menuBarIconSize", 18};
+inline constexpr PreferenceKey<bool> menuBarIconTemplate{"menuBarIconTemplate", true};
+
+inline constexpr PreferenceKey<QByteArray> toggleStatus{"com.Idlewatch.toggleStatus"};
+inline constexpr PreferenceKey<QByteArray> excludedApps{"com.Idlewatch.excludedApps"};
+
+// Legacy idle time in hours, read once by the migration; it has no default.
+inline constexpr char hoursUntilClose[] = "hoursUntilClose";
+
+// One row of the table, for code that walks every key (diagnostics, tests).
+struct Entry {
+    const char* name;
+    UserDefaults::Type type;
+    QVariant defaultValue; // invalid for the legacy key
+};
+
+// The 20 preference keys in the order the settings declare them, then the two data keys,
+// then the legacy key.
+std::span<const Entry> all();
+
+} // namespace Keys
+
+// A live binding of one key: every read goes to the store, so it never holds a stale value.
+// A stored value of another type than the table's (written by an outside tool) reads as
+// the default.
+template <typename T> class Preference {
+public:
+    Preference(UserDefaults& store, const PreferenceKey<T>& key)
+        : m_store(&store)
+        , m_key(key) {}
+
+    T value() const {
+        if (auto stored = m_store->get<T>(QString::fromLatin1(m_key.name)))
+            return *stored;
+        return defaultValue();
+    }
+    T operator()() const { return value(); }
+
+    void set(const T& value) const;
+
+    bool isStored() const { return m_store->contains(QString::fromLatin1(m_key.name)); }
+    QString name() const { return QString::fromLatin1(m_key.name); }
+    UserDefaults& store() const { return *m_store; }
+
+    T defaultValue() const {
+        if constexpr (std::is_same_v<T, QString>)
+            return QString::fromUtf8(m_key.defaultValue);
+        else if constexpr (std::is_same_v<T, QByteArray>)
+            return QByteArray();
+        else
+            return m_key.defaultValue;
+    }
+
+private:
+    UserDefaults* m_store;
+    PreferenceKey<T> m_key;
+};
+
+template <> inline void Preference<qint64>::set(const qint64& value) const {
+    m_store->setInteger(name(), value);
+}
+template <> inline void Preference<bool>::set(const bool& value) const {
+    m_store->setBoolean(name(), value);
+}
+template <> inline void Preference<QString>::set(const QString& value) const {
+    m_store->setText(name(), value);
+}
+template <> inline void Preference<QByteArray>::set(const QByteArray& value) const {
+    m_store->setData(name(), value);
+}

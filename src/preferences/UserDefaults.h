@@ -1,0 +1,96 @@
+#pragma once
+
+#include <QByteArray>
+#include <QJsonValue>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+#include <variant>
+
+// The one user-defaults store: typed values persisted as one JSON file under
+// $XDG_CONFIG_HOME. Reads are served from memory; every write re-reads the file
+// under a lock, applies the one key and replaces the file atomically, so two
+// processes writing different keys both keep their values and a reader never
+// sees a half-written file.
+class UserDefaults : public QObject {
+    Q_OBJECT
+public:
+    enum class Type { Integer, Boolean, Text, Data };
+
+    explicit UserDefaults(QString filePath, QObject* parent = nullptr);
+    ~UserDefaults() override;
+
+    // The store of this user, created on first use and kept for the whole process.
+    static UserDefaults& standard();
+    // $XDG_CONFIG_HOME/Idlewatch/defaults.json (XDG_CONFIG_HOME defaults to ~/.config).
+    static QString standardFilePath();
+
+    QString filePath() const { return m_filePath; }
+
+    bool contains(const QString& key) const;
+    // The type of the stored value; nothing when the key is absent or its value has a
+    // form this version does not know (such values are kept as they are).
+    std::optional<Type> typeOf(const QString& key) const;
+    QStringList keys() const;
+
+    // Each getter answers only when a value of exactly that type is stored.
+    std::optional<qint64> integer(const QString& key) const;
+    std::optional<bool> boolean(const QString& key) const;
+    std::optional<QString> text(const QString& key) const;
+    std::optional<QByteArray> data(const QString& key) const;
+
+    template <typename T> std::optional<T> get(const QString& key) const;
+
+    void setInteger(const QString& key, qint64 value);
+    void setBoolean(const QString& key, bool value);
+    void setText(const QString& key, const QString& value);
+    void setData(const QString& key, const QByteArray& value);
+
+    // Re-reads the file, announcing every key whose value differs from memory.
+    void reload();
+
+    // True when the last write reached the disk.
+    bool lastWriteSucceeded() const { return m_lastWriteSucceeded; }
+
+signals:
+    // Emitted after every write of `key` (even of an equal value) and for every key
+    // that another process changed, as found when the file is read again.
+    void changed(const QString& key);
+
+private:
+    // A value of a form we do not know is kept as its raw JSON and written back unchanged.
+    using Value = std::variant<qint64, bool, QString, QByteArray, QJsonValue>;
+    using Entries = QMap<QString, Value>;
+
+    enum class LoadResult { Loaded, Missing, Unreadable };
+
+    void write(const QString& key, Value value);
+    LoadResult readFile(Entries& out) const;
+    bool writeFile(const Entries& entries) const;
+    void keepAsideUnreadableFile() const;
+    void replaceEntries(Entries entries, const QString& writtenKey);
+
+    static std::optional<Value> decode(const QJsonValue& json);
+    static QJsonValue encode(const Value& value);
+
+    QString m_filePath;
+    Entries m_entries;
+    bool m_lastWriteSucceeded = true;
+};
+
+template <> inline std::optional<qint64> UserDefaults::get<qint64>(const QString& key) const {
+    return integer(key);
+}
+template <> inline std::optional<bool> UserDefaults::get<bool>(const QString& key) const {
+    return boolean(key);
+}
+template <> inline std::optional<QString> UserDefaults::get<QString>(const QString& key) const {
+    return text(key);
+}
+template <>
+inline std::optional<QByteArray> UserDefaults::get<QByteArray>(const QString& key) const {
+    return data(key);
+}
