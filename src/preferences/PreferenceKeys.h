@@ -25,9 +25,7 @@ template <> struct PreferenceKey<QString> {
     const char* defaultValue;
 };
 // Byte blobs default to empty.
-template <> struct PreferenceKey<QByteArray> {
-    const char* name;
-};
+template <> struct PreferenceKey<QByteArray> { const char* name; };
 
 namespace Keys {
 

@@ -23,7 +23,8 @@ void migrateIdleTimePreferenceIfNeeded(UserDefaults& userDefaults) {
     const QString minutesKey = QString::fromLatin1(Keys::minutesUntilClose.name);
     if (userDefaults.contains(minutesKey))
         return;
-    const std::optional<qint64> hours = userDefaults.integer(QString::fromLatin1(Keys::hoursUntilClose));
+    const std::optional<qint64> hours =
+        userDefaults.integer(QString::fromLatin1(Keys::hoursUntilClose));
     if (!hours)
         return;
     userDefaults.setInteger(minutesKey, legacyHoursToMinutes(*hours));
@@ -58,6 +59,8 @@ QColor accentColor(const QString& named) {
     return QColor(175, 82, 222);
 }
 
-QColor goldColor() { return QColor::fromRgbF(0.95f, 0.63f, 0.18f, 1.0f); }
+QColor goldColor() {
+    return QColor::fromRgbF(0.95f, 0.63f, 0.18f, 1.0f);
+}
 
 } // namespace Preferences

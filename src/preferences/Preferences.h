@@ -18,7 +18,7 @@ QString formattedIdleTime(qint64 minutes);
 QColor accentColor(const QString& named);
 
 // The accent colour names offered for choice, in display order.
-inline constexpr const char* kOfferedAccentColors[] = {"purple", "blue",  "green",
+inline constexpr const char* kOfferedAccentColors[] = {"purple", "blue", "green",
                                                        "orange", "pink", "graphite"};
 
 // The fixed gold written by presets and the appearance reset.

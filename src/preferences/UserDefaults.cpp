@@ -57,7 +57,9 @@ UserDefaults& UserDefaults::standard() {
     return *store;
 }
 
-bool UserDefaults::contains(const QString& key) const { return m_entries.contains(key); }
+bool UserDefaults::contains(const QString& key) const {
+    return m_entries.contains(key);
+}
 
 std::optional<UserDefaults::Type> UserDefaults::typeOf(const QString& key) const {
     auto it = m_entries.constFind(key);
@@ -77,7 +79,9 @@ std::optional<UserDefaults::Type> UserDefaults::typeOf(const QString& key) const
     }
 }
 
-QStringList UserDefaults::keys() const { return m_entries.keys(); }
+QStringList UserDefaults::keys() const {
+    return m_entries.keys();
+}
 
 namespace {
 template <typename T, typename Map>
@@ -104,10 +108,18 @@ std::optional<QByteArray> UserDefaults::data(const QString& key) const {
     return lookup<QByteArray>(m_entries, key);
 }
 
-void UserDefaults::setInteger(const QString& key, qint64 value) { write(key, value); }
-void UserDefaults::setBoolean(const QString& key, bool value) { write(key, value); }
-void UserDefaults::setText(const QString& key, const QString& value) { write(key, value); }
-void UserDefaults::setData(const QString& key, const QByteArray& value) { write(key, value); }
+void UserDefaults::setInteger(const QString& key, qint64 value) {
+    write(key, value);
+}
+void UserDefaults::setBoolean(const QString& key, bool value) {
+    write(key, value);
+}
+void UserDefaults::setText(const QString& key, const QString& value) {
+    write(key, value);
+}
+void UserDefaults::setData(const QString& key, const QByteArray& value) {
+    write(key, value);
+}
 
 void UserDefaults::write(const QString& key, Value value) {
     QFileInfo info(m_filePath);
@@ -118,7 +130,8 @@ void UserDefaults::write(const QString& key, Value value) {
     lock.setStaleLockTime(kStaleLockMs);
     const bool locked = lock.tryLock(kLockWaitMs);
     if (!locked)
-        qCWarning(lcUserDefaults) << "Writing" << key << "without the store's lock:" << lock.error();
+        qCWarning(lcUserDefaults) << "Writing" << key
+                                  << "without the store's lock:" << lock.error();
 
     // Start from what is on disk so that keys written by another process survive.
     Entries base;
@@ -228,7 +241,8 @@ bool UserDefaults::writeFile(const Entries& entries) const {
 }
 
 void UserDefaults::keepAsideUnreadableFile() const {
-    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
+    const QString stamp =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
     QString aside = m_filePath + QStringLiteral(".unreadable-") + stamp;
     for (int n = 1; QFile::exists(aside); ++n)
         aside = m_filePath + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') +

@@ -113,8 +113,8 @@ private slots:
     void anUnreadableFileIsKeptAside_data() {
         QTest::addColumn<QByteArray>("content");
         QTest::newRow("garbage") << QByteArray("\x01\x02not json at all", 17);
-        QTest::newRow("truncated")
-            << QByteArray(R"({"format":"com.Idlewatch.defaults","version":1,"values":{"a":{"integ)");
+        QTest::newRow("truncated") << QByteArray(
+            R"({"format":"com.Idlewatch.defaults","version":1,"values":{"a":{"integ)");
         QTest::newRow("another program's json") << QByteArray(R"({"minutesUntilClose":5})");
         QTest::newRow("empty file") << QByteArray();
     }

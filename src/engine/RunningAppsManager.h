@@ -1,0 +1,129 @@
+#pragma once
+
+#include "Clock.h"
+#include "ExcludedApp.h"
+#include "RunningApplication.h"
+#include "Workspace.h"
+
+#include "preferences/PreferenceKeys.h"
+
+#include <QHash>
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QTimer>
+
+#include <optional>
+
+class UserDefaults;
+
+// The quit engine. It tracks every regular running application with the time it last
+// left the foreground, runs a one-second tick that sweeps at the scan interval, and asks
+// every application idle past the timeout to quit. It owns the per-application toggles and
+// the exclusion list and stores both on every change.
+//
+// Everything runs on the main thread. Each published collection has a changed signal
+// emitted on every assignment; views re-read the engine and keep no copies.
+class RunningAppsManager : public QObject {
+    Q_OBJECT
+public:
+    // Application handle -> last-deactivation time (wall-clock seconds).
+    using AppTimes = QHash<RunningApplication, double>;
+    // Localized application name (empty when it has none) -> may be quit.
+    using ToggleMap = QHash<QString, bool>;
+
+    // Creation: migration, sync toggles, sync exclusions, register the running
+    // applications, "Init", subscribe to deactivations, start the one-second timer.
+    RunningAppsManager(Workspace& workspace, UserDefaults& defaults, Clock& clock,
+                       QObject* parent = nullptr);
+    ~RunningAppsManager() override;
+
+    // --- published state
+    const AppTimes& runningApps() const { return m_runningApps; }
+    void setRunningApps(AppTimes apps);
+    // Stores `time` for one application (the row's restart button), publishing the map.
+    void setLastDeactivation(const RunningApplication& app, double time);
+
+    const ToggleMap& toggleStatus() const { return m_toggleStatus; }
+    void setToggleStatus(ToggleMap toggles);
+    // The reading rule shared by the sweep and the row checkbox: the stored toggle for the
+    // name, otherwise the current "newAppsEnabled".
+    bool toggleValue(const QString& name) const;
+    // Stores a toggle under the name and saves the map.
+    void setToggle(const QString& name, bool on);
+
+    const QList<ExcludedApp>& excludedApps() const { return m_excludedApps; }
+    void setExcludedApps(QList<ExcludedApp> apps);
+
+    const AppTimes& firstSeenApps() const { return m_firstSeenApps; }
+    double lastOpenAppsCheck() const { return m_lastOpenAppsCheck; }
+
+    // --- registry and events
+    void addCurrentRunningApps();
+    bool isBlockedApp(const RunningApplication& app) const;
+
+    // --- countdown and sweep
+    // The action of the one-second timer; public so tests can drive it.
+    void tick();
+    void checkOpenApps();
+    void resetAllTimers();
+
+    // --- toggles and exclusions
+    void syncToggleStatus();
+    void saveToggleStatus();
+    void syncExcludedApps();
+    void saveExcludedApps();
+    std::optional<ExcludedApp> addExcludedApp(const QString& path);
+    // Removes every exclusion with this identifier, saves, and registers running
+    // applications again.
+    void removeExcludedApp(const QString& bundleIdentifier);
+    void removeExcludedAppsFromRunningList();
+    void clearPerAppToggles();
+    QList<ExcludedApp> activeExcludedApps() const;
+    QSet<QString> activeExcludedIdentifiers() const;
+
+    // --- collaborators
+    Workspace& workspace() const { return *m_workspace; }
+    UserDefaults& defaults() const { return *m_defaults; }
+    const Clock& clock() const { return *m_clock; }
+
+    // Live preference bindings, read from the store at every use.
+    Preference<qint64> minutesUntilClose() const { return {*m_defaults, Keys::minutesUntilClose}; }
+    Preference<bool> quittingEnabled() const { return {*m_defaults, Keys::quittingEnabled}; }
+    Preference<qint64> openAppsRefreshSeconds() const {
+        return {*m_defaults, Keys::openAppsRefreshSeconds};
+    }
+    Preference<qint64> launchGraceMinutes() const {
+        return {*m_defaults, Keys::launchGraceMinutes};
+    }
+    Preference<bool> ignoreHiddenApps() const { return {*m_defaults, Keys::ignoreHiddenApps}; }
+    Preference<bool> newAppsEnabled() const { return {*m_defaults, Keys::newAppsEnabled}; }
+    Preference<bool> forceQuitIfTerminateFails() const {
+        return {*m_defaults, Keys::forceQuitIfTerminateFails};
+    }
+
+signals:
+    void runningAppsChanged();
+    void toggleStatusChanged();
+    void excludedAppsChanged();
+
+private:
+    Workspace* m_workspace;
+    UserDefaults* m_defaults;
+    const Clock* m_clock;
+
+    AppTimes m_runningApps;
+    QTimer* m_timer = nullptr;
+    double m_lastOpenAppsCheck;
+    AppTimes m_firstSeenApps;
+    ToggleMap m_toggleStatus;
+    QList<ExcludedApp> m_excludedApps;
+};
+
+// The process-wide engine, created on first use with the workspace handed over by
+// setSharedWorkspace, the standard store and the system clock; it lives until the
+// process ends.
+RunningAppsManager& runningAppsManager();
+// Hands the platform's workspace to the shared engine; call once, before first use.
+void setSharedWorkspace(Workspace* workspace);

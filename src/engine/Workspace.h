@@ -1,0 +1,45 @@
+#pragma once
+
+#include "RunningApplication.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QVariantMap>
+
+#include <optional>
+
+// What a bundle location holds: its identifier and its information values. On Linux a
+// bundle is a .desktop entry: "CFBundleDisplayName" is its localised Name, "CFBundleName"
+// its plain Name.
+struct BundleInfo {
+    std::optional<QString> bundleIdentifier;
+    QVariantMap infoDictionary;
+};
+
+// The engine's one view of the platform. Every call happens on the main thread.
+class Workspace : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~Workspace() override = default;
+
+    // Running applications, one handle each, in the platform's order.
+    virtual QList<RunningApplication> runningApplications() const = 0;
+    // The application owning the foreground; a null handle when there is none.
+    virtual RunningApplication frontmostApplication() const = 0;
+    // This program's own identifier; its own process is reported with it.
+    virtual std::optional<QString> ownBundleIdentifier() const = 0;
+    // True while one of this program's own windows is key or main (has the focus).
+    virtual bool ownWindowIsKeyOrMain() const = 0;
+    // The bundle at a location; nothing when it cannot be read as one.
+    virtual std::optional<BundleInfo> bundleAt(const QString& path) const = 0;
+    // The file extension of an application bundle on this platform, lower case:
+    // "desktop" on Linux, "app" on macOS.
+    virtual QString applicationBundleExtension() const = 0;
+
+signals:
+    // One emission per application leaving the foreground, on the main thread. A null
+    // handle means the platform could not say which application it was.
+    void didDeactivateApplication(const RunningApplication& app);
+};

@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <optional>
+
+// What a window tells about the application that owns it, for matching it to a
+// .desktop entry.
+struct WindowHints {
+    QString gtkApplicationId; // _GTK_APPLICATION_ID
+    QString kdeDesktopFile;   // _KDE_NET_WM_DESKTOP_FILE
+    QString wmClassInstance;  // WM_CLASS, first string
+    QString wmClassClass;     // WM_CLASS, second string
+    QString executableName;   // file name of /proc/PID/exe
+};
+
+// The facts of one application .desktop entry that Idlewatch shows and matches by.
+struct DesktopApplication {
+    QString id;            // desktop-file ID: relative path, '/' joined by '-', no ".desktop"
+    QString path;          // absolute path of the .desktop file
+    QString name;          // Name
+    QString localizedName; // Name[locale] by the Desktop Entry locale rules, else Name
+    QString icon;          // Icon (theme name or absolute path), may be empty
+};
+
+// Index of the application entries under $XDG_DATA_HOME/applications and
+// $XDG_DATA_DIRS/*/applications (earlier folders win for the same ID), refreshed when
+// those folders change. Malformed files are skipped.
+class DesktopEntryIndex : public QObject {
+    Q_OBJECT
+public:
+    explicit DesktopEntryIndex(QObject* parent = nullptr);
+    ~DesktopEntryIndex() override;
+
+    // The index of the running program, created on first use.
+    static DesktopEntryIndex& shared();
+
+    // First hit wins: _GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE, StartupWMClass equal
+    // to the WM_CLASS class, desktop ID equal to the WM_CLASS class or instance (any case),
+    // the Exec program equal to the executable name.
+    std::optional<DesktopApplication> match(const WindowHints& hints) const;
+    std::optional<DesktopApplication> byId(const QString& id) const;
+    // Reads the entry at any path, indexed or not; nothing when it is not a readable
+    // application entry.
+    std::optional<DesktopApplication> entryAt(const QString& path) const;
+
+    // The first existing applications/ folder of the XDG data dirs (normally
+    // /usr/share/applications): where the application chooser starts.
+    static QString applicationsFolder();
+
+    // Re-reads every folder now.
+    void refresh();
+
+signals:
+    void changed();
+
+private:
+    struct Private;
+    Private* d;
+};
