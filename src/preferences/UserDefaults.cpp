@@ -19,10 +19,11 @@ namespace {
 
 constexpr char kFormatName[] = "com.Idlewatch.defaults";
 constexpr int kFormatVersion = 1;
-// A writer holds the lock for a few milliseconds; a lock older than this was left by a
-// process that died while writing.
-constexpr int kStaleLockMs = 10000;
-constexpr int kLockWaitMs = 5000;
+// A writer holds the lock for a few milliseconds. A lock whose owner died is taken over at
+// once when its PID is readable; one left empty (the owner died creating it) is taken over
+// once older than this, and no write waits longer than kLockWaitMs on the UI thread.
+constexpr int kStaleLockMs = 3000;
+constexpr int kLockWaitMs = 2000;
 
 } // namespace
 

@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -165,22 +166,60 @@ private slots:
         TempStore temp;
         const QString self = QCoreApplication::applicationFilePath();
         QProcess a, b;
-        a.start(self, {"--writer", temp.path(), "alpha", "60"});
-        b.start(self, {"--writer", temp.path(), "beta", "60"});
+        a.start(self, {"--writer", temp.path(), "alpha", "300"});
+        b.start(self, {"--writer", temp.path(), "beta", "300"});
         QVERIFY(a.waitForFinished(60000));
         QVERIFY(b.waitForFinished(60000));
         QCOMPARE(a.exitCode(), 0);
         QCOMPARE(b.exitCode(), 0);
         auto store = temp.reopen();
-        QCOMPARE(store->integer("alpha"), 59);
-        QCOMPARE(store->integer("beta"), 59);
+        QCOMPARE(store->integer("alpha"), 299);
+        QCOMPARE(store->integer("beta"), 299);
         QVERIFY(asideFiles(temp.dir()).isEmpty());
+    }
+
+    // A writer killed at a random moment leaves either the value before the round or one
+    // it wrote, never a broken file, and does not keep the next writer out for long.
+    void aWriterKilledMidWriteLeavesTheOldOrNewValue() {
+        TempStore temp;
+        const QString self = QCoreApplication::applicationFilePath();
+        qint64 before = 0;
+        QRandomGenerator random(20261206);
+        for (int round = 0; round < 40; ++round) {
+            QProcess writer;
+            writer.start(self, {"--count-up", temp.path()});
+            QVERIFY(writer.waitForStarted());
+            QTest::qSleep(int(random.bounded(5, 40)));
+            writer.kill();
+            QVERIFY(writer.waitForFinished(10000));
+
+            auto store = temp.reopen();
+            QVERIFY2(asideFiles(temp.dir()).isEmpty(), "the file was found unreadable");
+            const qint64 after = store->integer("counter").value_or(0);
+            QVERIFY2(after >= before, "a value went back in time");
+            if (after > 0)
+                QCOMPARE(store->data("payload").value_or(QByteArray()).size(), 4096);
+            before = after;
+        }
+        QVERIFY2(before > 0, "no writer ever completed a write");
+        auto store = temp.reopen();
+        store->setInteger("after", 1);
+        QVERIFY(store->lastWriteSucceeded());
+        QCOMPARE(temp.reopen()->integer("after"), 1);
     }
 };
 
 // With --writer FILE KEY COUNT the binary writes KEY = 0..COUNT-1 into FILE and exits,
 // playing a second process for the concurrency test.
 int main(int argc, char** argv) {
+    // With --count-up FILE it increments "counter" in FILE until it is killed.
+    if (argc == 3 && QByteArray(argv[1]) == "--count-up") {
+        QCoreApplication app(argc, argv);
+        UserDefaults store(QString::fromLocal8Bit(argv[2]));
+        store.setData("payload", QByteArray(4096, 'x'));
+        for (qint64 n = store.integer("counter").value_or(0);;)
+            store.setInteger("counter", ++n);
+    }
     if (argc == 5 && QByteArray(argv[1]) == "--writer") {
         QCoreApplication app(argc, argv);
         UserDefaults store(QString::fromLocal8Bit(argv[2]));
