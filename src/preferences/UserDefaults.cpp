@@ -1,13 +1,12 @@
 #include "UserDefaults.h"
 
 #include "AppIdentity.h"
+#include "DefaultsFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLockFile>
 #include <QLoggingCategory>
 #include <QSaveFile>
@@ -17,8 +16,6 @@ Q_LOGGING_CATEGORY(lcUserDefaults, "com.Idlewatch.Idlewatch.UserDefaults", QtInf
 
 namespace {
 
-constexpr char kFormatName[] = "com.Idlewatch.defaults";
-constexpr int kFormatVersion = 1;
 // A writer holds the lock for a few milliseconds. A lock whose owner died is taken over at
 // once when its PID is readable; one left empty (the owner died creating it) is taken over
 // once older than this, and no write waits longer than kLockWaitMs on the UI thread.
@@ -200,44 +197,23 @@ UserDefaults::LoadResult UserDefaults::readFile(Entries& out) const {
         qCWarning(lcUserDefaults) << "Cannot read" << m_filePath << file.errorString();
         return LoadResult::Missing;
     }
-    QJsonParseError error{};
-    const QJsonDocument doc = QJsonDocument::fromJson(file.readAll(), &error);
-    if (error.error != QJsonParseError::NoError || !doc.isObject()) {
-        qCWarning(lcUserDefaults) << "Cannot parse" << m_filePath << error.errorString();
+    QString error;
+    std::optional<DefaultsFile::Entries> entries = DefaultsFile::parse(file.readAll(), &error);
+    if (!entries) {
+        qCWarning(lcUserDefaults) << "Cannot read" << m_filePath << error;
         return LoadResult::Unreadable;
     }
-    const QJsonObject root = doc.object();
-    const QJsonValue values = root.value(QStringLiteral("values"));
-    if (root.value(QStringLiteral("format")).toString() != QLatin1String(kFormatName) ||
-        !values.isObject()) {
-        qCWarning(lcUserDefaults) << m_filePath << "is not an Idlewatch defaults file";
-        return LoadResult::Unreadable;
-    }
-    const QJsonObject object = values.toObject();
-    Entries entries;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (auto value = decode(it.value()))
-            entries.insert(it.key(), std::move(*value));
-    }
-    out = std::move(entries);
+    out = std::move(*entries);
     return LoadResult::Loaded;
 }
 
 bool UserDefaults::writeFile(const Entries& entries) const {
-    QJsonObject values;
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
-        values.insert(it.key(), encode(it.value()));
-    QJsonObject root;
-    root.insert(QStringLiteral("format"), QLatin1String(kFormatName));
-    root.insert(QStringLiteral("version"), kFormatVersion);
-    root.insert(QStringLiteral("values"), values);
-
     QSaveFile file(m_filePath);
     if (!file.open(QIODevice::WriteOnly)) {
         qCWarning(lcUserDefaults) << "Cannot write" << m_filePath << file.errorString();
         return false;
     }
-    file.write(QJsonDocument(root).toJson(QJsonDocument::Indented));
+    file.write(DefaultsFile::serialize(entries));
     return file.commit();
 }
 
@@ -254,56 +230,4 @@ void UserDefaults::keepAsideUnreadableFile() const {
     else
         qCWarning(lcUserDefaults) << "Could not move the unreadable defaults file" << m_filePath
                                   << "aside";
-}
-
-// Stored form of one value: {"integer": "480"}, {"boolean": true}, {"text": "name"},
-// {"data": "<base64>"}. Integers are written as decimal text so that every 64-bit value
-// survives JSON readers that use doubles; a plain JSON integer is accepted on reading.
-std::optional<UserDefaults::Value> UserDefaults::decode(const QJsonValue& json) {
-    if (!json.isObject())
-        return Value(json);
-    const QJsonObject object = json.toObject();
-    if (object.size() != 1)
-        return Value(json);
-    const QString tag = object.begin().key();
-    const QJsonValue v = object.begin().value();
-    if (tag == QLatin1String("integer")) {
-        if (v.isString()) {
-            bool ok = false;
-            const qint64 n = v.toString().toLongLong(&ok);
-            if (ok)
-                return Value(n);
-        } else if (v.isDouble()) {
-            const double d = v.toDouble();
-            if (d >= -9007199254740992.0 && d <= 9007199254740992.0 && d == qint64(d))
-                return Value(qint64(d));
-        }
-    } else if (tag == QLatin1String("boolean") && v.isBool()) {
-        return Value(v.toBool());
-    } else if (tag == QLatin1String("text") && v.isString()) {
-        return Value(v.toString());
-    } else if (tag == QLatin1String("data") && v.isString()) {
-        auto decoded = QByteArray::fromBase64Encoding(v.toString().toLatin1(),
-                                                      QByteArray::AbortOnBase64DecodingErrors);
-        if (decoded)
-            return Value(*decoded);
-    }
-    return Value(json);
-}
-
-QJsonValue UserDefaults::encode(const Value& value) {
-    struct Encoder {
-        QJsonValue operator()(qint64 n) const {
-            return QJsonObject{{QStringLiteral("integer"), QString::number(n)}};
-        }
-        QJsonValue operator()(bool b) const { return QJsonObject{{QStringLiteral("boolean"), b}}; }
-        QJsonValue operator()(const QString& s) const {
-            return QJsonObject{{QStringLiteral("text"), s}};
-        }
-        QJsonValue operator()(const QByteArray& d) const {
-            return QJsonObject{{QStringLiteral("data"), QString::fromLatin1(d.toBase64())}};
-        }
-        QJsonValue operator()(const QJsonValue& raw) const { return raw; }
-    };
-    return std::visit(Encoder{}, value);
 }

@@ -1,14 +1,13 @@
 #pragma once
 
+#include "DefaultsFile.h"
+
 #include <QByteArray>
-#include <QJsonValue>
-#include <QMap>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 
 #include <optional>
-#include <variant>
 
 // The one user-defaults store: typed values persisted as one JSON file under
 // $XDG_CONFIG_HOME. Reads are served from memory; every write re-reads the file
@@ -61,9 +60,8 @@ signals:
     void changed(const QString& key);
 
 private:
-    // A value of a form we do not know is kept as its raw JSON and written back unchanged.
-    using Value = std::variant<qint64, bool, QString, QByteArray, QJsonValue>;
-    using Entries = QMap<QString, Value>;
+    using Value = DefaultsFile::Value;
+    using Entries = DefaultsFile::Entries;
 
     enum class LoadResult { Loaded, Missing, Unreadable };
 
@@ -72,9 +70,6 @@ private:
     bool writeFile(const Entries& entries) const;
     void keepAsideUnreadableFile() const;
     void replaceEntries(Entries entries, const QString& writtenKey);
-
-    static std::optional<Value> decode(const QJsonValue& json);
-    static QJsonValue encode(const Value& value);
 
     QString m_filePath;
     Entries m_entries;

@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <cstdio>
 #include <limits>
 
 namespace {
@@ -188,8 +189,9 @@ private slots:
         for (int round = 0; round < 40; ++round) {
             QProcess writer;
             writer.start(self, {"--count-up", temp.path()});
-            QVERIFY(writer.waitForStarted());
-            QTest::qSleep(int(random.bounded(5, 40)));
+            // Kill it at a random moment after its first write.
+            QVERIFY(writer.waitForReadyRead(30000));
+            QTest::qSleep(int(random.bounded(0, 20)));
             writer.kill();
             QVERIFY(writer.waitForFinished(10000));
 
@@ -217,7 +219,11 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         UserDefaults store(QString::fromLocal8Bit(argv[2]));
         store.setData("payload", QByteArray(4096, 'x'));
-        for (qint64 n = store.integer("counter").value_or(0);;)
+        qint64 n = store.integer("counter").value_or(0);
+        store.setInteger("counter", ++n);
+        fputs("writing\n", stdout);
+        fflush(stdout);
+        for (;;)
             store.setInteger("counter", ++n);
     }
     if (argc == 5 && QByteArray(argv[1]) == "--writer") {
