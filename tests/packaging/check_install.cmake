@@ -1,0 +1,23 @@
+# Installs into a staging folder and checks that every file lands in its standard place.
+file(REMOVE_RECURSE "${STAGE}")
+execute_process(COMMAND ${CMAKE_COMMAND} --install "${BINARY_DIR}" --prefix "${STAGE}/usr"
+                RESULT_VARIABLE result OUTPUT_QUIET)
+if(NOT result EQUAL 0)
+    message(FATAL_ERROR "cmake --install failed: ${result}")
+endif()
+set(expected
+    usr/share/applications/com.Idlewatch.Idlewatch.desktop
+    usr/share/metainfo/com.idlewatch.Idlewatch.metainfo.xml)
+if(EXISTS "${BINARY_DIR}/src/app/idlewatch")
+    list(APPEND expected
+         usr/bin/idlewatch
+         usr/share/icons/hicolor/scalable/apps/com.Idlewatch.Idlewatch.svg
+         usr/share/icons/hicolor/48x48/apps/com.Idlewatch.Idlewatch.png
+         usr/share/icons/hicolor/256x256/apps/com.Idlewatch.Idlewatch.png)
+endif()
+foreach(path IN LISTS expected)
+    if(NOT EXISTS "${STAGE}/${path}")
+        message(FATAL_ERROR "not installed: ${path}")
+    endif()
+endforeach()
+message(STATUS "installed: ${expected}")
