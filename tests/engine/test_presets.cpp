@@ -9,23 +9,6 @@
 class TestPresets : public QObject {
     Q_OBJECT
 private slots:
-    // Every value must be one the settings panes can show and edit again.
-    void presetsStayInsideThePaneRanges() {
-        QSet<QString> ids;
-        for (const BehaviorPreset& preset : BehaviorPreset::all()) {
-            ids.insert(preset.id);
-            QVERIFY(preset.minutesUntilClose >= 1 && preset.minutesUntilClose <= 4320);
-            QVERIFY(preset.countdownWarningMinutes >= 1 && preset.countdownWarningMinutes <= 180);
-            QVERIFY(preset.openAppsRefreshSeconds >= 1 && preset.openAppsRefreshSeconds <= 30);
-            QVERIFY(preset.launchGraceMinutes >= 0 && preset.launchGraceMinutes <= 120);
-            QVERIFY(preset.sortMode == "name" || preset.sortMode == "remaining" ||
-                    preset.sortMode == "recent");
-            QCOMPARE(BehaviorPreset::find(preset.id), &preset);
-        }
-        QCOMPARE(ids, (QSet<QString>{"battery", "focus", "deepClean"}));
-        QVERIFY(!BehaviorPreset::find("Battery"));
-    }
-
     // For every preset: the eight writes in order, from a store holding other values,
     // then the reset; applying the same preset again writes and resets again.
     void applyPresetWritesEightKeysThenResets() {

@@ -28,13 +28,12 @@ private slots:
     void creationLoadsThenRegistersWithOneTimeAndOneSave() {
         EngineRig rig;
         rig.store->setInteger("hoursUntilClose", 2);
-        rig.store->setData(kToggleKey, R"({"Editor":false})");
+        rig.store->setData(kToggleKey, R"({"Editor":true})"); // never overwritten
         rig.store->setData("com.Idlewatch.excludedApps",
                            R"([{"bundleIdentifier":"org.x.Hidden","name":"Hidden","path":"/h"}])");
         rig.store->setBoolean("newAppsEnabled", false);
-        QList<RunningApplication> apps;
         for (int i = 0; i < 10; ++i)
-            apps << rig.workspace.add({.name = QStringLiteral("App %1").arg(i % 4)});
+            rig.workspace.add({.name = QStringLiteral("App %1").arg(i % 4)});
         const auto editor = rig.workspace.add({.name = "Editor"});
         const auto nameless = rig.workspace.add({});
         const auto excluded =
@@ -46,7 +45,7 @@ private slots:
         QCOMPARE(rig.store->integer("minutesUntilClose"), 120);
         QVERIFY(engine.runningApps().isEmpty()); // nothing lands before the posted work runs
         QCOMPARE(writesOf(writes, kToggleKey), 1);
-        const RunningAppsManager::ToggleMap expected{{"Editor", false},
+        const RunningAppsManager::ToggleMap expected{{"Editor", true},
                                                      {"App 0", false},
                                                      {"App 1", false},
                                                      {"App 2", false},
