@@ -95,12 +95,14 @@ void scanFolder(const QString& folder, const QString& idPrefix, int depth, Scan&
     const QDir dir(folder);
     const QFileInfoList infos = dir.entryInfoList(
         QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable, QDir::Name);
+    // Files before sub-folders: of a-b.desktop and a/b.desktop, the shallower one wins.
     for (const QFileInfo& info : infos) {
-        if (info.isDir()) {
-            scanFolder(info.filePath(), idPrefix + info.fileName() + u'-', depth + 1, scan);
-        } else if (info.fileName().endsWith(QLatin1String(".desktop"))) {
+        if (!info.isDir() && info.fileName().endsWith(QLatin1String(".desktop")))
             scan.files += {idPrefix + info.fileName().chopped(8), info.filePath()};
-        }
+    }
+    for (const QFileInfo& info : infos) {
+        if (info.isDir())
+            scanFolder(info.filePath(), idPrefix + info.fileName() + u'-', depth + 1, scan);
     }
 }
 
