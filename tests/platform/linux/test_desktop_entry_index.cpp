@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QSaveFile>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -155,6 +156,14 @@ private slots:
         QTRY_VERIFY(index.byId("new"));
         dirs.app("sys1", "later/sub.desktop", "Sub"); // a new sub-folder
         QTRY_VERIFY(index.byId("later-sub"));
+        {
+            // Replaced at once with the same size: still read again.
+            QSaveFile replaced(dirs.path("sys1") + "/applications/old.desktop");
+            QVERIFY(replaced.open(QIODevice::WriteOnly));
+            replaced.write("[Desktop Entry]\nType=Application\nName=Neu\n");
+            QVERIFY(replaced.commit());
+        }
+        QTRY_COMPARE(nameOf(index.byId("old")), QStringLiteral("Neu"));
         dirs.write("home", "old.desktop", "[Desktop Entry]\nHidden=true\n"); // new applications/
         QTRY_VERIFY(!index.byId("old"));
         QFile::remove(dirs.path("sys1") + "/applications/new.desktop");
