@@ -105,7 +105,7 @@ private slots:
     void matchOrder_data() {
         QTest::addColumn<WindowHints>("hints");
         QTest::addColumn<QString>("expected");
-        // Each row's hints also satisfy every later rule, so only the right order passes.
+        // Each row's hints also satisfy later rules, so only the right order passes.
         QTest::newRow("gtk id") << WindowHints{"org.gtk", "kde", "Klass", "Klass", "prog"}
                                 << "org.gtk";
         QTest::newRow("unknown gtk id falls through")
@@ -129,18 +129,13 @@ private slots:
         QFETCH(WindowHints, hints);
         QFETCH(QString, expected);
         DataDirs dirs;
-        dirs.app("sys1", "org.gtk.desktop", "G", "Exec=prog\n");
-        dirs.app("sys1", "kde.desktop", "K", "Exec=prog\n");
-        dirs.app("sys1", "startup.desktop", "S", "StartupWMClass=Klass\nExec=prog\n");
-        dirs.app("sys1", "klass.desktop", "Kl", "Exec=prog\n");
-        dirs.app("sys1", "instance.desktop", "I", "Exec=prog\n");
+        dirs.app("sys1", "org.gtk.desktop", "G");
+        dirs.app("sys1", "kde.desktop", "K");
+        dirs.app("sys1", "startup.desktop", "S", "StartupWMClass=Klass\n");
+        dirs.app("sys1", "klass.desktop", "Kl");
+        dirs.app("sys1", "instance.desktop", "I");
         dirs.app("sys1", "a-hidden.desktop", "A", "Exec=/usr/bin/prog %U\nNoDisplay=true\n");
         dirs.app("sys1", "z-shown.desktop", "Z", "Exec=prog\n");
-        // Only the exec-program row may reach the last three: hide the others from it.
-        if (QTest::currentDataTag() == QLatin1String("exec program, shown entry first")) {
-            for (const char* id : {"org.gtk", "kde", "startup", "klass", "instance"})
-                dirs.app("sys1", QString(id) + ".desktop", "x", "Exec=other\n");
-        }
         DesktopEntryIndex index;
         QCOMPARE(idOf(index.match(hints)), expected);
     }
