@@ -17,14 +17,12 @@
 #include "RunningAppsManager.h"
 
 #include "SaturatingTime.h"
+#include "StoredCollections.h"
 
 #include "preferences/Preferences.h"
 #include "preferences/UserDefaults.h"
 
 #include <QCollator>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QMetaObject>
 
@@ -320,28 +318,15 @@ void RunningAppsManager::resetAllTimers() {
 // ---------------------------------------------------------------- toggles
 
 void RunningAppsManager::syncToggleStatus() {
-    const QByteArray blob = Preference<QByteArray>(*m_defaults, Keys::toggleStatus).value();
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(blob, &error);
     // Anything unreadable leaves the map as it is (empty at creation).
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return;
-    const QJsonObject object = document.object();
-    ToggleMap toggles;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!it->isBool())
-            return;
-        toggles.insert(it.key(), it->toBool());
-    }
-    setToggleStatus(std::move(toggles));
+    const QByteArray blob = Preference<QByteArray>(*m_defaults, Keys::toggleStatus).value();
+    if (std::optional<ToggleMap> toggles = StoredCollections::decodeToggleStatus(blob))
+        setToggleStatus(std::move(*toggles));
 }
 
 void RunningAppsManager::saveToggleStatus() {
-    QJsonObject object;
-    for (auto it = m_toggleStatus.cbegin(); it != m_toggleStatus.cend(); ++it)
-        object.insert(it.key(), it.value());
     Preference<QByteArray>(*m_defaults, Keys::toggleStatus)
-        .set(QJsonDocument(object).toJson(QJsonDocument::Compact));
+        .set(StoredCollections::encodeToggleStatus(m_toggleStatus));
 }
 
 void RunningAppsManager::clearPerAppToggles() {
@@ -354,30 +339,16 @@ void RunningAppsManager::clearPerAppToggles() {
 // ---------------------------------------------------------------- exclusions
 
 void RunningAppsManager::syncExcludedApps() {
+    // One bad element makes the whole list unreadable; it then stays as it is.
     const QByteArray blob = Preference<QByteArray>(*m_defaults, Keys::excludedApps).value();
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(blob, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        return;
-    QList<ExcludedApp> apps;
-    const QJsonArray array = document.array();
-    for (const QJsonValue& element : array) {
-        // One bad element makes the whole list unreadable.
-        std::optional<ExcludedApp> app = ExcludedApp::fromJson(element);
-        if (!app)
-            return;
-        apps.append(std::move(*app));
-    }
-    setExcludedApps(sortedByName(std::move(apps)));
+    if (std::optional<QList<ExcludedApp>> apps = StoredCollections::decodeExcludedApps(blob))
+        setExcludedApps(sortedByName(std::move(*apps)));
 }
 
 void RunningAppsManager::saveExcludedApps() {
     setExcludedApps(sortedByName(m_excludedApps));
-    QJsonArray array;
-    for (const ExcludedApp& app : std::as_const(m_excludedApps))
-        array.append(app.toJson());
     Preference<QByteArray>(*m_defaults, Keys::excludedApps)
-        .set(QJsonDocument(array).toJson(QJsonDocument::Compact));
+        .set(StoredCollections::encodeExcludedApps(m_excludedApps));
 }
 
 std::optional<ExcludedApp> RunningAppsManager::addExcludedApp(const QString& path) {
