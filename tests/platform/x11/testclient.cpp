@@ -6,6 +6,7 @@
 //   --no-pid                 no _NET_WM_PID
 //   --pid N                  _NET_WM_PID says N
 //   --no-delete              WM_PROTOCOLS without WM_DELETE_WINDOW
+//   --no-delete-last         only the last window lacks WM_DELETE_WINDOW
 //   --ignore-close           keep windows open on WM_DELETE_WINDOW
 //   --fork                   hand the connection to a child and let the parent exit
 // It prints "ready" once every window is mapped and exits when its last window is closed.
@@ -42,7 +43,7 @@ int main(int argc, char** argv) {
     std::string type = "normal";
     int windowCount = 1;
     bool skipTaskbar = false, setPid = true, deleteProtocol = true, ignoreClose = false;
-    bool forkAway = false;
+    bool forkAway = false, noDeleteLast = false;
     long pidValue = long(getpid());
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -61,6 +62,8 @@ int main(int argc, char** argv) {
             pidValue = atol(argv[++i]);
         else if (arg == "--no-delete")
             deleteProtocol = false;
+        else if (arg == "--no-delete-last")
+            noDeleteLast = true;
         else if (arg == "--ignore-close")
             ignoreClose = true;
         else if (arg == "--fork")
@@ -115,7 +118,7 @@ int main(int argc, char** argv) {
                                 &pid);
         }
         std::vector<xcb_atom_t> protocols;
-        if (deleteProtocol)
+        if (deleteProtocol && !(noDeleteLast && i == windowCount - 1))
             protocols.push_back(wmDelete);
         setAtoms(c, w, wmProtocols, protocols);
         if (typeAtom != XCB_NONE)
