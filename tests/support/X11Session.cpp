@@ -307,7 +307,7 @@ bool X11Session::isRunning(pid_t pid) {
     return r == 0;
 }
 
-int X11Session::run(const QStringList& argv, QByteArray* output, int timeoutMs) {
+int X11Session::run(const QStringList& argv, QByteArray* output, int timeoutMs, bool warn) {
     QProcess process;
     process.setProcessEnvironment(m_env);
     process.setProcessChannelMode(QProcess::SeparateChannels);
@@ -319,7 +319,42 @@ int X11Session::run(const QStringList& argv, QByteArray* output, int timeoutMs) 
     }
     if (output)
         *output = process.readAllStandardOutput();
+    const QByteArray errors = process.readAllStandardError();
+    if (warn && process.exitCode() != 0 && !errors.isEmpty())
+        qWarning("%s: %s", qPrintable(argv.first()), errors.constData());
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QList<QByteArray> X11Session::windowsOf(pid_t pid) {
+    // xdotool gives up on an X error from any window vanishing during its walk: retry.
+    QByteArray out;
+    for (int attempt = 0; attempt < 5 && out.isEmpty(); ++attempt) {
+        run({QStringLiteral("xdotool"), QStringLiteral("search"), QStringLiteral("--pid"),
+             QString::number(pid)},
+            &out, 10000, false);
+        out = out.trimmed();
+    }
+    return out.isEmpty() ? QList<QByteArray>() : out.split('\n');
+}
+
+bool X11Session::activate(const QByteArray& window, int timeoutMs) {
+    if (window.isEmpty())
+        return false;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        run({QStringLiteral("xdotool"), QStringLiteral("windowactivate"),
+             QString::fromLatin1(window)});
+        for (int i = 0; i < 20; ++i) {
+            QByteArray active;
+            if (run({QStringLiteral("xdotool"), QStringLiteral("getactivewindow")}, &active, 10000,
+                    false) == 0 &&
+                active.trimmed() == window)
+                return true;
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(10);
+        }
+    }
+    return false;
 }
 
 void X11Session::exportToCurrentProcess() const {
@@ -340,6 +375,17 @@ QString X11Session::path(const QString& relative) const {
     const QString p = m_dir->filePath(relative);
     QDir().mkpath(p);
     return p;
+}
+
+bool X11Session::waitFor(const std::function<bool()>& ready, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!ready()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
+    }
+    return true;
 }
 
 QString X11Session::logText() const {

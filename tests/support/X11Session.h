@@ -49,8 +49,21 @@ public:
     std::optional<int> waitForExit(pid_t pid, int timeoutMs);
     // True while the child has not exited (reaps it if it has).
     bool isRunning(pid_t pid);
-    // Runs a short command to completion; its exit code, or -1 on timeout or failure.
-    int run(const QStringList& argv, QByteArray* output = nullptr, int timeoutMs = 10000);
+    // Runs a short command to completion; its exit code, or -1 on timeout or failure. Its
+    // error output becomes a warning when it fails, unless `warn` is false.
+    int run(const QStringList& argv, QByteArray* output = nullptr, int timeoutMs = 10000,
+            bool warn = true);
+
+    // Top-level windows carrying _NET_WM_PID = pid, as xdotool prints them (decimal ids).
+    // Some clients (xterm) set the property only after mapping.
+    QList<QByteArray> windowsOf(pid_t pid);
+    // Asks the window manager to activate the window and waits until it is the active one.
+    // (xdotool's own --sync gives up when the window manager passes through "no window".)
+    bool activate(const QByteArray& window, int timeoutMs = 5000);
+
+    // Processes Qt events until `ready` holds, on the monotonic clock. Unlike QTRY_*, whose
+    // step counting shrinks under faketime, the timeout stays real.
+    bool waitFor(const std::function<bool()>& ready, int timeoutMs);
 
     QString logText() const;
 

@@ -143,9 +143,13 @@ struct State {
     }
     RunningApplication handleFor(const App& a) const;
     const std::optional<DesktopApplication>& entryFor(const App& a);
-    bool isOwnProcess(const ProcessKey& key) const {
-        return key.domain == 0 && key.pid == qint64(getpid());
+    const qint64 ownPid = qint64(getpid());
+    const WindowState& window(xcb_window_t id) const {
+        static const WindowState none;
+        auto it = windows.constFind(id);
+        return it == windows.constEnd() ? none : *it;
     }
+    bool isOwnProcess(const ProcessKey& key) const { return key.domain == 0 && key.pid == ownPid; }
     DesktopEntryIndex& desktopIndex() const { return index ? *index : DesktopEntryIndex::shared(); }
 };
 
@@ -441,6 +445,8 @@ void State::fetchDirty() {
     const QList<xcb_window_t> load(windowsToLoad.cbegin(), windowsToLoad.cend());
     windowsToLoad.clear();
     const auto properties = std::exchange(dirtyProperties, {});
+    qCDebug(lcX11) << "refresh: client list" << wantList << "active window" << wantActive
+                   << "new windows" << load.size() << "changed windows" << properties.size();
     if (!load.isEmpty() || !properties.isEmpty())
         loadWindows(load, properties);
 }
@@ -696,7 +702,7 @@ const std::optional<DesktopApplication>& State::entryFor(const App& constApp) {
     }
     WindowHints hints;
     for (xcb_window_t id : std::as_const(a.windows)) {
-        const WindowState& w = windows[id];
+        const WindowState& w = window(id);
         if (hints.gtkApplicationId.isEmpty())
             hints.gtkApplicationId = w.gtkApplicationId;
         if (hints.kdeDesktopFile.isEmpty())
@@ -722,7 +728,7 @@ void X11App::refreshIdentity() const {
         QString wmClass;
         for (xcb_window_t id : a->windows)
             if (wmClass.isEmpty())
-                wmClass = d->windows[id].wmClass;
+                wmClass = d->window(id).wmClass;
         if (d->isOwnProcess(m_key))
             m_identifier = QString::fromLatin1(kAppIdentifier);
         else if (entry)
@@ -757,7 +763,7 @@ bool X11App::isHidden() const {
             return false;
         bool anyNormal = false;
         for (xcb_window_t id : a->windows) {
-            const WindowState& w = d->windows[id];
+            const WindowState& w = d->window(id);
             if (!isNormalWindow(w))
                 continue;
             anyNormal = true;
@@ -774,7 +780,7 @@ ActivationPolicy X11App::activationPolicy() const {
             return ActivationPolicy::Prohibited;
         bool dockOrDesktop = false;
         for (xcb_window_t id : a->windows) {
-            const WindowState& w = d->windows[id];
+            const WindowState& w = d->window(id);
             if (isNormalWindow(w) && !w.skipTaskbar)
                 return ActivationPolicy::Regular;
             dockOrDesktop |= w.type == WindowType::Dock || w.type == WindowType::Desktop;
@@ -789,7 +795,7 @@ bool X11App::isFinishedLaunching() const {
             return false;
         // A minimised window is unmapped but its application has long finished launching.
         return std::any_of(a->windows.cbegin(), a->windows.cend(), [d](xcb_window_t id) {
-            const WindowState& w = d->windows[id];
+            const WindowState& w = d->window(id);
             return w.everMapped || w.hidden;
         });
     });
@@ -805,7 +811,7 @@ bool X11App::terminate() {
         return false;
     // A window without WM_DELETE_WINDOW would make the window manager kill the client.
     for (xcb_window_t id : a->windows)
-        if (!d->windows[id].deleteWindowProtocol)
+        if (!d->window(id).deleteWindowProtocol)
             return false;
     for (xcb_window_t id : a->windows)
         d->sent(xcb_ewmh_request_close_window(&d->ewmh, d->screenNumber, id, XCB_CURRENT_TIME,

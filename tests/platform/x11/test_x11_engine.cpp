@@ -37,14 +37,15 @@ private slots:
                     return app;
             return RunningApplication();
         };
-        QTRY_VERIFY_WITH_TIMEOUT(!listed(background).isNull() && !listed(foreground).isNull(),
-                                 10000);
-        QByteArray window;
-        m_session.run({"xdotool", "search", "--pid", QString::number(foreground)}, &window);
-        QCOMPARE(m_session.run({"xdotool", "windowactivate", "--sync",
-                                QString::fromLatin1(window.trimmed().split('\n').first())}),
-                 0);
-        QTRY_COMPARE(ws->frontmostApplication(), listed(foreground));
+        // QTRY_* counts its steps, which faketime shortens: wait on the monotonic clock.
+        QVERIFY(m_session.waitFor(
+            [&] { return !listed(background).isNull() && !listed(foreground).isNull(); }, 10000));
+        // xterm sets _NET_WM_PID (which xdotool searches by) only after it is mapped.
+        QVERIFY(
+            m_session.waitFor([&] { return !m_session.windowsOf(foreground).isEmpty(); }, 10000));
+        QVERIFY(m_session.activate(m_session.windowsOf(foreground).value(0)));
+        QVERIFY(m_session.waitFor([&] { return ws->frontmostApplication() == listed(foreground); },
+                                  5000));
 
         TempStore store;
         Preference<qint64>(*store, Keys::minutesUntilClose).set(1);
@@ -59,7 +60,8 @@ private slots:
         QVERIFY(WIFEXITED(*status));
 
         QVERIFY(m_session.isRunning(foreground));
-        QTRY_VERIFY(engine.runningApps().contains(listed(foreground)));
+        QVERIFY(m_session.waitFor([&] { return engine.runningApps().contains(listed(foreground)); },
+                                  5000));
         QVERIFY(!engine.runningApps().contains(listed(background)));
         ::kill(foreground, SIGKILL);
         m_session.waitForExit(foreground, 3000);

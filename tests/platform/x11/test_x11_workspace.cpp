@@ -51,7 +51,7 @@ private slots:
 private:
     pid_t startClient(const QStringList& args, const QString& program = {});
     RunningApplication appFor(pid_t pid) const;
-    QList<QByteArray> windowsOf(pid_t pid);
+    QList<QByteArray> windowsOf(pid_t pid) { return m_session.windowsOf(pid); }
     bool managed(pid_t pid, int windows);
     QList<qint64> listedPids() const;
 
@@ -74,14 +74,6 @@ RunningApplication TestX11Workspace::appFor(pid_t pid) const {
         if (app.key().pid == pid && app.key().domain == 0)
             return app;
     return {};
-}
-
-QList<QByteArray> TestX11Workspace::windowsOf(pid_t pid) {
-    QByteArray out;
-    m_session.run({QStringLiteral("xdotool"), QStringLiteral("search"), QStringLiteral("--pid"),
-                   QString::number(pid)},
-                  &out);
-    return out.trimmed().split('\n');
 }
 
 // True once the window manager lists all `windows` windows of the client.
@@ -462,7 +454,7 @@ void TestX11Workspace::ownProcessAndOwnWindows() {
 
     const pid_t other = startClient({});
     QTRY_VERIFY(!appFor(other).isNull());
-    QCOMPARE(m_session.run({"xdotool", "windowactivate", "--sync", windowsOf(other).first()}), 0);
+    QVERIFY(m_session.activate(windowsOf(other).value(0)));
     QTRY_VERIFY(!m_ws->ownWindowIsKeyOrMain());
     window.hide();
     QTRY_VERIFY(appFor(self).isNull());
