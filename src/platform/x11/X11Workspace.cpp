@@ -115,6 +115,13 @@ struct State {
     ProcessKey activeOwner;
     bool hasActiveOwner = false;
 
+    // The window properties the cache mirrors.
+    QList<xcb_atom_t> trackedAtoms() const {
+        return {ewmh._NET_WM_PID,          XCB_ATOM_WM_CLASS,    XCB_ATOM_WM_CLIENT_MACHINE,
+                ewmh._NET_WM_WINDOW_TYPE,  ewmh._NET_WM_STATE,   ewmh.WM_PROTOCOLS,
+                XCB_ATOM_WM_TRANSIENT_FOR, atomGtkApplicationId, atomKdeDesktopFile};
+    }
+
     template <class Cookie> Cookie sent(Cookie cookie) {
         lastSequence = std::max<quint64>(lastSequence, cookie.sequence);
         return cookie;
@@ -355,7 +362,9 @@ void State::handleEvent(xcb_generic_event_t* event) {
                 clientListDirty = true;
             else if (e->atom == ewmh._NET_ACTIVE_WINDOW)
                 activeDirty = true;
-        } else if (windows.contains(e->window)) {
+        } else if (e->atom != XCB_NONE && windows.contains(e->window) &&
+                   trackedAtoms().contains(e->atom)) {
+            // Busy properties (user time, frame extents) are none of our business.
             dirtyProperties[e->window].insert(e->atom);
         }
         break;
@@ -552,7 +561,9 @@ void State::loadWindows(const QList<xcb_window_t>& ids,
     for (auto it = windows.begin(); it != windows.end(); ++it)
         if (fresh.contains(it.key()) || properties.contains(it.key()))
             deriveKey(it.key(), *it);
-    structureChanged = true;
+    // Changed states and types are read on demand; only new windows regroup the processes.
+    if (!fresh.isEmpty())
+        structureChanged = true;
 }
 
 void State::applyProperty(WindowState& w, xcb_atom_t atom, xcb_get_property_reply_t* reply) {
