@@ -1,0 +1,477 @@
+// X11Workspace against a real X server, window manager and clients.
+
+#include "support/X11Session.h"
+
+#include "platform/linux/DesktopEntryIndex.h"
+#include "platform/x11/SessionCheck.h"
+#include "platform/x11/X11Workspace.h"
+#include "preferences/AppIdentity.h"
+
+#include <QFile>
+#include <QGuiApplication>
+#include <QSignalSpy>
+#include <QTest>
+#include <QWindow>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
+class TestX11Workspace : public QObject {
+    Q_OBJECT
+public:
+    explicit TestX11Workspace(X11Session& session)
+        : m_session(session) {}
+
+private slots:
+    void init();
+    void cleanup();
+
+    void connectWithoutDisplay();
+    void waylandWarning_data();
+    void waylandWarning();
+
+    void listsOneHandlePerProcessInClientListOrder();
+    void activationPolicy_data();
+    void activationPolicy();
+    void frontmostAndDeactivation();
+    void hiddenOnlyWhenEveryNormalWindowIsMinimised();
+    void politeQuitClosesEveryWindow_data();
+    void politeQuitClosesEveryWindow();
+    void clientWithoutDeleteWindowGetsNoPoliteRequest_data();
+    void clientWithoutDeleteWindowGetsNoPoliteRequest();
+    void forcedQuitKillsClientIgnoringClose();
+    void pidOfEndedProcessIsNeverSignalled();
+    void advertisedPidIsNotTrustedOverServer();
+    void entryMatching_data();
+    void entryMatching();
+    void bundleAt();
+    void ownProcessAndOwnWindows();
+
+private:
+    pid_t startClient(const QStringList& args, const QString& program = {});
+    RunningApplication appFor(pid_t pid) const;
+    QList<QByteArray> windowsOf(pid_t pid) { return m_session.windowsOf(pid); }
+    bool managed(pid_t pid, int windows);
+    QList<qint64> listedPids() const;
+
+    X11Session& m_session;
+    DesktopEntryIndex* m_index = nullptr;
+    std::unique_ptr<X11Workspace> m_ws;
+    QList<pid_t> m_clients;
+};
+
+pid_t TestX11Workspace::startClient(const QStringList& args, const QString& program) {
+    const QString exe = program.isEmpty() ? QStringLiteral(TESTCLIENT_PATH) : program;
+    const pid_t pid = m_session.spawn(QStringList{exe} + args);
+    if (pid > 0)
+        m_clients.append(pid);
+    return pid;
+}
+
+RunningApplication TestX11Workspace::appFor(pid_t pid) const {
+    for (const RunningApplication& app : m_ws->runningApplications())
+        if (app.key().pid == pid && app.key().domain == 0)
+            return app;
+    return {};
+}
+
+// True once the window manager lists all `windows` windows of the client.
+bool TestX11Workspace::managed(pid_t pid, int windows) {
+    const QList<QByteArray> own = windowsOf(pid);
+    QByteArray list;
+    m_session.run({"xprop", "-root", "-notype", "_NET_CLIENT_LIST"}, &list);
+    qsizetype found = 0;
+    for (const QByteArray& id : own)
+        found += list.contains("0x" + QByteArray::number(id.toULongLong(), 16));
+    return own.size() == windows && found == windows;
+}
+
+QList<qint64> TestX11Workspace::listedPids() const {
+    QList<qint64> pids;
+    for (const RunningApplication& app : m_ws->runningApplications())
+        if (m_clients.contains(pid_t(app.key().pid)))
+            pids.append(app.key().pid);
+    return pids;
+}
+
+void TestX11Workspace::init() {
+    m_session.exportToCurrentProcess();
+    // Each test reads the entries it wrote into the session's XDG_DATA_HOME.
+    m_index = new DesktopEntryIndex(this);
+    QString error;
+    m_ws = X11Workspace::connect(m_session.display(), &error, m_index);
+    QVERIFY2(m_ws, qPrintable(error));
+}
+
+void TestX11Workspace::cleanup() {
+    for (pid_t pid : std::as_const(m_clients)) {
+        ::kill(pid, SIGKILL);
+        m_session.waitForExit(pid, 3000);
+    }
+    m_clients.clear();
+    m_ws.reset();
+    delete m_index;
+    m_index = nullptr;
+    QFile::remove(m_session.path(QStringLiteral("data/applications")) + "/alpha.desktop");
+}
+
+void TestX11Workspace::connectWithoutDisplay() {
+    QString error;
+    // Display 1023 is never served by the rig.
+    QVERIFY(!X11Workspace::connect(":1023", &error));
+    QVERIFY2(error.contains(QLatin1String("X11 display")) && error.contains(QLatin1String(":1023")),
+             qPrintable(error));
+    QVERIFY(error.contains(QLatin1String("$DISPLAY")));
+    QVERIFY(!error.contains(QLatin1Char('\n')));
+}
+
+void TestX11Workspace::waylandWarning_data() {
+    QTest::addColumn<QString>("sessionType");
+    QTest::addColumn<QString>("waylandDisplay");
+    QTest::addColumn<bool>("warns");
+    QTest::newRow("x11") << "x11"
+                         << "" << false;
+    QTest::newRow("unset") << ""
+                           << "" << false;
+    QTest::newRow("wayland") << "wayland"
+                             << "" << true;
+    QTest::newRow("Wayland, any case") << "Wayland"
+                                       << "" << true;
+    QTest::newRow("WAYLAND_DISPLAY only") << ""
+                                          << "wayland-0" << true;
+}
+
+void TestX11Workspace::waylandWarning() {
+    QFETCH(QString, sessionType);
+    QFETCH(QString, waylandDisplay);
+    QFETCH(bool, warns);
+    QProcessEnvironment env;
+    if (!sessionType.isEmpty())
+        env.insert(QStringLiteral("XDG_SESSION_TYPE"), sessionType);
+    if (!waylandDisplay.isEmpty())
+        env.insert(QStringLiteral("WAYLAND_DISPLAY"), waylandDisplay);
+    const QString warning = waylandSessionWarning(env);
+    QCOMPARE(!warning.isEmpty(), warns);
+    if (warns)
+        QVERIFY(warning.contains(QLatin1String("only X11 (XWayland) applications are seen")));
+}
+
+void TestX11Workspace::listsOneHandlePerProcessInClientListOrder() {
+    const pid_t a = startClient({"--class", "a,A"});
+    QTRY_VERIFY(!appFor(a).isNull());
+    const pid_t b = startClient({"--class", "b,B", "--windows", "3"});
+    QTRY_VERIFY(managed(b, 3));
+    const pid_t c = startClient({"--class", "c,C", "--no-pid"});
+    QTRY_COMPARE(listedPids(), (QList<qint64>{a, b, c}));
+
+    // Handles are stable map keys: equal across listings and hashed alike.
+    const RunningApplication first = appFor(b);
+    QCOMPARE(appFor(b), first);
+    QCOMPARE(qHash(appFor(b)), qHash(first));
+    QVERIFY(first.key().startTime != 0);
+
+    // The tray host is listed as a dock, never as a regular application.
+    bool sawDock = false;
+    for (const RunningApplication& app : m_ws->runningApplications())
+        if (app.localizedName() == QLatin1String("Tint2") || app.bundleIdentifier() == "tint2")
+            sawDock = app.activationPolicy() == ActivationPolicy::Prohibited;
+    QVERIFY(sawDock);
+
+    // In the steady state a full sweep asks the server nothing.
+    QTest::qWait(100);
+    (void)m_ws->runningApplications();
+    const quint64 before = m_ws->requestCount();
+    for (const RunningApplication& app : m_ws->runningApplications()) {
+        (void)app.bundleIdentifier();
+        (void)app.localizedName();
+        (void)app.isHidden();
+        (void)app.activationPolicy();
+        (void)app.isFinishedLaunching();
+    }
+    (void)m_ws->frontmostApplication();
+    QCOMPARE(m_ws->requestCount(), before);
+
+    // A relaunch is a new application; the ended one leaves the list.
+    ::kill(a, SIGKILL);
+    QVERIFY(m_session.waitForExit(a, 3000));
+    const pid_t again = startClient({"--class", "a,A"});
+    QTRY_COMPARE(listedPids(), (QList<qint64>{b, c, again}));
+}
+
+void TestX11Workspace::activationPolicy_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<ActivationPolicy>("policy");
+    QTest::newRow("normal") << QStringList{} << ActivationPolicy::Regular;
+    QTest::newRow("untyped") << QStringList{"--type", "none"} << ActivationPolicy::Regular;
+    QTest::newRow("dialog") << QStringList{"--type", "dialog"} << ActivationPolicy::Accessory;
+    QTest::newRow("utility") << QStringList{"--type", "utility"} << ActivationPolicy::Accessory;
+    QTest::newRow("skip-taskbar") << QStringList{"--skip-taskbar"} << ActivationPolicy::Accessory;
+    QTest::newRow("dock") << QStringList{"--type", "dock"} << ActivationPolicy::Prohibited;
+    QTest::newRow("desktop") << QStringList{"--type", "desktop"} << ActivationPolicy::Prohibited;
+}
+
+void TestX11Workspace::activationPolicy() {
+    QFETCH(QStringList, args);
+    QFETCH(ActivationPolicy, policy);
+    const pid_t pid = startClient(args);
+    QTRY_VERIFY(!appFor(pid).isNull());
+    QCOMPARE(appFor(pid).activationPolicy(), policy);
+    QVERIFY(appFor(pid).isFinishedLaunching());
+}
+
+void TestX11Workspace::frontmostAndDeactivation() {
+    const pid_t a = startClient({"--class", "a,A"});
+    const pid_t b = startClient({"--class", "b,B", "--windows", "2"});
+    QTRY_VERIFY(managed(a, 1));
+    QTRY_VERIFY(managed(b, 2));
+    const QByteArray windowA = windowsOf(a).first();
+    const QList<QByteArray> windowsB = windowsOf(b);
+    auto activate = [this](const QByteArray& window) {
+        QCOMPARE(
+            m_session.run({"xdotool", "windowactivate", "--sync", QString::fromLatin1(window)}), 0);
+    };
+
+    activate(windowA);
+    QTRY_COMPARE(m_ws->frontmostApplication(), appFor(a));
+    QSignalSpy spy(m_ws.get(), &Workspace::didDeactivateApplication);
+
+    activate(windowsB[0]);
+    QTRY_COMPARE(m_ws->frontmostApplication(), appFor(b));
+    QTRY_COMPARE(spy.size(), 1);
+    QCOMPARE(spy.at(0).at(0).value<RunningApplication>(), appFor(a));
+
+    // Another window of the same application, and the window manager passing through no
+    // window at all, are not a change of application.
+    activate(windowsB[1]);
+    QTest::qWait(200);
+    QCOMPARE(spy.size(), 1);
+
+    activate(windowA);
+    QTRY_COMPARE(spy.size(), 2);
+    QCOMPARE(spy.at(1).at(0).value<RunningApplication>(), appFor(b));
+    QTest::qWait(200);
+    QCOMPARE(spy.size(), 2);
+}
+
+void TestX11Workspace::hiddenOnlyWhenEveryNormalWindowIsMinimised() {
+    const pid_t pid = startClient({"--windows", "2"});
+    QTRY_VERIFY(managed(pid, 2));
+    QTRY_VERIFY(!appFor(pid).isNull());
+    const QList<QByteArray> windows = windowsOf(pid);
+    QVERIFY(!appFor(pid).isHidden());
+
+    QCOMPARE(m_session.run({"xdotool", "windowminimize", "--sync", windows[0]}), 0);
+    QTest::qWait(100);
+    QVERIFY(!appFor(pid).isHidden());
+
+    QCOMPARE(m_session.run({"xdotool", "windowminimize", "--sync", windows[1]}), 0);
+    QTRY_VERIFY(appFor(pid).isHidden());
+    // Minimised windows are unmapped, yet the application finished launching long ago.
+    QVERIFY(appFor(pid).isFinishedLaunching());
+    QCOMPARE(appFor(pid).activationPolicy(), ActivationPolicy::Regular);
+}
+
+void TestX11Workspace::politeQuitClosesEveryWindow_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("windows");
+    QTest::newRow("xterm") << "xterm" << QStringList{} << 1;
+    QTest::newRow("three windows") << "" << QStringList{"--windows", "3"} << 3;
+}
+
+void TestX11Workspace::politeQuitClosesEveryWindow() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, args);
+    QFETCH(int, windows);
+    const pid_t pid = startClient(args, program);
+    QTRY_VERIFY_WITH_TIMEOUT(managed(pid, windows), 10000);
+    QTRY_VERIFY(!appFor(pid).isNull());
+    QVERIFY(appFor(pid).terminate());
+    const std::optional<int> status = m_session.waitForExit(pid, 5000);
+    QVERIFY2(status, "the application did not quit");
+    QTRY_VERIFY(appFor(pid).isNull());
+}
+
+void TestX11Workspace::clientWithoutDeleteWindowGetsNoPoliteRequest_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<int>("windows");
+    QTest::newRow("no window has it") << QStringList{"--no-delete"} << 1;
+    QTest::newRow("one of two lacks it") << QStringList{"--windows", "2", "--no-delete-last"} << 2;
+}
+
+void TestX11Workspace::clientWithoutDeleteWindowGetsNoPoliteRequest() {
+    // A window manager answers a close request to such a window by killing the client, so
+    // not even the windows that would accept one are asked.
+    QFETCH(QStringList, args);
+    QFETCH(int, windows);
+    const pid_t pid = startClient(args);
+    QTRY_VERIFY(managed(pid, windows));
+    QTRY_VERIFY(!appFor(pid).isNull());
+    const quint64 before = m_ws->requestCount();
+    QVERIFY(!appFor(pid).terminate());
+    QCOMPARE(m_ws->requestCount(), before);
+    QTest::qWait(300);
+    QVERIFY(m_session.isRunning(pid));
+}
+
+void TestX11Workspace::forcedQuitKillsClientIgnoringClose() {
+    const pid_t pid = startClient({"--ignore-close"});
+    QTRY_VERIFY(!appFor(pid).isNull());
+    const RunningApplication app = appFor(pid);
+    QVERIFY(app.terminate()); // delivered, and ignored
+    QTest::qWait(300);
+    QVERIFY(m_session.isRunning(pid));
+
+    QVERIFY(app.forceTerminate());
+    const std::optional<int> status = m_session.waitForExit(pid, 5000);
+    QVERIFY(status);
+    QVERIFY(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+}
+
+void TestX11Workspace::pidOfEndedProcessIsNeverSignalled() {
+    // The windows outlive the process that connected them: its PID is all the server knows.
+    const pid_t parent = startClient({"--fork"});
+    QTRY_VERIFY(!appFor(parent).isNull());
+    const RunningApplication app = appFor(parent);
+    ::kill(parent, SIGTERM);
+    QVERIFY(m_session.waitForExit(parent, 3000));
+    QVERIFY(!appFor(parent).isNull()); // the forked child still holds the windows
+
+    QVERIFY(!app.forceTerminate());
+
+    // Let another process take the PID, where the kernel allows choosing it.
+    QFile lastPid(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
+    pid_t reused = -1;
+    for (int attempt = 0; attempt < 50 && reused != parent; ++attempt) {
+        if (!lastPid.open(QIODevice::WriteOnly))
+            break;
+        lastPid.write(QByteArray::number(parent - 1));
+        lastPid.close();
+        reused = startClient({"30"}, QStringLiteral("sleep"));
+        if (reused != parent) {
+            ::kill(reused, SIGKILL);
+            m_session.waitForExit(reused, 3000);
+            m_clients.removeAll(reused);
+        }
+    }
+    if (reused != parent)
+        QSKIP("cannot make the kernel reuse a chosen PID here");
+    m_clients.append(reused);
+    m_session.run({"sleep", "0.2"}); // give the new process time to exec
+    QVERIFY(!app.forceTerminate());
+    QTest::qWait(100);
+    QVERIFY(m_session.isRunning(reused));
+}
+
+void TestX11Workspace::advertisedPidIsNotTrustedOverServer() {
+    // A client claiming another process's PID (as sandboxed clients do with their own
+    // namespace's numbers) must not get that process killed.
+    const pid_t bystander = startClient({"30"}, QStringLiteral("sleep"));
+    const pid_t liar = startClient({"--pid", QString::number(bystander)});
+    QTRY_VERIFY(!appFor(liar).isNull());
+    QVERIFY(appFor(bystander).isNull());
+    QVERIFY(appFor(liar).forceTerminate());
+    QVERIFY(m_session.waitForExit(liar, 5000));
+    QVERIFY(m_session.isRunning(bystander));
+}
+
+void TestX11Workspace::entryMatching_data() {
+    QTest::addColumn<QString>("wmClass");
+    QTest::addColumn<QVariant>("identifier");
+    QTest::addColumn<QVariant>("name");
+    QTest::addColumn<bool>("hasPath");
+    QTest::newRow("StartupWMClass")
+        << "whatever,AlphaApp" << QVariant("org-example-Alpha") << QVariant("Alpha Editor") << true;
+    QTest::newRow("desktop ID = class, any case")
+        << "beta,BETA" << QVariant("beta") << QVariant("Beta") << true;
+    QTest::newRow("no entry: WM_CLASS class")
+        << "gamma,Gamma" << QVariant("Gamma") << QVariant("Gamma") << false;
+    // Without WM_CLASS the identifier is absent and the name is the process's comm.
+    QTest::newRow("nothing") << "," << QVariant() << QVariant("x11_testclient") << false;
+}
+
+void TestX11Workspace::entryMatching() {
+    QFETCH(QString, wmClass);
+    QFETCH(QVariant, identifier);
+    QFETCH(QVariant, name);
+    QFETCH(bool, hasPath);
+    const QString apps = m_session.path(QStringLiteral("data/applications"));
+    auto write = [&](const QString& file, const QByteArray& body) {
+        QFile f(apps + QLatin1Char('/') + file);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write("[Desktop Entry]\nType=Application\n" + body);
+    };
+    QDir(apps).mkpath(QStringLiteral("org/example"));
+    write("org/example/Alpha.desktop",
+          "Name=Alpha Editor\nExec=alpha %F\nStartupWMClass=AlphaApp\n");
+    write("beta.desktop", "Name=Beta\nExec=beta\n");
+    m_index->refresh();
+
+    const pid_t pid = startClient({"--class", wmClass});
+    QTRY_VERIFY(!appFor(pid).isNull());
+    const RunningApplication app = appFor(pid);
+    QCOMPARE(app.bundleIdentifier(),
+             identifier.isNull() ? std::optional<QString>() : identifier.toString());
+    QCOMPARE(app.localizedName(), name.toString());
+    QCOMPARE(app.bundlePath().has_value(), hasPath);
+    if (hasPath)
+        QVERIFY(app.bundlePath()->startsWith(apps));
+
+    // An ended process keeps naming itself, as the engine logs names of such handles.
+    ::kill(pid, SIGKILL);
+    QVERIFY(m_session.waitForExit(pid, 3000));
+    QTRY_VERIFY(appFor(pid).isNull());
+    QCOMPARE(app.localizedName(), name.toString());
+}
+
+void TestX11Workspace::bundleAt() {
+    const QString dir = m_session.path(QStringLiteral("data/applications"));
+    QFile f(dir + QStringLiteral("/alpha.desktop"));
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write("[Desktop Entry]\nType=Application\nName=Alpha\nExec=alpha\n");
+    f.close();
+    const std::optional<BundleInfo> info = m_ws->bundleAt(f.fileName());
+    QVERIFY(info);
+    QCOMPARE(info->bundleIdentifier, QStringLiteral("alpha"));
+    QCOMPARE(info->infoDictionary.value("CFBundleName").toString(), QStringLiteral("Alpha"));
+    QCOMPARE(info->infoDictionary.value("CFBundleDisplayName").toString(), QStringLiteral("Alpha"));
+    QVERIFY(!m_ws->bundleAt(dir + QStringLiteral("/missing.desktop")));
+    QVERIFY(!m_ws->bundleAt(QStringLiteral(TESTCLIENT_PATH)));
+}
+
+void TestX11Workspace::ownProcessAndOwnWindows() {
+    QCOMPARE(m_ws->ownBundleIdentifier(), QString::fromLatin1(kAppIdentifier));
+    QVERIFY(!m_ws->ownWindowIsKeyOrMain());
+    QWindow window;
+    window.resize(120, 80);
+    window.show();
+    const pid_t self = ::getpid();
+    QTRY_VERIFY(!appFor(self).isNull());
+    QCOMPARE(appFor(self).bundleIdentifier(), QString::fromLatin1(kAppIdentifier));
+    window.requestActivate();
+    QTRY_VERIFY(m_ws->ownWindowIsKeyOrMain());
+
+    const pid_t other = startClient({});
+    QTRY_VERIFY(!appFor(other).isNull());
+    QVERIFY(m_session.activate(windowsOf(other).value(0)));
+    QTRY_VERIFY(!m_ws->ownWindowIsKeyOrMain());
+    window.hide();
+    QTRY_VERIFY(appFor(self).isNull());
+}
+
+// The session must exist before QGuiApplication connects to its display.
+int main(int argc, char** argv) {
+    X11Session session;
+    if (!session.start({.windowManager = true, .tray = true})) {
+        fprintf(stderr, "cannot start the X11 session: %s\n", qPrintable(session.errorString()));
+        return 1;
+    }
+    session.exportToCurrentProcess();
+    qputenv("QT_QPA_PLATFORM", "xcb");
+    QGuiApplication app(argc, argv);
+    TestX11Workspace test(session);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_x11_workspace.moc"
