@@ -308,5 +308,7 @@ void ContentView::render() {
 
     m_settings->update();
     m_quit->update();
+    // Take the new size now, so the host can place the window before it is next painted.
+    layout()->activate();
     emit rendered();
 }
