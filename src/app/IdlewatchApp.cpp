@@ -125,6 +125,11 @@ void IdlewatchApp::dumpForTests() const {
     std::printf("IDLEWATCH_DUMP popover %d %d %d %d\n", g.x(), g.y(), g.width(), g.height());
     for (const QString& line : view->rowTexts())
         std::printf("IDLEWATCH_DUMP row %s\n", qPrintable(line));
+    for (const QWidget* item : {view->settingsItem(), view->quitItem()}) {
+        const QRect r(item->mapToGlobal(QPoint(0, 0)), item->size());
+        std::printf("IDLEWATCH_DUMP item %s %d %d %d %d\n", qPrintable(item->accessibleName()),
+                    r.x(), r.y(), r.width(), r.height());
+    }
     std::printf("IDLEWATCH_DUMP end\n");
     std::fflush(stdout);
 }
