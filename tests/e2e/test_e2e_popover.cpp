@@ -154,6 +154,7 @@ private slots:
     void cleanup();
     void trayPopoverSettingsAndQuit();
     void darkPaletteAndSecondLaunch();
+    void withoutDisplaySaysSoAndFails();
 
 private:
     std::unique_ptr<X11Session> m_session;
@@ -161,6 +162,8 @@ private:
 };
 
 void TestE2ePopover::init() {
+    if (QTest::currentTestFunction() == QLatin1String("withoutDisplaySaysSoAndFails"))
+        return;
     m_session = std::make_unique<X11Session>();
     QVERIFY2(m_session->start({.windowManager = true, .tray = true}),
              qPrintable(m_session->errorString()));
@@ -247,6 +250,22 @@ void TestE2ePopover::darkPaletteAndSecondLaunch() {
     QVERIFY2(rowsHave(rows, kXtermCounting), qPrintable(rows.join(QLatin1Char('|'))));
     QVERIFY(screenshot(*m_session, QStringLiteral("popover-dark.png")));
     QVERIFY(app.process().state() == QProcess::Running);
+}
+
+void TestE2ePopover::withoutDisplaySaysSoAndFails() {
+    QTemporaryDir runtime;
+    QProcess app;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("DISPLAY"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime.path());
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    app.setProcessEnvironment(env);
+    app.start(QStringLiteral(IDLEWATCH_BINARY), {});
+    QVERIFY(app.waitForFinished(10000));
+    QCOMPARE(app.exitStatus(), QProcess::NormalExit); // a clear exit, not a crash
+    QVERIFY(app.exitCode() != 0);
+    const QString err = QString::fromUtf8(app.readAllStandardError());
+    QVERIFY2(err.contains(QLatin1String("X11 display")), qPrintable(err));
 }
 
 QTEST_GUILESS_MAIN(TestE2ePopover)
