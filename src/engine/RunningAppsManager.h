@@ -58,6 +58,8 @@ public:
 
     const AppTimes& firstSeenApps() const { return m_firstSeenApps; }
     double lastOpenAppsCheck() const { return m_lastOpenAppsCheck; }
+    // The repeating one-second timer whose action is tick().
+    const QTimer* timer() const { return m_timer; }
 
     // --- registry and events
     void addCurrentRunningApps();
@@ -109,6 +111,19 @@ signals:
     void excludedAppsChanged();
 
 private:
+    // The inputs of the blocked rule that come from the store and the workspace, read once
+    // per sweep or registration walk rather than once per application.
+    struct BlockRules {
+        bool ignoreHidden;
+        std::optional<QString> ownIdentifier;
+    };
+    BlockRules blockRules() const;
+    bool isBlocked(const RunningApplication& app, const BlockRules& rules) const;
+
+    void handleDeactivation(const RunningApplication& app);
+    void registerRunningApps(const QList<RunningApplication>& running, const BlockRules& rules);
+    void removeFromRegistry(const RunningApplication& app);
+
     Workspace* m_workspace;
     UserDefaults* m_defaults;
     const Clock* m_clock;
@@ -119,6 +134,8 @@ private:
     AppTimes m_firstSeenApps;
     ToggleMap m_toggleStatus;
     QList<ExcludedApp> m_excludedApps;
+    // activeExcludedIdentifiers(), rebuilt on every assignment of m_excludedApps.
+    QSet<QString> m_excludedIdentifiers;
 };
 
 // The process-wide engine, created on first use with the workspace handed over by

@@ -1,0 +1,12 @@
+#include "ApplyPreset.h"
+
+#include "RunningAppsManager.h"
+
+void applyPreset(const BehaviorPreset& preset, RunningAppsManager& engine) {
+    preset.writeTo(engine.defaults());
+    engine.resetAllTimers();
+}
+
+void applyPreset(const BehaviorPreset& preset) {
+    applyPreset(preset, runningAppsManager());
+}

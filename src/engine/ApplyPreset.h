@@ -1,0 +1,10 @@
+#pragma once
+
+#include "preferences/BehaviorPreset.h"
+
+class RunningAppsManager;
+
+// Writes the preset into the engine's store, then restarts every countdown.
+void applyPreset(const BehaviorPreset& preset, RunningAppsManager& engine);
+// The same on the process-wide engine.
+void applyPreset(const BehaviorPreset& preset);

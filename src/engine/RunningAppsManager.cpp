@@ -1,0 +1,463 @@
+// The quit engine, in the order one deactivation travels through it:
+//
+//   1. Workspace::didDeactivateApplication(app)   the platform says app left the foreground
+//   2. handleDeactivation                          logs it, drops blocked apps (isBlockedApp),
+//                                                  posts a stamp "app idle since now"
+//   3. m_timer -> tick                             once a second; runs the sweep when the scan
+//                                                  interval has passed or our window has focus
+//   4. checkOpenApps                               prunes ended and blocked apps, restamps the
+//                                                  frontmost one, registers newcomers, then asks
+//                                                  every app idle past the timeout to quit
+//   5. RunningApplication::terminate()             the polite request, then forceTerminate()
+//                                                  when allowed and the first was not delivered
+//
+// The second half of the file owns the per-application toggles and the exclusion list with
+// their stored JSON forms.
+
+#include "RunningAppsManager.h"
+
+#include "SaturatingTime.h"
+
+#include "preferences/Preferences.h"
+#include "preferences/UserDefaults.h"
+
+#include <QCollator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLoggingCategory>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <limits>
+
+Q_LOGGING_CATEGORY(lcEngine, "com.Idlewatch.Idlewatch.RunningAppsManager", QtInfoMsg)
+
+namespace {
+
+// Before every time: the first tick sweeps whatever the scan interval, even a huge one.
+constexpr double kDistantPast = -std::numeric_limits<double>::infinity();
+
+constexpr qint64 kMinTimeoutSeconds = 60;
+
+// Processes of the desktop itself that are never tracked, whatever the platform reports.
+constexpr QLatin1StringView kSystemIdentifiers[] = {
+    QLatin1StringView("com.apple.loginwindow"),
+    QLatin1StringView("com.apple.systemuiserver"),
+    QLatin1StringView("com.apple.dock"),
+    QLatin1StringView("com.apple.finder"),
+    QLatin1StringView("com.apple.coreautha"),
+    QLatin1StringView("com.apple.Spotlight"),
+    QLatin1StringView("com.apple.notificationcenterui"),
+    QLatin1StringView("com.apple.Siri"),
+};
+
+bool isSystemIdentifier(const QString& identifier) {
+    return std::any_of(std::begin(kSystemIdentifiers), std::end(kSystemIdentifiers),
+                       [&](QLatin1StringView system) { return identifier == system; });
+}
+
+// Exclusions are listed by name, ignoring case, in the user's locale; equal names keep
+// their previous order.
+QList<ExcludedApp> sortedByName(QList<ExcludedApp> apps) {
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(apps.begin(), apps.end(), [&](const ExcludedApp& a, const ExcludedApp& b) {
+        return collator.compare(a.name, b.name) < 0;
+    });
+    return apps;
+}
+
+} // namespace
+
+RunningAppsManager::RunningAppsManager(Workspace& workspace, UserDefaults& defaults, Clock& clock,
+                                       QObject* parent)
+    : QObject(parent)
+    , m_workspace(&workspace)
+    , m_defaults(&defaults)
+    , m_clock(&clock)
+    , m_lastOpenAppsCheck(kDistantPast) {
+    // Before any preference is read.
+    Preferences::migrateIdleTimePreferenceIfNeeded(*m_defaults);
+    syncToggleStatus();
+    // Before registration: the blocked rule reads the exclusions.
+    syncExcludedApps();
+    addCurrentRunningApps();
+    qCDebug(lcEngine, "Init");
+
+    connect(m_workspace, &Workspace::didDeactivateApplication, this,
+            &RunningAppsManager::handleDeactivation);
+
+    // Owned by the engine, so a tick never reaches an engine that is gone.
+    m_timer = new QTimer(this);
+    m_timer->setInterval(1000);
+    connect(m_timer, &QTimer::timeout, this, &RunningAppsManager::tick);
+    m_timer->start();
+}
+
+RunningAppsManager::~RunningAppsManager() {
+    qCDebug(lcEngine, "RunningAppsManager is being deallocated");
+}
+
+// ---------------------------------------------------------------- published state
+
+void RunningAppsManager::setRunningApps(AppTimes apps) {
+    m_runningApps = std::move(apps);
+    emit runningAppsChanged();
+}
+
+void RunningAppsManager::setLastDeactivation(const RunningApplication& app, double time) {
+    m_runningApps.insert(app, time);
+    emit runningAppsChanged();
+}
+
+void RunningAppsManager::setToggleStatus(ToggleMap toggles) {
+    m_toggleStatus = std::move(toggles);
+    emit toggleStatusChanged();
+}
+
+bool RunningAppsManager::toggleValue(const QString& name) const {
+    const auto it = m_toggleStatus.constFind(name);
+    return it != m_toggleStatus.cend() ? *it : newAppsEnabled().value();
+}
+
+void RunningAppsManager::setToggle(const QString& name, bool on) {
+    m_toggleStatus.insert(name, on);
+    emit toggleStatusChanged();
+    saveToggleStatus();
+}
+
+void RunningAppsManager::setExcludedApps(QList<ExcludedApp> apps) {
+    m_excludedApps = std::move(apps);
+    m_excludedIdentifiers.clear();
+    for (const ExcludedApp& app : std::as_const(m_excludedApps))
+        m_excludedIdentifiers.insert(app.bundleIdentifier);
+    emit excludedAppsChanged();
+}
+
+void RunningAppsManager::removeFromRegistry(const RunningApplication& app) {
+    m_runningApps.remove(app);
+    m_firstSeenApps.remove(app);
+    emit runningAppsChanged();
+}
+
+// ---------------------------------------------------------------- blocked rule
+
+RunningAppsManager::BlockRules RunningAppsManager::blockRules() const {
+    return {ignoreHiddenApps().value(), m_workspace->ownBundleIdentifier()};
+}
+
+bool RunningAppsManager::isBlockedApp(const RunningApplication& app) const {
+    return isBlocked(app, blockRules());
+}
+
+bool RunningAppsManager::isBlocked(const RunningApplication& app, const BlockRules& rules) const {
+    if (rules.ignoreHidden && app.isHidden())
+        return true;
+    if (app.activationPolicy() != ActivationPolicy::Regular)
+        return true;
+    const std::optional<QString> identifier = app.bundleIdentifier();
+    // Two absent identifiers are equal: without one of our own we still never track a
+    // process that reports none, rather than risk quitting ourselves.
+    if (identifier == rules.ownIdentifier)
+        return true;
+    const QString text = identifier.value_or(QString());
+    return isSystemIdentifier(text) || m_excludedIdentifiers.contains(text);
+}
+
+// ---------------------------------------------------------------- events and registration
+
+void RunningAppsManager::handleDeactivation(const RunningApplication& app) {
+    if (app.isNull())
+        return;
+    qCDebug(lcEngine, "didDeactivate: %s",
+            qUtf8Printable(app.localizedName().value_or(QStringLiteral("Unknown"))));
+    if (isBlockedApp(app))
+        return;
+    // The stamp lands after the current work; its time is read when it runs.
+    QMetaObject::invokeMethod(
+        this, [this, app] { setLastDeactivation(app, m_clock->now()); }, Qt::QueuedConnection);
+}
+
+void RunningAppsManager::addCurrentRunningApps() {
+    registerRunningApps(m_workspace->runningApplications(), blockRules());
+}
+
+void RunningAppsManager::registerRunningApps(const QList<RunningApplication>& running,
+                                             const BlockRules& rules) {
+    const double now = m_clock->now();
+    QList<RunningApplication> newcomers;
+    bool togglesChanged = false;
+    for (const RunningApplication& app : running) {
+        if (isBlocked(app, rules) || m_runningApps.contains(app))
+            continue;
+        const QString name = app.localizedName().value_or(QString());
+        if (!name.isEmpty() && !m_toggleStatus.contains(name)) {
+            m_toggleStatus.insert(name, newAppsEnabled().value());
+            togglesChanged = true;
+        }
+        newcomers.append(app);
+    }
+
+    // Newcomers appear only after the current work (a whole sweep, say) has finished, all
+    // with the one time read above. A second call before this runs stamps them again later.
+    if (!newcomers.isEmpty()) {
+        QMetaObject::invokeMethod(
+            this,
+            [this, newcomers, now] {
+                for (const RunningApplication& app : newcomers) {
+                    m_runningApps.insert(app, now);
+                    m_firstSeenApps.insert(app, now);
+                }
+                emit runningAppsChanged();
+            },
+            Qt::QueuedConnection);
+    }
+    if (togglesChanged) {
+        emit toggleStatusChanged();
+        saveToggleStatus();
+    }
+}
+
+// ---------------------------------------------------------------- tick and sweep
+
+void RunningAppsManager::tick() {
+    const double now = m_clock->now();
+    // While one of our own windows has the focus its countdowns redraw every second.
+    if (!m_workspace->ownWindowIsKeyOrMain()) {
+        const qint64 refresh = openAppsRefreshSeconds().value();
+        const double interval = refresh > 1 ? static_cast<double>(refresh) : 1.0;
+        const double elapsed = now - m_lastOpenAppsCheck;
+        // A wall clock set backwards would otherwise hold off every sweep until it caught up.
+        if (elapsed >= 0 && elapsed < interval)
+            return;
+    }
+    m_lastOpenAppsCheck = now;
+    checkOpenApps();
+}
+
+void RunningAppsManager::checkOpenApps() {
+    qCDebug(lcEngine, "checkOpenApps");
+    const QList<RunningApplication> running = m_workspace->runningApplications();
+    const double now = m_clock->now();
+    const BlockRules rules = blockRules();
+
+    // Prune what ended and what has become blocked (newly excluded, hidden, ...).
+    QSet<ProcessKey> alive;
+    alive.reserve(running.size());
+    for (const RunningApplication& app : running)
+        alive.insert(app.key());
+    for (auto it = m_runningApps.begin(); it != m_runningApps.end();) {
+        if (!alive.contains(it.key().key()) || isBlocked(it.key(), rules)) {
+            m_firstSeenApps.remove(it.key());
+            it = m_runningApps.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (auto it = m_firstSeenApps.begin(); it != m_firstSeenApps.end();)
+        it = alive.contains(it.key().key()) ? std::next(it) : m_firstSeenApps.erase(it);
+    // Published at every sweep: this is what advances the countdowns on screen.
+    emit runningAppsChanged();
+
+    // The frontmost application is idle from now on, so it is never a candidate.
+    const RunningApplication frontmost = m_workspace->frontmostApplication();
+    if (!frontmost.isNull() && !isBlocked(frontmost, rules))
+        setLastDeactivation(frontmost, now);
+
+    // Their stamps land after this sweep, so newcomers are not candidates yet.
+    registerRunningApps(running, rules);
+
+    if (!quittingEnabled().value())
+        return;
+
+    // Saturated seconds, then compared as doubles: no stored value can overflow here.
+    const qint64 timeout =
+        std::max(SaturatingTime::minutesToSeconds(minutesUntilClose().value()), kMinTimeoutSeconds);
+    const qint64 grace =
+        std::max(SaturatingTime::minutesToSeconds(launchGraceMinutes().value()), qint64(0));
+    const double timeoutSeconds = static_cast<double>(timeout);
+    const double graceSeconds = static_cast<double>(grace);
+
+    // A copy: quitting removes entries from the map as we go.
+    const AppTimes candidates = m_runningApps;
+    for (auto it = candidates.cbegin(); it != candidates.cend(); ++it) {
+        const RunningApplication& app = it.key();
+        const double last = it.value();
+        const double idle = now - last;
+        // "Not greater" also keeps an app whose time is not a number.
+        if (!(idle > timeoutSeconds))
+            continue;
+        if (grace >= 1) {
+            const double reference = m_firstSeenApps.value(app, last);
+            if (now - reference < graceSeconds)
+                continue;
+        }
+        if (!app.isFinishedLaunching())
+            continue;
+        if (!toggleValue(app.localizedName().value_or(QString())))
+            continue;
+
+        bool quit = app.terminate();
+        if (!quit && forceQuitIfTerminateFails().value())
+            quit = app.forceTerminate();
+        // Not waiting for the process to end: if it survives, the next sweep registers it
+        // again with a fresh countdown. Undelivered requests are simply tried next sweep.
+        if (quit)
+            removeFromRegistry(app);
+    }
+}
+
+void RunningAppsManager::resetAllTimers() {
+    const double now = m_clock->now();
+    for (auto it = m_runningApps.begin(); it != m_runningApps.end(); ++it) {
+        it.value() = now;
+        m_firstSeenApps.insert(it.key(), now);
+    }
+    emit runningAppsChanged();
+}
+
+// ---------------------------------------------------------------- toggles
+
+void RunningAppsManager::syncToggleStatus() {
+    const QByteArray blob = Preference<QByteArray>(*m_defaults, Keys::toggleStatus).value();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(blob, &error);
+    // Anything unreadable leaves the map as it is (empty at creation).
+    if (error.error != QJsonParseError::NoError || !document.isObject())
+        return;
+    const QJsonObject object = document.object();
+    ToggleMap toggles;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (!it->isBool())
+            return;
+        toggles.insert(it.key(), it->toBool());
+    }
+    setToggleStatus(std::move(toggles));
+}
+
+void RunningAppsManager::saveToggleStatus() {
+    QJsonObject object;
+    for (auto it = m_toggleStatus.cbegin(); it != m_toggleStatus.cend(); ++it)
+        object.insert(it.key(), it.value());
+    Preference<QByteArray>(*m_defaults, Keys::toggleStatus)
+        .set(QJsonDocument(object).toJson(QJsonDocument::Compact));
+}
+
+void RunningAppsManager::clearPerAppToggles() {
+    setToggleStatus({});
+    saveToggleStatus();
+    // Tracked apps keep no entry and follow "newAppsEnabled" from now on.
+    addCurrentRunningApps();
+}
+
+// ---------------------------------------------------------------- exclusions
+
+void RunningAppsManager::syncExcludedApps() {
+    const QByteArray blob = Preference<QByteArray>(*m_defaults, Keys::excludedApps).value();
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(blob, &error);
+    if (error.error != QJsonParseError::NoError || !document.isArray())
+        return;
+    QList<ExcludedApp> apps;
+    const QJsonArray array = document.array();
+    for (const QJsonValue& element : array) {
+        // One bad element makes the whole list unreadable.
+        std::optional<ExcludedApp> app = ExcludedApp::fromJson(element);
+        if (!app)
+            return;
+        apps.append(std::move(*app));
+    }
+    setExcludedApps(sortedByName(std::move(apps)));
+}
+
+void RunningAppsManager::saveExcludedApps() {
+    setExcludedApps(sortedByName(m_excludedApps));
+    QJsonArray array;
+    for (const ExcludedApp& app : std::as_const(m_excludedApps))
+        array.append(app.toJson());
+    Preference<QByteArray>(*m_defaults, Keys::excludedApps)
+        .set(QJsonDocument(array).toJson(QJsonDocument::Compact));
+}
+
+std::optional<ExcludedApp> RunningAppsManager::addExcludedApp(const QString& path) {
+    std::optional<ExcludedApp> record = ExcludedApp::fromPath(path, *m_workspace);
+    if (!record)
+        return std::nullopt;
+    QList<ExcludedApp> apps = m_excludedApps;
+    const auto same = std::find_if(apps.begin(), apps.end(), [&](const ExcludedApp& app) {
+        return app.bundleIdentifier == record->bundleIdentifier;
+    });
+    // A second copy of a listed bundle refreshes its record rather than adding one.
+    if (same != apps.end())
+        *same = *record;
+    else
+        apps.append(*record);
+    setExcludedApps(std::move(apps));
+    removeExcludedAppsFromRunningList();
+    saveExcludedApps();
+    return record;
+}
+
+void RunningAppsManager::removeExcludedApp(const QString& bundleIdentifier) {
+    QList<ExcludedApp> apps = m_excludedApps;
+    apps.removeIf([&](const ExcludedApp& app) { return app.bundleIdentifier == bundleIdentifier; });
+    setExcludedApps(std::move(apps));
+    saveExcludedApps();
+    // Running copies of the application come back at once, with fresh stamps.
+    addCurrentRunningApps();
+}
+
+void RunningAppsManager::removeExcludedAppsFromRunningList() {
+    bool removed = false;
+    for (auto it = m_runningApps.begin(); it != m_runningApps.end();) {
+        const std::optional<QString> identifier = it.key().bundleIdentifier();
+        if (identifier && m_excludedIdentifiers.contains(*identifier)) {
+            m_firstSeenApps.remove(it.key());
+            it = m_runningApps.erase(it);
+            removed = true;
+        } else {
+            ++it;
+        }
+    }
+    if (removed)
+        emit runningAppsChanged();
+}
+
+QList<ExcludedApp> RunningAppsManager::activeExcludedApps() const {
+    return m_excludedApps;
+}
+
+QSet<QString> RunningAppsManager::activeExcludedIdentifiers() const {
+    return m_excludedIdentifiers;
+}
+
+// ---------------------------------------------------------------- the shared engine
+
+namespace {
+
+Workspace* g_sharedWorkspace = nullptr;
+bool g_sharedEngineCreated = false;
+
+} // namespace
+
+void setSharedWorkspace(Workspace* workspace) {
+    if (g_sharedEngineCreated) {
+        qCWarning(lcEngine) << "The shared engine already runs; its workspace stays as it is";
+        return;
+    }
+    g_sharedWorkspace = workspace;
+}
+
+RunningAppsManager& runningAppsManager() {
+    // Created on first use and never torn down: it lives until the process ends.
+    static RunningAppsManager* engine = [] {
+        if (!g_sharedWorkspace)
+            qFatal("runningAppsManager() was used before setSharedWorkspace() gave it the "
+                   "platform's workspace");
+        g_sharedEngineCreated = true;
+        return new RunningAppsManager(*g_sharedWorkspace, UserDefaults::standard(),
+                                      SystemClock::shared());
+    }();
+    return *engine;
+}

@@ -1,0 +1,356 @@
+#include "EngineRig.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <limits>
+
+using Kind = FakeWorkspace::RequestKind;
+
+namespace {
+
+constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+
+// "Not stored" in data rows: the key keeps its default.
+constexpr qint64 kAbsent = 0x7eadbeef;
+
+void storeIfGiven(UserDefaults& store, const char* key, qint64 value) {
+    if (value != kAbsent)
+        store.setInteger(QString::fromLatin1(key), value);
+}
+
+} // namespace
+
+class TestSweep : public QObject {
+    Q_OBJECT
+private slots:
+    // One background application, registered at creation, swept once `elapsed` seconds
+    // later: is it asked to quit?
+    void timeoutAndGrace_data() {
+        QTest::addColumn<qint64>("minutes");
+        QTest::addColumn<qint64>("grace");
+        QTest::addColumn<double>("elapsed");
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("defaults, exactly 8 h") << kAbsent << kAbsent << 28800.0 << false;
+        QTest::newRow("defaults, just past 8 h") << kAbsent << kAbsent << 28800.5 << true;
+        QTest::newRow("0 min counts as 1, at 60 s") << qint64(0) << kAbsent << 60.0 << false;
+        QTest::newRow("0 min counts as 1, at 61 s") << qint64(0) << kAbsent << 61.0 << true;
+        QTest::newRow("negative minutes") << qint64(-5) << kAbsent << 61.0 << true;
+        QTest::newRow("1 min + 2 min grace, 90 s") << qint64(1) << qint64(2) << 90.0 << false;
+        QTest::newRow("1 min + 2 min grace, 119 s") << qint64(1) << qint64(2) << 119.0 << false;
+        QTest::newRow("1 min + 2 min grace, 120 s") << qint64(1) << qint64(2) << 120.0 << true;
+        QTest::newRow("grace shorter than timeout") << qint64(5) << qint64(1) << 301.0 << true;
+        QTest::newRow("negative grace") << qint64(1) << qint64(-10) << 61.0 << true;
+        // Stored values no settings pane offers: nothing overflows, huge means never.
+        QTest::newRow("minutes INT64_MAX") << kMax << kAbsent << 1e15 << false;
+        QTest::newRow("minutes INT64_MIN") << kMin << kAbsent << 61.0 << true;
+        QTest::newRow("minutes just past saturation") << kMax / 60 + 1 << kAbsent << 1e15 << false;
+        QTest::newRow("grace INT64_MAX") << qint64(1) << kMax << 1e15 << false;
+        QTest::newRow("grace INT64_MIN") << qint64(1) << kMin << 61.0 << true;
+        QTest::newRow("both INT64_MIN") << kMin << kMin << 61.0 << true;
+    }
+    void timeoutAndGrace() {
+        QFETCH(qint64, minutes);
+        QFETCH(qint64, grace);
+        QFETCH(double, elapsed);
+        QFETCH(bool, quit);
+        EngineRig rig;
+        storeIfGiven(*rig.store, "minutesUntilClose", minutes);
+        storeIfGiven(*rig.store, "launchGraceMinutes", grace);
+        const auto app = rig.workspace.add({.name = "Editor", .bundleIdentifier = "org.x.Editor"});
+        rig.startAndDrain();
+
+        rig.sweepAfter(elapsed);
+        QCOMPARE(rig.workspace.requestsFor(app).isEmpty(), !quit);
+        QCOMPARE(rig.tracked(app), !quit);
+        QCOMPARE(rig.workspace.isRunning(app), !quit);
+    }
+
+    // All three integer preferences at one extreme, driven through the tick: huge values
+    // mean "never", tiny ones fall back to the floors (1 s scans, 1 min timeout, no grace).
+    void extremePreferencesThroughTheTick_data() {
+        QTest::addColumn<qint64>("value");
+        QTest::addColumn<bool>("quit");
+        QTest::newRow("max") << kMax << false;
+        QTest::newRow("min") << kMin << true;
+    }
+    void extremePreferencesThroughTheTick() {
+        QFETCH(qint64, value);
+        QFETCH(bool, quit);
+        EngineRig rig;
+        for (const char* key :
+             {"minutesUntilClose", "launchGraceMinutes", "openAppsRefreshSeconds"})
+            rig.store->setInteger(QString::fromLatin1(key), value);
+        const auto app = rig.workspace.add({.name = "Editor"});
+        auto& engine = rig.startAndDrain();
+        engine.resetAllTimers();
+        for (int i = 0; i < 3; ++i) {
+            rig.clock.advance(1e9);
+            engine.tick();
+            EngineRig::drain();
+        }
+        QCOMPARE(rig.workspace.requestsFor(app).isEmpty(), !quit);
+        QCOMPARE(rig.tracked(app), !quit);
+    }
+
+    // The foreground application is restamped at every sweep, so it never runs out.
+    void frontmostAndLaunchingAppsAreKept() {
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        const auto front = rig.workspace.add({.name = "Front"});
+        const auto launching = rig.workspace.add({.name = "Slow", .finishedLaunching = false});
+        const auto background = rig.workspace.add({.name = "Back"});
+        rig.workspace.activate(front);
+        rig.startAndDrain();
+
+        rig.sweepAfter(3600);
+        QVERIFY(rig.workspace.requestsFor(front).isEmpty());
+        QCOMPARE(rig.stamp(front), rig.clock.now());
+        QVERIFY(rig.workspace.requestsFor(launching).isEmpty());
+        QVERIFY(rig.tracked(launching));
+        QCOMPARE(rig.workspace.requestsFor(background), QList<Kind>{Kind::Terminate});
+
+        // Once it has launched, the next sweep quits it.
+        rig.workspace.setFinishedLaunching(launching, true);
+        rig.sweepAfter(1);
+        QCOMPARE(rig.workspace.requestsFor(launching), QList<Kind>{Kind::Terminate});
+    }
+
+    void quittingSwitchedOffStillKeepsTheRegistry() {
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        rig.store->setBoolean("quittingEnabled", false);
+        const auto old = rig.workspace.add({.name = "Old"});
+        const auto ending = rig.workspace.add({.name = "Ending"});
+        rig.startAndDrain();
+
+        rig.workspace.quit(ending);
+        rig.clock.advance(600);
+        const auto newcomer = rig.workspace.add({.name = "New"});
+        rig.sweepAfter(0);
+        QVERIFY(!rig.tracked(ending));
+        QCOMPARE(rig.stamp(newcomer), rig.clock.now());
+        QVERIFY(rig.workspace.requests().isEmpty());
+
+        rig.store->setBoolean("quittingEnabled", true);
+        rig.sweepAfter(1);
+        QCOMPARE(rig.workspace.requestsFor(old), QList<Kind>{Kind::Terminate});
+        QVERIFY(rig.workspace.requestsFor(newcomer).isEmpty()); // idle 1 s only
+    }
+
+    // Toggles are keyed by name: one entry decides for every application of that name.
+    void togglesDecideByName_data() {
+        QTest::addColumn<QString>("toggles"); // stored blob; empty: none stored
+        QTest::addColumn<bool>("clearFirst");
+        QTest::addColumn<bool>("newAppsEnabled");
+        QTest::addColumn<bool>("editorsQuit");
+        QTest::addColumn<bool>("viewerQuits");
+        QTest::newRow("off for Editor")
+            << QString(R"({"Editor":false})") << false << true << false << true;
+        QTest::newRow("on for Editor, new apps off")
+            << QString(R"({"Editor":true})") << false << false << true << false;
+        QTest::newRow("no entries, new apps off") << QString() << true << false << false << false;
+        QTest::newRow("no entries, new apps on") << QString() << true << true << true << true;
+    }
+    void togglesDecideByName() {
+        QFETCH(QString, toggles);
+        QFETCH(bool, clearFirst);
+        QFETCH(bool, newAppsEnabled);
+        QFETCH(bool, editorsQuit);
+        QFETCH(bool, viewerQuits);
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        if (!toggles.isEmpty())
+            rig.store->setData("com.Idlewatch.toggleStatus", toggles.toUtf8());
+        // Registration writes "newAppsEnabled" for names without an entry: the rows that
+        // want no entries clear them after it, then switch the default.
+        const auto editor1 = rig.workspace.add({.name = "Editor"});
+        const auto editor2 = rig.workspace.add({.name = "Editor"});
+        const auto viewer = rig.workspace.add({.name = "Viewer"});
+        rig.store->setBoolean("newAppsEnabled", clearFirst || newAppsEnabled);
+        auto& engine = rig.startAndDrain();
+        if (clearFirst) {
+            engine.clearPerAppToggles();
+            EngineRig::drain();
+        }
+        rig.store->setBoolean("newAppsEnabled", newAppsEnabled);
+
+        rig.sweepAfter(120);
+        QCOMPARE(rig.workspace.requestsFor(editor1).isEmpty(), !editorsQuit);
+        QCOMPARE(rig.workspace.requestsFor(editor2).isEmpty(), !editorsQuit);
+        QCOMPARE(rig.workspace.requestsFor(viewer).isEmpty(), !viewerQuits);
+    }
+
+    // Requests over two sweeps: undelivered ones are asked again, force only when allowed.
+    void undeliveredRequests_data() {
+        QTest::addColumn<bool>("politeDelivered");
+        QTest::addColumn<bool>("forceAllowed");
+        QTest::addColumn<bool>("forceDelivered");
+        QTest::addColumn<QList<Kind>>("requests");
+        QTest::addColumn<bool>("trackedAfter");
+        const Kind T = Kind::Terminate;
+        const Kind F = Kind::ForceTerminate;
+        QTest::newRow("polite delivered") << true << true << true << QList<Kind>{T} << false;
+        QTest::newRow("undelivered, no force")
+            << false << false << true << QList<Kind>{T, T} << true;
+        QTest::newRow("forced") << false << true << true << QList<Kind>{T, F} << false;
+        QTest::newRow("neither delivered")
+            << false << true << false << QList<Kind>{T, F, T, F} << true;
+    }
+    void undeliveredRequests() {
+        QFETCH(bool, politeDelivered);
+        QFETCH(bool, forceAllowed);
+        QFETCH(bool, forceDelivered);
+        QFETCH(QList<Kind>, requests);
+        QFETCH(bool, trackedAfter);
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        rig.store->setBoolean("forceQuitIfTerminateFails", forceAllowed);
+        const auto app = rig.workspace.add({.name = "Stubborn"});
+        rig.workspace.setTerminateDelivered(app, politeDelivered);
+        rig.workspace.setForceTerminateDelivered(app, forceDelivered);
+        rig.startAndDrain();
+        const double registered = rig.clock.now();
+
+        rig.sweepAfter(61);
+        rig.sweepAfter(5);
+        QCOMPARE(rig.workspace.requestsFor(app), requests);
+        QCOMPARE(rig.tracked(app), trackedAfter);
+        if (trackedAfter)
+            QCOMPARE(rig.stamp(app), registered); // its countdown is not restarted
+    }
+
+    // A delivered request drops the entry at once; an app that keeps running (it asked to
+    // save) comes back at the next sweep with a fresh countdown and a fresh grace.
+    void survivorIsRegisteredAgain() {
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        rig.store->setInteger("launchGraceMinutes", 3);
+        const auto app = rig.workspace.add({.name = "Asks"});
+        rig.workspace.setTerminateEndsApp(app, false);
+        auto& engine = rig.startAndDrain();
+
+        rig.clock.advance(200);
+        engine.checkOpenApps();
+        QCOMPARE(rig.workspace.requestsFor(app).size(), 1);
+        QVERIFY(!rig.tracked(app));
+        QVERIFY(!engine.firstSeenApps().contains(app));
+        EngineRig::drain();
+        QVERIFY(!rig.tracked(app)); // not registered again by the sweep that quit it
+
+        rig.sweepAfter(5);
+        const double back = rig.clock.now();
+        QCOMPARE(rig.stamp(app), back);
+        QCOMPARE(engine.firstSeenApps().value(app), back);
+        rig.sweepAfter(150); // idle past the timeout, but inside the new grace
+        QCOMPARE(rig.workspace.requestsFor(app).size(), 1);
+        rig.sweepAfter(30);
+        QCOMPARE(rig.workspace.requestsFor(app).size(), 2);
+    }
+
+    void endedAndRelaunchedAppsArePruned() {
+        EngineRig rig;
+        const auto app = rig.workspace.add({.name = "Editor"});
+        auto& engine = rig.startAndDrain();
+        QSignalSpy published(&engine, &RunningAppsManager::runningAppsChanged);
+
+        rig.clock.advance(10);
+        const auto again = rig.workspace.relaunch(app);
+        rig.sweepAfter(0);
+        QVERIFY(!rig.tracked(app));
+        QVERIFY(!engine.firstSeenApps().contains(app));
+        QCOMPARE(rig.stamp(again), rig.clock.now());
+
+        // A sweep that changes nothing still publishes the map: countdowns redraw from it.
+        published.clear();
+        rig.sweepAfter(1);
+        QVERIFY(published.count() >= 1);
+    }
+
+    // Ticks once a second for `ticks` seconds; counts the sweeps.
+    void tickInterval_data() {
+        QTest::addColumn<qint64>("refresh");
+        QTest::addColumn<bool>("ownWindowFocused");
+        QTest::addColumn<int>("ticks");
+        QTest::addColumn<int>("sweeps");
+        QTest::newRow("default 5 s") << kAbsent << false << 12 << 3; // at 1, 6, 11
+        QTest::newRow("1 s") << qint64(1) << false << 5 << 5;
+        QTest::newRow("0 s") << qint64(0) << false << 5 << 5;
+        QTest::newRow("negative") << qint64(-7) << false << 5 << 5;
+        QTest::newRow("30 s") << qint64(30) << false << 31 << 2; // at 1, 31
+        QTest::newRow("30 s, own window focused") << qint64(30) << true << 10 << 10;
+        QTest::newRow("INT64_MAX") << kMax << false << 10 << 1;
+        QTest::newRow("INT64_MIN") << kMin << false << 4 << 4;
+    }
+    void tickInterval() {
+        QFETCH(qint64, refresh);
+        QFETCH(bool, ownWindowFocused);
+        QFETCH(int, ticks);
+        QFETCH(int, sweeps);
+        EngineRig rig;
+        storeIfGiven(*rig.store, "openAppsRefreshSeconds", refresh);
+        rig.workspace.setOwnWindowIsKeyOrMain(ownWindowFocused);
+        auto& engine = rig.startAndDrain();
+        QCOMPARE(engine.timer()->interval(), 1000);
+        QVERIFY(engine.timer()->isActive());
+
+        const int before = rig.workspace.listingCount();
+        double lastSweep = 0;
+        for (int i = 0; i < ticks; ++i) {
+            rig.clock.advance(1);
+            const int listed = rig.workspace.listingCount();
+            engine.tick();
+            if (rig.workspace.listingCount() != listed)
+                lastSweep = rig.clock.now();
+        }
+        QCOMPARE(rig.workspace.listingCount() - before, sweeps);
+        QCOMPARE(engine.lastOpenAppsCheck(), lastSweep);
+    }
+
+    // A wall clock set back an hour must not stop the sweeps for an hour.
+    void clockSetBackwardsStillSweeps() {
+        EngineRig rig;
+        auto& engine = rig.startAndDrain();
+        engine.tick();
+        const int listed = rig.workspace.listingCount();
+        rig.clock.advance(-3600);
+        engine.tick();
+        QCOMPARE(rig.workspace.listingCount(), listed + 1);
+        QCOMPARE(engine.lastOpenAppsCheck(), rig.clock.now());
+        rig.clock.advance(1);
+        engine.tick(); // the interval now counts from the new time
+        QCOMPARE(rig.workspace.listingCount(), listed + 1);
+    }
+
+    void resetRestartsCountdownAndGrace() {
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        rig.store->setInteger("launchGraceMinutes", 5);
+        const auto registered = rig.workspace.add({.name = "Registered"});
+        const auto front = rig.workspace.add({.name = "Front"});
+        auto& engine = rig.startAndDrain();
+        const auto late = rig.workspace.add({.name = "Late"});
+        rig.workspace.activate(late);
+        rig.workspace.activate(front); // deactivation stamps Late, without a first-seen time
+        EngineRig::drain();
+        QVERIFY(!engine.firstSeenApps().contains(late));
+
+        rig.clock.advance(400);
+        engine.resetAllTimers();
+        const double reset = rig.clock.now();
+        for (const auto& app : {registered, front, late}) {
+            QCOMPARE(rig.stamp(app), reset);
+            QCOMPARE(engine.firstSeenApps().value(app), reset);
+        }
+        rig.sweepAfter(200); // idle past the timeout, inside the restarted grace
+        QVERIFY(rig.workspace.requests().isEmpty());
+        rig.sweepAfter(101);
+        QCOMPARE(rig.workspace.requestsFor(registered), QList<Kind>{Kind::Terminate});
+        QCOMPARE(rig.workspace.requestsFor(late), QList<Kind>{Kind::Terminate});
+        QVERIFY(rig.workspace.requestsFor(front).isEmpty());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestSweep)
+#include "test_sweep.moc"
