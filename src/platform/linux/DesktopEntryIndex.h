@@ -49,7 +49,12 @@ public:
     // /usr/share/applications): where the application chooser starts.
     static QString applicationsFolder();
 
-    // Re-reads every folder now.
+    // The desktop-file ID of a file below an applications/ folder: its relative path
+    // without ".desktop", sub-folders joined by '-' (foo/bar.desktop is foo-bar). Empty
+    // when the file is not below the folder.
+    static QString desktopFileId(const QString& applicationsFolder, const QString& filePath);
+
+    // Re-reads every folder now; changed() follows when an entry differs.
     void refresh();
 
 signals:

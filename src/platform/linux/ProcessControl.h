@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <optional>
@@ -11,6 +12,8 @@
 namespace ProcessControl {
 
 std::optional<quint64> startTime(pid_t pid);
+// Field 22 of the text of /proc/PID/stat; nothing when the text is not such a line.
+std::optional<quint64> parseStartTime(const QByteArray& stat);
 // File name of /proc/PID/exe; empty when unreadable.
 QString executableName(pid_t pid);
 // /proc/PID/comm; empty when unreadable.

@@ -1,0 +1,303 @@
+#include "DesktopEntryIndex.h"
+
+#include "DesktopEntryFile.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QHash>
+#include <QLoggingCategory>
+#include <QSet>
+#include <QTimer>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcDesktopEntries, "com.Idlewatch.Idlewatch.DesktopEntryIndex", QtInfoMsg)
+
+namespace {
+
+constexpr int kRefreshDelayMs = 250;
+constexpr int kMaxFolderDepth = 8;
+
+// What the index keeps of one application entry besides what it hands out.
+struct IndexedEntry {
+    DesktopApplication app;
+    QString startupWMClass;
+    QString execProgram;
+    bool noDisplay = false;
+
+    friend bool operator==(const IndexedEntry& a, const IndexedEntry& b) {
+        return a.app.id == b.app.id && a.app.path == b.app.path && a.app.name == b.app.name &&
+               a.app.localizedName == b.app.localizedName && a.app.icon == b.app.icon &&
+               a.startupWMClass == b.startupWMClass && a.execProgram == b.execProgram &&
+               a.noDisplay == b.noDisplay;
+    }
+};
+
+QString absoluteEnvDir(const char* name) {
+    const QString value = qEnvironmentVariable(name);
+    // Relative paths in the XDG variables are invalid and ignored.
+    return QDir::isAbsolutePath(value) ? QDir::cleanPath(value) : QString();
+}
+
+QString dataHome() {
+    const QString home = absoluteEnvDir("XDG_DATA_HOME");
+    return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share") : home;
+}
+
+QStringList dataDirs() {
+    QStringList dirs;
+    for (const QString& dir :
+         qEnvironmentVariable("XDG_DATA_DIRS").split(u':', Qt::SkipEmptyParts)) {
+        if (QDir::isAbsolutePath(dir))
+            dirs += QDir::cleanPath(dir);
+    }
+    if (dirs.isEmpty())
+        dirs = {QStringLiteral("/usr/local/share"), QStringLiteral("/usr/share")};
+    return dirs;
+}
+
+// Every applications/ folder, most important first.
+QStringList applicationRoots() {
+    QStringList roots;
+    for (const QString& dir : QStringList{dataHome()} + dataDirs()) {
+        const QString root = dir + QStringLiteral("/applications");
+        if (!roots.contains(root))
+            roots += root;
+    }
+    return roots;
+}
+
+std::optional<DesktopApplication> applicationFrom(const DesktopEntryFile& file, QString id,
+                                                  QString path, const QString& locale) {
+    if (!file.isApplication() || file.isHidden())
+        return std::nullopt;
+    const QString name = file.string(QStringLiteral("Name"));
+    if (name.isEmpty())
+        return std::nullopt;
+    return DesktopApplication{std::move(id), std::move(path), name,
+                              file.localeString(QStringLiteral("Name"), locale),
+                              file.localeString(QStringLiteral("Icon"), locale)};
+}
+
+struct Scan {
+    QList<std::pair<QString, QString>> files; // ID, path
+    QStringList folders;
+    QSet<QString> visited; // canonical folders, against symlink loops
+};
+
+void scanFolder(const QString& folder, const QString& idPrefix, int depth, Scan& scan) {
+    const QString canonical = QFileInfo(folder).canonicalFilePath();
+    if (canonical.isEmpty() || depth > kMaxFolderDepth || scan.visited.contains(canonical))
+        return;
+    scan.visited.insert(canonical);
+    scan.folders += folder;
+    const QDir dir(folder);
+    const QFileInfoList infos = dir.entryInfoList(
+        QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot | QDir::Readable, QDir::Name);
+    for (const QFileInfo& info : infos) {
+        if (info.isDir()) {
+            scanFolder(info.filePath(), idPrefix + info.fileName() + u'-', depth + 1, scan);
+        } else if (info.fileName().endsWith(QLatin1String(".desktop"))) {
+            scan.files += {idPrefix + info.fileName().chopped(8), info.filePath()};
+        }
+    }
+}
+
+} // namespace
+
+struct DesktopEntryIndex::Private {
+    QHash<QString, IndexedEntry> entries;
+    // Lookup tables for matching; each list is ordered by preference.
+    QHash<QString, QStringList> byStartupWMClass;
+    QHash<QString, QStringList> byFoldedId;
+    QHash<QString, QStringList> byExecProgram;
+    QStringList roots;
+    QFileSystemWatcher watcher;
+    QTimer refreshTimer;
+
+    std::optional<DesktopApplication> first(const QHash<QString, QStringList>& table,
+                                            const QString& key) const {
+        if (key.isEmpty())
+            return std::nullopt;
+        const auto it = table.constFind(key);
+        if (it == table.cend() || it->isEmpty())
+            return std::nullopt;
+        return entries.value(it->first()).app;
+    }
+};
+
+DesktopEntryIndex::DesktopEntryIndex(QObject* parent)
+    : QObject(parent)
+    , d(new Private) {
+    d->refreshTimer.setSingleShot(true);
+    d->refreshTimer.setInterval(kRefreshDelayMs);
+    connect(&d->refreshTimer, &QTimer::timeout, this, &DesktopEntryIndex::refresh);
+    // Installs and removals come in bursts of file operations: read once they settle.
+    connect(&d->watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
+        const bool inRoot = std::any_of(d->roots.cbegin(), d->roots.cend(), [&](const auto& r) {
+            return path == r || path.startsWith(r + u'/');
+        });
+        // A watched data folder matters only once its applications/ exists.
+        if (inRoot || QFileInfo(path + QStringLiteral("/applications")).isDir())
+            d->refreshTimer.start();
+    });
+    refresh();
+}
+
+DesktopEntryIndex::~DesktopEntryIndex() {
+    delete d;
+}
+
+DesktopEntryIndex& DesktopEntryIndex::shared() {
+    // Lives until the process ends, beyond the application object.
+    static auto* index = new DesktopEntryIndex;
+    return *index;
+}
+
+QString DesktopEntryIndex::applicationsFolder() {
+    for (const QString& dir : dataDirs()) {
+        const QString root = dir + QStringLiteral("/applications");
+        if (QFileInfo(root).isDir())
+            return root;
+    }
+    const QString home = dataHome() + QStringLiteral("/applications");
+    return QFileInfo(home).isDir() ? home : QDir::homePath();
+}
+
+QString DesktopEntryIndex::desktopFileId(const QString& applicationsFolder,
+                                         const QString& filePath) {
+    const QString root = QDir::cleanPath(applicationsFolder) + u'/';
+    const QString path = QDir::cleanPath(filePath);
+    if (!path.startsWith(root) || !path.endsWith(QLatin1String(".desktop")))
+        return {};
+    return path.sliced(root.size()).chopped(8).replace(u'/', u'-');
+}
+
+void DesktopEntryIndex::refresh() {
+    const QString locale = DesktopEntryFile::messagesLocale();
+    const QStringList roots = applicationRoots();
+    QHash<QString, IndexedEntry> entries;
+    QSet<QString> claimed;
+    QStringList watched;
+    for (const QString& root : roots) {
+        if (!QFileInfo(root).isDir()) {
+            // Watch the data folder, to notice when applications/ appears in it.
+            const QString parent = QFileInfo(root).path();
+            if (QFileInfo(parent).isDir())
+                watched += parent;
+            continue;
+        }
+        Scan scan;
+        scanFolder(root, QString(), 0, scan);
+        watched += scan.folders;
+        for (const auto& [id, path] : std::as_const(scan.files)) {
+            if (claimed.contains(id))
+                continue;
+            const auto file = DesktopEntryFile::load(path);
+            // An entry without Type or Name is malformed too; Hidden=true alone masks.
+            if (!file || (!file->isHidden() &&
+                          (file->type().isEmpty() || !file->contains(QStringLiteral("Name"))))) {
+                qCDebug(lcDesktopEntries) << "Skipping malformed desktop entry" << path;
+                continue;
+            }
+            claimed.insert(id);
+            if (auto app = applicationFrom(*file, id, path, locale)) {
+                entries.insert(id, {*app, file->string(QStringLiteral("StartupWMClass")),
+                                    file->execProgram(), file->noDisplay()});
+            }
+        }
+    }
+
+    const QStringList stale = d->watcher.directories();
+    QStringList toRemove;
+    for (const QString& dir : stale) {
+        if (!watched.contains(dir))
+            toRemove += dir;
+    }
+    if (!toRemove.isEmpty())
+        d->watcher.removePaths(toRemove);
+    QStringList toAdd;
+    for (const QString& dir : std::as_const(watched)) {
+        if (!stale.contains(dir))
+            toAdd += dir;
+    }
+    if (!toAdd.isEmpty())
+        d->watcher.addPaths(toAdd);
+    d->roots = roots;
+
+    if (entries == d->entries)
+        return;
+    d->entries = std::move(entries);
+
+    // Shown entries before NoDisplay ones, then by ID, so that a match never depends on
+    // the order files were read in.
+    QStringList ids = d->entries.keys();
+    std::sort(ids.begin(), ids.end(), [this](const QString& a, const QString& b) {
+        const bool hiddenA = d->entries[a].noDisplay, hiddenB = d->entries[b].noDisplay;
+        return hiddenA != hiddenB ? hiddenB : a < b;
+    });
+    d->byStartupWMClass.clear();
+    d->byFoldedId.clear();
+    d->byExecProgram.clear();
+    for (const QString& id : std::as_const(ids)) {
+        const IndexedEntry& e = d->entries[id];
+        if (!e.startupWMClass.isEmpty())
+            d->byStartupWMClass[e.startupWMClass] += id;
+        d->byFoldedId[id.toCaseFolded()] += id;
+        if (!e.execProgram.isEmpty())
+            d->byExecProgram[e.execProgram] += id;
+    }
+    qCDebug(lcDesktopEntries) << "Indexed" << d->entries.size() << "application entries";
+    emit changed();
+}
+
+std::optional<DesktopApplication> DesktopEntryIndex::byId(const QString& id) const {
+    const auto it = d->entries.constFind(id);
+    if (it == d->entries.cend())
+        return std::nullopt;
+    return it->app;
+}
+
+std::optional<DesktopApplication> DesktopEntryIndex::match(const WindowHints& hints) const {
+    if (!hints.gtkApplicationId.isEmpty()) {
+        if (auto app = byId(hints.gtkApplicationId))
+            return app;
+    }
+    if (!hints.kdeDesktopFile.isEmpty()) {
+        // Usually the bare ID; some toolkits give the file name or a full path.
+        QString id = hints.kdeDesktopFile.sliced(hints.kdeDesktopFile.lastIndexOf(u'/') + 1);
+        if (id.endsWith(QLatin1String(".desktop")))
+            id.chop(8);
+        if (auto app = byId(id))
+            return app;
+    }
+    if (auto app = d->first(d->byStartupWMClass, hints.wmClassClass))
+        return app;
+    if (auto app = d->first(d->byFoldedId, hints.wmClassClass.toCaseFolded()))
+        return app;
+    if (auto app = d->first(d->byFoldedId, hints.wmClassInstance.toCaseFolded()))
+        return app;
+    if (auto app = d->first(d->byExecProgram, hints.executableName))
+        return app;
+    return std::nullopt;
+}
+
+std::optional<DesktopApplication> DesktopEntryIndex::entryAt(const QString& path) const {
+    const auto file = DesktopEntryFile::load(path);
+    if (!file)
+        return std::nullopt;
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    QString id;
+    for (const QString& root : std::as_const(d->roots)) {
+        id = desktopFileId(root, absolute);
+        if (!id.isEmpty())
+            break;
+    }
+    if (id.isEmpty()) {
+        id = QFileInfo(absolute).fileName();
+        if (id.endsWith(QLatin1String(".desktop")))
+            id.chop(8);
+    }
+    return applicationFrom(*file, id, absolute, DesktopEntryFile::messagesLocale());
+}

@@ -1,0 +1,123 @@
+#include "ProcessControl.h"
+
+#include <QFile>
+#include <QLoggingCategory>
+
+#include <cerrno>
+#include <charconv>
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#ifndef SYS_pidfd_open
+#define SYS_pidfd_open 434
+#endif
+#ifndef SYS_pidfd_send_signal
+#define SYS_pidfd_send_signal 424
+#endif
+
+Q_LOGGING_CATEGORY(lcProcess, "com.Idlewatch.Idlewatch.ProcessControl", QtInfoMsg)
+
+namespace {
+
+// Closes a file descriptor when it goes out of scope.
+struct Fd {
+    int fd = -1;
+    explicit Fd(int f)
+        : fd(f) {}
+    ~Fd() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+};
+
+QByteArray readProcFile(pid_t pid, const char* name) {
+    if (pid <= 0)
+        return {};
+    const QByteArray path = "/proc/" + QByteArray::number(pid) + '/' + name;
+    const Fd file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    if (file.fd < 0)
+        return {};
+    // /proc files report no size: read until the end, with a bound.
+    QByteArray bytes;
+    char buffer[4096];
+    while (bytes.size() < 64 * 1024) {
+        const ssize_t n = ::read(file.fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        bytes.append(buffer, n);
+    }
+    return bytes;
+}
+
+} // namespace
+
+namespace ProcessControl {
+
+std::optional<quint64> parseStartTime(const QByteArray& stat) {
+    // "pid (comm) state ...": comm may hold spaces and parentheses, but nothing after it
+    // does, so the fields start after the last ')'.
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.sliced(close + 1).simplified().split(' ');
+    // fields[0] is field 3 (state), so field 22 is fields[19].
+    constexpr int kStartTimeIndex = 22 - 3;
+    if (fields.size() <= kStartTimeIndex)
+        return std::nullopt;
+    const QByteArray& text = fields[kStartTimeIndex];
+    quint64 value = 0;
+    const auto [end, ec] = std::from_chars(text.constBegin(), text.constEnd(), value);
+    if (ec != std::errc() || end != text.constEnd())
+        return std::nullopt;
+    return value;
+}
+
+std::optional<quint64> startTime(pid_t pid) {
+    return parseStartTime(readProcFile(pid, "stat"));
+}
+
+QString executableName(pid_t pid) {
+    if (pid <= 0)
+        return {};
+    const QByteArray link = "/proc/" + QByteArray::number(pid) + "/exe";
+    char buffer[4096];
+    const ssize_t n = ::readlink(link.constData(), buffer, sizeof buffer);
+    if (n <= 0 || n == sizeof buffer)
+        return {};
+    QByteArray target(buffer, n);
+    // An executable replaced by an upgrade while running still names the program.
+    if (target.endsWith(" (deleted)"))
+        target.chop(10);
+    return QFile::decodeName(target.sliced(target.lastIndexOf('/') + 1));
+}
+
+QString commandName(pid_t pid) {
+    QByteArray comm = readProcFile(pid, "comm");
+    if (comm.endsWith('\n'))
+        comm.chop(1);
+    return QString::fromUtf8(comm);
+}
+
+bool signalIfSameProcess(pid_t pid, quint64 expectedStartTime, int signal) {
+    if (pid <= 0)
+        return false;
+    const Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    if (pidfd.fd < 0) {
+        if (errno == ENOSYS)
+            qCWarning(lcProcess) << "pidfd_open is not available: processes cannot be signalled";
+        return false;
+    }
+    // The pidfd now pins one process. If PID still shows the expected start time, that
+    // process is the one we mean; had it been replaced in between, the pidfd names the
+    // old, ended process and the signal below fails.
+    if (startTime(pid) != expectedStartTime)
+        return false;
+    return ::syscall(SYS_pidfd_send_signal, pidfd.fd, signal, nullptr, 0) == 0;
+}
+
+} // namespace ProcessControl

@@ -1,0 +1,380 @@
+#include "X11Session.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QThread>
+
+#include <xcb/xcb.h>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <mutex>
+#include <poll.h>
+#include <set>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// Process groups still alive, killed at exit should a session never be destroyed.
+std::mutex groupsMutex;
+std::set<pid_t>& liveGroups() {
+    static std::set<pid_t> groups;
+    return groups;
+}
+void killLiveGroups() {
+    std::lock_guard lock(groupsMutex);
+    for (pid_t group : liveGroups())
+        ::kill(-group, SIGKILL);
+    liveGroups().clear();
+}
+
+// argv and envp built before fork, so the child only calls async-signal-safe functions.
+struct ExecImage {
+    std::vector<QByteArray> storage;
+    std::vector<char*> argv;
+    std::vector<char*> envp;
+
+    ExecImage(const QStringList& args, const QProcessEnvironment& env) {
+        for (const QString& a : args)
+            storage.push_back(a.toLocal8Bit());
+        const QStringList vars = env.toStringList();
+        for (const QString& v : vars)
+            storage.push_back(v.toLocal8Bit());
+        for (qsizetype i = 0; i < args.size(); ++i)
+            argv.push_back(storage[size_t(i)].data());
+        argv.push_back(nullptr);
+        for (size_t i = size_t(args.size()); i < storage.size(); ++i)
+            envp.push_back(storage[i].data());
+        envp.push_back(nullptr);
+    }
+};
+
+QString findProgram(const QString& name, const QProcessEnvironment& env) {
+    if (name.contains(QLatin1Char('/')))
+        return name;
+    const QStringList dirs = env.value(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"))
+                                 .split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString& dir : dirs) {
+        const QString candidate = dir + QLatin1Char('/') + name;
+        if (::access(QFile::encodeName(candidate).constData(), X_OK) == 0)
+            return candidate;
+    }
+    return name;
+}
+
+} // namespace
+
+struct X11Session::Xcb {
+    xcb_connection_t* c = nullptr;
+    xcb_window_t root = 0;
+    ~Xcb() {
+        if (c)
+            xcb_disconnect(c);
+    }
+    xcb_atom_t atom(const char* name) {
+        xcb_intern_atom_reply_t* r =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
+        const xcb_atom_t a = r ? r->atom : XCB_NONE;
+        std::free(r);
+        return a;
+    }
+};
+
+X11Session::X11Session() {
+    static std::once_flag once;
+    std::call_once(once, [] { std::atexit(killLiveGroups); });
+}
+
+X11Session::~X11Session() {
+    stop();
+}
+
+bool X11Session::start(const Options& options) {
+    stop();
+    m_error.clear();
+    m_dir = std::make_unique<QTemporaryDir>();
+    if (!m_dir->isValid()) {
+        m_error = QStringLiteral("cannot create a temporary folder");
+        return false;
+    }
+    m_env = QProcessEnvironment::systemEnvironment();
+    const auto folder = [this](const QString& name) {
+        const QString p = m_dir->filePath(name);
+        QDir().mkpath(p);
+        ::chmod(QFile::encodeName(p).constData(), 0700);
+        return p;
+    };
+    m_env.insert(QStringLiteral("HOME"), folder(QStringLiteral("home")));
+    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder(QStringLiteral("runtime")));
+    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder(QStringLiteral("config")));
+    m_env.insert(QStringLiteral("XDG_DATA_HOME"), folder(QStringLiteral("data")));
+    m_env.insert(QStringLiteral("XDG_CACHE_HOME"), folder(QStringLiteral("cache")));
+    // No bus: Qt takes the XEmbed tray, and nothing starts a stray dbus-launch.
+    m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
+                 QStringLiteral("unix:path=/nonexistent"));
+    m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    m_env.remove(QStringLiteral("XDG_SESSION_TYPE"));
+    m_env.remove(QStringLiteral("SESSION_MANAGER"));
+
+    const auto failed = [this](const QString& what) {
+        m_error = what + QStringLiteral("\n") + logText();
+        stop();
+        return false;
+    };
+    if (!startXvfb())
+        return failed(QStringLiteral("Xvfb did not start: ") + m_error);
+
+    if (options.windowManager) {
+        if (spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable")}) < 0 ||
+            !waitUntil(10000, [this] { return rootHasProperty("_NET_SUPPORTING_WM_CHECK"); }))
+            return failed(QStringLiteral("openbox did not become ready"));
+    }
+    if (options.tray) {
+        const QString rc = m_dir->filePath(QStringLiteral("tint2rc"));
+        QFile file(rc);
+        if (!file.open(QIODevice::WriteOnly))
+            return failed(QStringLiteral("cannot write the tint2 configuration"));
+        file.write("panel_items = S\n"
+                   "panel_position = bottom center horizontal\n"
+                   "panel_size = 100% 32\n"
+                   "systray_icon_size = 24\n");
+        file.close();
+        if (spawn({QStringLiteral("tint2"), QStringLiteral("-c"), rc}) < 0 ||
+            !waitUntil(10000, [this] { return selectionHasOwner("_NET_SYSTEM_TRAY_S0"); }))
+            return failed(QStringLiteral("tint2 did not become ready"));
+    }
+    return true;
+}
+
+bool X11Session::startXvfb() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) {
+        m_error = QString::fromLocal8Bit(strerror(errno));
+        return false;
+    }
+    // Xvfb picks a free display number itself and writes it to this descriptor when ready.
+    const pid_t pid =
+        spawn({QStringLiteral("Xvfb"), QStringLiteral("-displayfd"), QString::number(fds[1]),
+               QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x800x24"),
+               QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")},
+              QProcessEnvironment(), fds[1]);
+    ::close(fds[1]);
+    if (pid < 0) {
+        ::close(fds[0]);
+        m_error = QStringLiteral("cannot start Xvfb");
+        return false;
+    }
+    QByteArray number;
+    QDeadlineTimer deadline(15000);
+    while (!number.endsWith('\n') && !deadline.hasExpired()) {
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, int(std::min<qint64>(deadline.remainingTime(), 200))) <= 0)
+            continue;
+        char buffer[32];
+        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        number.append(buffer, n);
+    }
+    ::close(fds[0]);
+    number = number.trimmed();
+    if (number.isEmpty()) {
+        m_error = QStringLiteral("no display number from Xvfb");
+        return false;
+    }
+    m_display = ':' + number;
+    m_env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
+
+    m_xcb = std::make_unique<Xcb>();
+    m_xcb->c = xcb_connect(m_display.constData(), nullptr);
+    if (xcb_connection_has_error(m_xcb->c)) {
+        m_error = QStringLiteral("cannot connect to ") + QString::fromLatin1(m_display);
+        return false;
+    }
+    m_xcb->root = xcb_setup_roots_iterator(xcb_get_setup(m_xcb->c)).data->root;
+    return true;
+}
+
+void X11Session::stop() {
+    if (m_group > 0) {
+        ::kill(-m_group, SIGTERM);
+        QDeadlineTimer deadline(3000);
+        for (pid_t child : std::as_const(m_children)) {
+            while (::waitpid(child, nullptr, WNOHANG) == 0 && !deadline.hasExpired())
+                QThread::msleep(5);
+        }
+        ::kill(-m_group, SIGKILL);
+        for (pid_t child : std::as_const(m_children))
+            ::waitpid(child, nullptr, WNOHANG);
+        std::lock_guard lock(groupsMutex);
+        liveGroups().erase(m_group);
+    }
+    m_group = 0;
+    m_children.clear();
+    m_xcb.reset();
+    m_display.clear();
+}
+
+pid_t X11Session::spawn(const QStringList& argv, const QProcessEnvironment& extra) {
+    return spawn(argv, extra, -1);
+}
+
+pid_t X11Session::spawn(const QStringList& argv, const QProcessEnvironment& extra, int keepFd) {
+    if (argv.isEmpty() || !m_dir)
+        return -1;
+    QProcessEnvironment env = m_env;
+    env.insert(extra);
+    QStringList args = argv;
+    args[0] = findProgram(args[0], env);
+    ExecImage image(args, env);
+    const QByteArray log = QFile::encodeName(m_dir->filePath(QStringLiteral("session.log")));
+    const pid_t parent = ::getpid();
+    const pid_t group = m_group;
+
+    const pid_t pid = ::fork();
+    if (pid < 0)
+        return -1;
+    if (pid == 0) {
+        ::setpgid(0, group);
+        // Dies with the test process, even when that crashes.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent)
+            ::_exit(127);
+        const int out = ::open(log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        const int in = ::open("/dev/null", O_RDONLY);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+        if (in >= 0)
+            ::dup2(in, 0);
+        if (keepFd >= 0)
+            ::fcntl(keepFd, F_SETFD, 0);
+        ::signal(SIGPIPE, SIG_DFL);
+        ::execve(image.argv[0], image.argv.data(), image.envp.data());
+        ::_exit(127);
+    }
+    // Set it here too, so the group exists before the next child joins it.
+    ::setpgid(pid, group);
+    if (m_group == 0) {
+        m_group = pid;
+        std::lock_guard lock(groupsMutex);
+        liveGroups().insert(pid);
+    }
+    m_children.append(pid);
+    return pid;
+}
+
+std::optional<int> X11Session::waitForExit(pid_t pid, int timeoutMs) {
+    QDeadlineTimer deadline(timeoutMs);
+    for (;;) {
+        int status = 0;
+        const pid_t r = ::waitpid(pid, &status, WNOHANG);
+        if (r == pid) {
+            m_children.removeAll(pid);
+            return status;
+        }
+        if (r < 0)
+            return std::nullopt;
+        if (deadline.hasExpired())
+            return std::nullopt;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        QThread::msleep(5);
+    }
+}
+
+bool X11Session::isRunning(pid_t pid) {
+    int status = 0;
+    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    if (r == pid)
+        m_children.removeAll(pid);
+    return r == 0;
+}
+
+int X11Session::run(const QStringList& argv, QByteArray* output, int timeoutMs) {
+    QProcess process;
+    process.setProcessEnvironment(m_env);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(argv.first(), argv.mid(1));
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished(1000);
+        return -1;
+    }
+    if (output)
+        *output = process.readAllStandardOutput();
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+void X11Session::exportToCurrentProcess() const {
+    const QStringList keys = {QStringLiteral("DISPLAY"),
+                              QStringLiteral("HOME"),
+                              QStringLiteral("XDG_RUNTIME_DIR"),
+                              QStringLiteral("XDG_CONFIG_HOME"),
+                              QStringLiteral("XDG_DATA_HOME"),
+                              QStringLiteral("XDG_CACHE_HOME"),
+                              QStringLiteral("DBUS_SESSION_BUS_ADDRESS")};
+    for (const QString& key : keys)
+        qputenv(key.toLatin1().constData(), m_env.value(key).toLocal8Bit());
+}
+
+QString X11Session::path(const QString& relative) const {
+    if (!m_dir)
+        return {};
+    const QString p = m_dir->filePath(relative);
+    QDir().mkpath(p);
+    return p;
+}
+
+QString X11Session::logText() const {
+    if (!m_dir)
+        return {};
+    QFile file(m_dir->filePath(QStringLiteral("session.log")));
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    return QString::fromLocal8Bit(file.readAll().right(4000));
+}
+
+bool X11Session::waitUntil(int timeoutMs, const std::function<bool()>& ready) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!ready()) {
+        if (deadline.hasExpired())
+            return false;
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+bool X11Session::rootHasProperty(const char* atomName) {
+    if (!m_xcb)
+        return false;
+    const xcb_atom_t atom = m_xcb->atom(atomName);
+    xcb_get_property_reply_t* r = xcb_get_property_reply(
+        m_xcb->c, xcb_get_property(m_xcb->c, 0, m_xcb->root, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1),
+        nullptr);
+    const bool present = r && r->type != XCB_NONE;
+    std::free(r);
+    return present;
+}
+
+bool X11Session::selectionHasOwner(const char* atomName) {
+    if (!m_xcb)
+        return false;
+    const xcb_atom_t atom = m_xcb->atom(atomName);
+    xcb_get_selection_owner_reply_t* r =
+        xcb_get_selection_owner_reply(m_xcb->c, xcb_get_selection_owner(m_xcb->c, atom), nullptr);
+    const bool owned = r && r->owner != XCB_NONE;
+    std::free(r);
+    return owned;
+}
