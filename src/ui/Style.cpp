@@ -23,6 +23,10 @@ QColor secondaryText(const QPalette& palette) {
     return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.45);
 }
 
+QColor separator(const QPalette& palette) {
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.82);
+}
+
 QColor grey() {
     return QColor(142, 142, 147);
 }

@@ -10,6 +10,8 @@ namespace Style {
 
 // Secondary label text: the window text faded towards the background.
 QColor secondaryText(const QPalette& palette);
+// Divider lines: a faint version of the window text.
+QColor separator(const QPalette& palette);
 // A neutral grey for switched-off items, readable on light and dark backgrounds.
 QColor grey();
 
