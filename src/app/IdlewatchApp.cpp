@@ -5,6 +5,7 @@
 #include "engine/RunningAppsManager.h"
 #include "popover/ContentView.h"
 #include "preferences/Preferences.h"
+#include "settings/SettingsWindowController.h"
 #include "ui/Artwork.h"
 
 #include <QApplication>
@@ -38,8 +39,9 @@ void IdlewatchApp::start(RunningAppsManager& manager) {
     auto* content = new ContentView(manager);
     m_popover = new PopoverWindow(content);
     connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
-    connect(content, &ContentView::openSettingsRequested, this, [this] {
+    connect(content, &ContentView::openSettingsRequested, this, [this, &manager] {
         m_popover->close();
+        SettingsWindowController::openSettings(manager, SettingsPane::general);
         emit settingsRequested();
     });
 

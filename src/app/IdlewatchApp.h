@@ -41,7 +41,7 @@ public:
 signals:
     // "Quit Idlewatch" was chosen.
     void quitRequested();
-    // "Settings" was chosen.
+    // "Settings" was chosen; the settings window has been opened.
     void settingsRequested();
 
 protected:
