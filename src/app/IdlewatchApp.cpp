@@ -71,8 +71,7 @@ void IdlewatchApp::start(RunningAppsManager& manager) {
         });
         // The tray embeds the icon asynchronously: report where it ends up.
         auto* poll = new QTimer(this);
-        connect(poll, &QTimer::timeout, this, [this] {
-            static QRect last;
+        connect(poll, &QTimer::timeout, this, [this, last = QRect()]() mutable {
             const QRect g = m_tray->geometry();
             if (g != last) {
                 last = g;
