@@ -1,0 +1,92 @@
+#include "PopoverWindow.h"
+
+#include "popover/ContentView.h"
+#include "ui/Style.h"
+
+#include <QCursor>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+constexpr int kGap = 4;
+constexpr qint64 kReopenGuardMs = 250;
+} // namespace
+
+PopoverWindow::PopoverWindow(ContentView* content, QWidget* parent)
+    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
+    , m_content(content) {
+    setWindowTitle(QStringLiteral("Idlewatch"));
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(1, 1, 1, 1);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+    layout->addWidget(m_content);
+    connect(m_content, &ContentView::rendered, this, [this] {
+        if (isVisible())
+            reposition();
+    });
+}
+
+QPoint PopoverWindow::placement(const QRect& anchor, const QPoint& cursor, const QSize& size,
+                                const QRect& screen) {
+    const bool atIcon = anchor.isValid() && !anchor.isEmpty();
+    const QRect at = atIcon ? anchor : QRect(cursor, QSize(1, 1));
+    int x = at.x() + at.width() / 2 - size.width() / 2;
+    int y = at.bottom() + 1 + kGap;
+    // A panel at the bottom of the screen: open upwards.
+    if (y + size.height() > screen.bottom() + 1 && at.top() - kGap - size.height() >= screen.top())
+        y = at.top() - kGap - size.height();
+    x = std::clamp(x, screen.left(), std::max(screen.left(), screen.right() + 1 - size.width()));
+    y = std::clamp(y, screen.top(), std::max(screen.top(), screen.bottom() + 1 - size.height()));
+    return {x, y};
+}
+
+void PopoverWindow::showAt(const QRect& anchor) {
+    m_anchor = anchor;
+    m_cursor = QCursor::pos();
+    m_content->render();
+    adjustSize();
+    reposition();
+    show();
+    raise();
+    activateWindow();
+}
+
+bool PopoverWindow::justClosed() const {
+    return m_closedAt.isValid() && m_closedAt.elapsed() < kReopenGuardMs;
+}
+
+void PopoverWindow::reposition() {
+    const QPoint probe = m_anchor.isEmpty() ? m_cursor : m_anchor.center();
+    QScreen* screen = QGuiApplication::screenAt(probe);
+    if (!screen)
+        screen = QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    move(placement(m_anchor, m_cursor, size(), screen->availableGeometry()));
+}
+
+void PopoverWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+// Square corners: without a compositor, translucent corners would show up black.
+void PopoverWindow::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    p.fillRect(rect(), palette().color(QPalette::Window));
+    p.setPen(Style::separator(palette()));
+    p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+void PopoverWindow::hideEvent(QHideEvent* event) {
+    m_closedAt.start();
+    QWidget::hideEvent(event);
+}

@@ -1,0 +1,100 @@
+#include "IdlewatchApp.h"
+#include "SingleInstance.h"
+
+#include "BuildInfo.h"
+#include "engine/RunningAppsManager.h"
+#include "platform/x11/SessionCheck.h"
+#include "platform/x11/X11Workspace.h"
+#include "preferences/AppIdentity.h"
+#include "preferences/UserDefaults.h"
+#include "ui/Artwork.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// Marks a start by the desktop's autostart; the launch-at-login module reads it.
+const char kLaunchedAtLogin[] = "launched-at-login";
+
+void describe(QCoreApplication& app) {
+    app.setApplicationName(QString::fromLatin1(kAppDisplayName));
+    app.setApplicationVersion(QString::fromLatin1(kAppVersion));
+}
+
+// Nothing else may start before this answers: a second launch only asks the first one to
+// open its popover, and without an X display there is nothing to watch.
+int preflight(int argc, char** argv, bool* runHere) {
+    QCoreApplication probe(argc, argv);
+    describe(probe);
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        QStringLiteral("Quits the desktop applications you have stopped using."));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    parser.addOption(QCommandLineOption(QString::fromLatin1(kLaunchedAtLogin),
+                                        QStringLiteral("Started by the desktop at login.")));
+    parser.process(probe); // exits for --help, --version and unknown options
+
+    *runHere = false;
+    if (SingleInstance().askRunningInstanceToShow())
+        return 0;
+
+    QString error;
+    if (!X11Workspace::connect(qgetenv("DISPLAY"), &error)) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+    *runHere = true;
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    bool runHere = false;
+    if (const int code = preflight(argc, argv, &runHere); !runHere)
+        return code;
+
+    if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(warning));
+
+    QApplication app(argc, argv);
+    describe(app);
+    QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppIdentifier));
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setWindowIcon(Artwork::applicationIcon());
+
+    SingleInstance instance;
+    switch (instance.listen()) {
+    case SingleInstance::ListenResult::OtherInstance:
+        return 0;
+    case SingleInstance::ListenResult::Failed:
+        std::fprintf(stderr,
+                     "Idlewatch: cannot listen on %s; a second launch will start a "
+                     "second copy.\n",
+                     qPrintable(SingleInstance::socketName()));
+        break;
+    case SingleInstance::ListenResult::Listening:
+        break;
+    }
+
+    QString error;
+    std::unique_ptr<X11Workspace> workspace = X11Workspace::connect(qgetenv("DISPLAY"), &error);
+    if (!workspace) {
+        std::fprintf(stderr, "%s\n", qPrintable(error));
+        return 1;
+    }
+
+    IdlewatchApp idlewatch(UserDefaults::standard());
+    setSharedWorkspace(workspace.get());
+    idlewatch.start(runningAppsManager());
+    QObject::connect(&instance, &SingleInstance::showRequested, &idlewatch,
+                     &IdlewatchApp::showPopover);
+    QObject::connect(&idlewatch, &IdlewatchApp::quitRequested, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    return QApplication::exec();
+}

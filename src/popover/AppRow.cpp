@@ -1,0 +1,140 @@
+#include "AppRow.h"
+
+#include "Countdown.h"
+
+#include "engine/RunningAppsManager.h"
+#include "platform/linux/DesktopIcons.h"
+#include "preferences/PreferenceKeys.h"
+#include "ui/Accent.h"
+#include "ui/AccentCheckBox.h"
+#include "ui/ElidedLabel.h"
+#include "ui/Style.h"
+#include "ui/Symbols.h"
+
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace {
+constexpr int kButtonGlyph = 16;
+constexpr int kMaxIconEdge = 256;
+
+QToolButton* makeSymbolButton(QWidget* parent, const QString& accessibleName) {
+    auto* button = new QToolButton(parent);
+    button->setAutoRaise(true);
+    button->setIconSize(QSize(kButtonGlyph, kButtonGlyph));
+    button->setCursor(Qt::PointingHandCursor);
+    button->setFocusPolicy(Qt::TabFocus);
+    button->setAccessibleName(accessibleName);
+    return button;
+}
+} // namespace
+
+AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* parent)
+    : QWidget(parent)
+    , m_app(std::move(app))
+    , m_manager(&manager)
+    , m_checkbox(new AccentCheckBox(this))
+    , m_icon(new QLabel(this))
+    , m_name(new ElidedLabel(this))
+    , m_countdown(new QLabel(this))
+    , m_restart(makeSymbolButton(this, QStringLiteral("Restart countdown")))
+    , m_quit(makeSymbolButton(this, QStringLiteral("Quit now"))) {
+    setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    m_name->setMinimumTextWidth(100);
+    m_icon->setAlignment(Qt::AlignCenter);
+    m_countdown->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 4, 0, 4);
+    layout->addWidget(m_checkbox, 0, Qt::AlignVCenter);
+    layout->addWidget(m_icon, 0, Qt::AlignVCenter);
+    // The name takes the free width, so the flexible space after it collapses to nothing.
+    layout->addWidget(m_name, 1, Qt::AlignVCenter);
+    layout->addWidget(m_countdown, 0, Qt::AlignVCenter);
+    layout->addWidget(m_restart, 0, Qt::AlignVCenter);
+    layout->addWidget(m_quit, 0, Qt::AlignVCenter);
+
+    connect(m_checkbox, &QCheckBox::clicked, this,
+            [this](bool on) { m_manager->setToggle(toggleKey(), on); });
+    connect(m_restart, &QToolButton::clicked, this, &AppRow::restartCountdown);
+    connect(m_quit, &QToolButton::clicked, this, &AppRow::quitNow);
+    refresh();
+}
+
+QString AppRow::toggleKey() const {
+    return m_app.localizedName().value_or(QString());
+}
+
+QString AppRow::displayName() const {
+    return m_app.localizedName().value_or(QStringLiteral("Unknown"));
+}
+
+qint64 AppRow::remainingSeconds() const {
+    const double last = m_manager->runningApps().value(m_app, m_manager->clock().now());
+    return Countdown::remainingSeconds(m_manager->minutesUntilClose().value(), last,
+                                       m_manager->clock().now());
+}
+
+QString AppRow::formatTime(qint64 seconds) const {
+    UserDefaults& store = m_manager->defaults();
+    return Countdown::formatTime(seconds, Preference<QString>(store, Keys::countdownStyle).value(),
+                                 Preference<bool>(store, Keys::showSecondsInCountdown).value());
+}
+
+void AppRow::refresh() {
+    UserDefaults& store = m_manager->defaults();
+    const bool on = m_manager->toggleValue(toggleKey());
+    const qint64 remaining = remainingSeconds();
+    const bool warning = Countdown::isWarning(
+        remaining, Preference<qint64>(store, Keys::countdownWarningMinutes).value());
+    const int pad = Preference<bool>(store, Keys::compactRows).value() ? 1 : 4;
+    layout()->setContentsMargins(0, pad, 0, pad);
+
+    m_checkbox->setChecked(on);
+    m_checkbox->setAccent(accentColorInUse(store));
+
+    const int edge = static_cast<int>(
+        std::clamp<qint64>(Preference<qint64>(store, Keys::rowIconSize).value(), 1, kMaxIconEdge));
+    if (edge != m_iconEdge) {
+        m_iconEdge = edge;
+        m_icon->setFixedSize(edge, edge);
+        m_icon->setPixmap(iconForFile(m_app.bundlePath().value_or(QString()))
+                              .pixmap(QSize(edge, edge), devicePixelRatioF()));
+    }
+
+    QFont nameFont = font();
+    nameFont.setBold(warning && on);
+    m_name->setFont(nameFont);
+    m_name->setText(displayName());
+    m_name->setTextColor(on ? palette().color(QPalette::WindowText) : Style::grey());
+
+    m_countdown->setVisible(on);
+    if (on) {
+        QFont countdownFont = font();
+        countdownFont.setBold(warning);
+        m_countdown->setFont(countdownFont);
+        m_countdown->setText(formatTime(remaining));
+    }
+
+    const QColor glyph = palette().color(QPalette::WindowText);
+    if (glyph != m_glyphColor) {
+        m_glyphColor = glyph;
+        m_restart->setIcon(Symbols::icon(QStringLiteral("arrow.uturn.backward.circle"), glyph));
+        m_quit->setIcon(Symbols::icon(QStringLiteral("x.circle"), glyph));
+    }
+    m_restart->setEnabled(on);
+    m_quit->setVisible(Preference<bool>(store, Keys::showCloseButton).value());
+    m_quit->setEnabled(on);
+}
+
+void AppRow::restartCountdown() {
+    m_manager->setLastDeactivation(m_app, m_manager->clock().now());
+}
+
+void AppRow::quitNow() {
+    // The row stays until the engine's next sweep finds the application gone.
+    m_app.terminate();
+}

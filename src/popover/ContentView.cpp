@@ -1,0 +1,314 @@
+#include "ContentView.h"
+
+#include "AppRow.h"
+#include "Countdown.h"
+#include "ExclusionSection.h"
+
+#include "preferences/PreferenceKeys.h"
+#include "ui/Accent.h"
+#include "ui/ElidedLabel.h"
+#include "ui/Style.h"
+#include "ui/Symbols.h"
+
+#include <QEnterEvent>
+#include <QFrame>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kMinWidth = 280;
+constexpr int kMaxWidth = 520;
+constexpr int kEmptyIconSize = 22;
+
+// Plain code-point order of the canonically composed names: case-sensitive and blind to
+// locale. UTF-16 unit order would misplace characters beyond the BMP, so compare UCS-4.
+QList<uint> sortKey(const QString& name) {
+    return name.normalized(QString::NormalizationForm_C).toUcs4();
+}
+
+} // namespace
+
+// A full-width text item that highlights in the accent colour under the pointer.
+class ContentView::FooterItem : public QWidget {
+public:
+    FooterItem(const QString& text, HoveredButton which, ContentView* view)
+        : QWidget(view)
+        , m_text(text)
+        , m_which(which)
+        , m_view(view) {
+        setAttribute(Qt::WA_Hover);
+        setCursor(Qt::PointingHandCursor);
+        setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+        setAccessibleName(text);
+    }
+
+    QString text() const { return m_text; }
+    bool isHighlighted() const { return m_view->hoveredButton() == m_which; }
+    QColor textColor() const {
+        return isHighlighted() ? QColor(Qt::white) : palette().color(QPalette::WindowText);
+    }
+
+    QSize sizeHint() const override {
+        const QFontMetrics fm = fontMetrics();
+        return {fm.horizontalAdvance(m_text) + 20, fm.height() + 10};
+    }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+    std::function<void()> onClick;
+
+protected:
+    void enterEvent(QEnterEvent*) override { m_view->setHovered(m_which); }
+    void leaveEvent(QEvent*) override { m_view->setHovered(std::nullopt); }
+    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
+    void mouseReleaseEvent(QMouseEvent* event) override {
+        // The whole rectangle is the target, transparent parts included.
+        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
+            onClick)
+            onClick();
+    }
+    void paintEvent(QPaintEvent*) override {
+        QPainter p(this);
+        p.setRenderHint(QPainter::Antialiasing);
+        if (isHighlighted()) {
+            QPainterPath shape;
+            shape.addRoundedRect(QRectF(rect()), 5, 5);
+            p.fillPath(shape, m_view->accentColor());
+        }
+        p.setPen(textColor());
+        p.drawText(rect().adjusted(10, 5, -10, -5), Qt::AlignLeft | Qt::AlignVCenter, m_text);
+    }
+
+private:
+    QString m_text;
+    HoveredButton m_which;
+    ContentView* m_view;
+};
+
+ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
+    : QWidget(parent)
+    , m_manager(&manager)
+    , m_root(new QWidget(this))
+    , m_listBlock(new QWidget(m_root))
+    , m_listLayout(new QVBoxLayout(m_listBlock))
+    , m_emptyState(new QWidget(m_listBlock))
+    , m_emptyIcon(new QLabel(m_emptyState))
+    , m_emptyText(new QLabel(m_emptyState))
+    , m_dividerBox(new QWidget(m_root))
+    , m_divider(new QFrame(m_dividerBox)) {
+    auto* outer = new QVBoxLayout(this);
+    outer->setContentsMargins(5, 5, 5, 5);
+    outer->setSpacing(0);
+    // The popover grows by one row per application: the view always takes its size hint.
+    outer->setSizeConstraint(QLayout::SetFixedSize);
+    outer->addWidget(m_root);
+
+    auto* root = new QVBoxLayout(m_root);
+    root->setContentsMargins(0, 0, 0, 0);
+    root->setSpacing(0);
+
+    m_listLayout->setContentsMargins(10, 5, 10, 0);
+    m_listLayout->setSpacing(0);
+    auto* empty = new QVBoxLayout(m_emptyState);
+    empty->setContentsMargins(0, 18, 0, 18);
+    empty->setSpacing(6);
+    empty->addWidget(m_emptyIcon, 0, Qt::AlignHCenter);
+    empty->addWidget(m_emptyText, 0, Qt::AlignHCenter);
+    m_emptyIcon->setFixedSize(kEmptyIconSize, kEmptyIconSize);
+    m_emptyText->setFont(Style::callout(font()));
+    m_emptyText->setAlignment(Qt::AlignCenter);
+    m_listLayout->addWidget(m_emptyState);
+    root->addWidget(m_listBlock);
+
+    auto* dividerLayout = new QVBoxLayout(m_dividerBox);
+    dividerLayout->setContentsMargins(10, 5, 10, 5);
+    m_divider->setFrameShape(QFrame::HLine);
+    m_divider->setFrameShadow(QFrame::Plain);
+    m_divider->setFixedHeight(1);
+    QPalette line = m_divider->palette();
+    line.setColor(QPalette::WindowText, Style::separator(palette()));
+    m_divider->setPalette(line);
+    dividerLayout->addWidget(m_divider);
+    root->addWidget(m_dividerBox);
+
+    m_exclusions = new ExclusionSection(manager,
+                                        {[this] { return m_selectedExclusionID; },
+                                         [this](const std::optional<QString>& id) {
+                                             m_selectedExclusionID = id;
+                                             m_exclusions->render();
+                                         }},
+                                        m_root);
+    root->addWidget(m_exclusions);
+
+    m_settings = new FooterItem(QStringLiteral("Settings"), HoveredButton::settings, this);
+    m_settings->setParent(m_root);
+    m_settings->onClick = [this] { emit openSettingsRequested(); };
+    m_quit = new FooterItem(QStringLiteral("Quit Idlewatch"), HoveredButton::quit, this);
+    m_quit->setParent(m_root);
+    m_quit->onClick = [this] { emit quitRequested(); };
+    root->addWidget(m_settings);
+    root->addWidget(m_quit);
+
+    connect(m_manager, &RunningAppsManager::runningAppsChanged, this, &ContentView::render);
+    connect(m_manager, &RunningAppsManager::toggleStatusChanged, this, &ContentView::render);
+    connect(m_manager, &RunningAppsManager::excludedAppsChanged, this, &ContentView::render);
+    connect(&m_manager->defaults(), &UserDefaults::changed, this, &ContentView::render);
+    render();
+}
+
+ContentView::~ContentView() = default;
+
+int ContentView::clampedWidth(qint64 popoverWidth) {
+    return static_cast<int>(std::clamp<qint64>(popoverWidth, kMinWidth, kMaxWidth));
+}
+
+int ContentView::contentWidth() const {
+    return clampedWidth(Preference<qint64>(m_manager->defaults(), Keys::popoverWidth).value());
+}
+
+QColor ContentView::accentColor() const {
+    return accentColorInUse(m_manager->defaults());
+}
+
+qint64 ContentView::remainingSeconds(const RunningApplication& app) const {
+    return Countdown::remainingSeconds(m_manager->minutesUntilClose().value(),
+                                       m_manager->runningApps().value(app),
+                                       m_manager->clock().now());
+}
+
+QList<RunningApplication> ContentView::sortedRunningApps() const {
+    const auto& apps = m_manager->runningApps();
+    const QString mode = Preference<QString>(m_manager->defaults(), Keys::sortMode).value();
+    QList<RunningApplication> out;
+    out.reserve(apps.size());
+
+    if (mode == QLatin1String("remaining")) {
+        // One reading of the clock for the whole sort keeps the order consistent.
+        const double now = m_manager->clock().now();
+        const qint64 minutes = m_manager->minutesUntilClose().value();
+        QList<std::pair<qint64, RunningApplication>> keyed;
+        for (auto it = apps.cbegin(); it != apps.cend(); ++it)
+            keyed.append({Countdown::remainingSeconds(minutes, it.value(), now), it.key()});
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& entry : keyed)
+            out << entry.second;
+    } else if (mode == QLatin1String("recent")) {
+        QList<std::pair<double, RunningApplication>> keyed;
+        for (auto it = apps.cbegin(); it != apps.cend(); ++it)
+            keyed.append({it.value(), it.key()});
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (const auto& entry : keyed)
+            out << entry.second;
+    } else {
+        QList<std::pair<QList<uint>, RunningApplication>> keyed;
+        for (auto it = apps.cbegin(); it != apps.cend(); ++it)
+            keyed.append({sortKey(it.key().localizedName().value_or(QString())), it.key()});
+        std::stable_sort(keyed.begin(), keyed.end(),
+                         [](const auto& a, const auto& b) { return a.first < b.first; });
+        for (const auto& entry : keyed)
+            out << entry.second;
+    }
+    return out;
+}
+
+QList<AppRow*> ContentView::rows() const {
+    QList<AppRow*> out;
+    for (int i = 0; i < m_listLayout->count(); ++i) {
+        if (auto* row = qobject_cast<AppRow*>(m_listLayout->itemAt(i)->widget()))
+            out << row;
+    }
+    return out;
+}
+
+QWidget* ContentView::settingsItem() const {
+    return m_settings;
+}
+
+QWidget* ContentView::quitItem() const {
+    return m_quit;
+}
+
+QStringList ContentView::rowTexts() const {
+    QStringList out;
+    for (const AppRow* row : rows()) {
+        QString line = row->nameLabel()->text();
+        if (!row->countdownLabel()->isHidden())
+            line += QLatin1Char('\t') + row->countdownLabel()->text();
+        out << line;
+    }
+    return out;
+}
+
+void ContentView::setHovered(std::optional<HoveredButton> button) {
+    if (m_hoveredButton == button)
+        return;
+    m_hoveredButton = button;
+    m_settings->update();
+    m_quit->update();
+}
+
+void ContentView::render() {
+    UserDefaults& store = m_manager->defaults();
+    const QColor accent = accentColor();
+    m_root->setFixedWidth(contentWidth());
+
+    const QList<RunningApplication> sorted = sortedRunningApps();
+
+    // Rows of applications that left the engine's map go; the others are refreshed and
+    // put in the new order. Removed rows are deleted later: one may be mid-click.
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        if (!m_manager->runningApps().contains(it.key())) {
+            m_listLayout->removeWidget(it.value());
+            it.value()->hide();
+            it.value()->deleteLater();
+            it = m_rows.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (AppRow* row : std::as_const(m_rows))
+        m_listLayout->removeWidget(row);
+    for (const RunningApplication& app : sorted) {
+        AppRow*& row = m_rows[app];
+        if (!row)
+            row = new AppRow(app, *m_manager, m_listBlock);
+        else
+            row->refresh();
+        m_listLayout->addWidget(row);
+        row->show();
+    }
+
+    const bool showEmpty =
+        sorted.isEmpty() && Preference<bool>(store, Keys::showEmptyState).value();
+    m_emptyState->setVisible(showEmpty);
+    if (showEmpty) {
+        const bool quitting = m_manager->quittingEnabled().value();
+        m_emptyIcon->setPixmap(Symbols::pixmap(quitting ? QStringLiteral("checkmark.circle")
+                                                        : QStringLiteral("pause.circle"),
+                                               kEmptyIconSize, accent, devicePixelRatioF()));
+        m_emptyText->setText(quitting ? QStringLiteral("No apps are counting down")
+                                      : QStringLiteral("Automatic quitting is paused"));
+        QPalette secondary = m_emptyText->palette();
+        secondary.setColor(QPalette::WindowText, Style::secondaryText(palette()));
+        m_emptyText->setPalette(secondary);
+    }
+
+    const bool showExclusions = Preference<bool>(store, Keys::showExclusionsInPopover).value();
+    m_dividerBox->setVisible(showExclusions);
+    m_exclusions->setVisible(showExclusions);
+    if (showExclusions)
+        m_exclusions->render();
+
+    m_settings->update();
+    m_quit->update();
+    // Take the new size now, so the host can place the window before it is next painted.
+    layout()->activate();
+    emit rendered();
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+#include "engine/RunningAppsManager.h"
+
+#include <QHash>
+#include <QWidget>
+
+#include <optional>
+
+class AppRow;
+class ExclusionSection;
+class QFrame;
+class QLabel;
+class QVBoxLayout;
+
+// The popover's root: the tracked applications, sorted, one row each (or an empty-state
+// message), optionally the exclusions, then "Settings" and "Quit Idlewatch". It re-renders
+// whenever the engine publishes or a preference changes and keeps no copy of engine state:
+// rows are only reused widgets for handles still in the engine's map.
+class ContentView : public QWidget {
+    Q_OBJECT
+public:
+    enum class HoveredButton { quit, settings };
+
+    explicit ContentView(RunningAppsManager& manager, QWidget* parent = nullptr);
+    ~ContentView() override;
+
+    RunningAppsManager& manager() const { return *m_manager; }
+
+    // The entries of the engine's runningApps in the order of "sortMode".
+    QList<RunningApplication> sortedRunningApps() const;
+    qint64 remainingSeconds(const RunningApplication& app) const;
+    // min(max(popoverWidth, 280), 520); the view is 10 wider for its outer padding.
+    int contentWidth() const;
+    static int clampedWidth(qint64 popoverWidth);
+    QColor accentColor() const;
+
+    std::optional<HoveredButton> hoveredButton() const { return m_hoveredButton; }
+    std::optional<QString> selectedExclusionID() const { return m_selectedExclusionID; }
+
+    // Parts as currently shown, for tests and the debug dump.
+    QList<AppRow*> rows() const;
+    QWidget* emptyState() const { return m_emptyState; }
+    QLabel* emptyStateIcon() const { return m_emptyIcon; }
+    QLabel* emptyStateText() const { return m_emptyText; }
+    QWidget* listBlock() const { return m_listBlock; }
+    QFrame* divider() const { return m_divider; }
+    ExclusionSection* exclusionSection() const { return m_exclusions; }
+    QWidget* settingsItem() const;
+    QWidget* quitItem() const;
+    // One line per row: name, then the countdown when it is shown, tab-separated.
+    QStringList rowTexts() const;
+
+public slots:
+    void render();
+
+signals:
+    void openSettingsRequested();
+    void quitRequested();
+    // After each render; the host resizes its window.
+    void rendered();
+
+private:
+    class FooterItem;
+    void setHovered(std::optional<HoveredButton> button);
+
+    RunningAppsManager* m_manager;
+    std::optional<HoveredButton> m_hoveredButton;
+    std::optional<QString> m_selectedExclusionID;
+
+    QWidget* m_root;
+    QWidget* m_listBlock;
+    QVBoxLayout* m_listLayout;
+    QWidget* m_emptyState;
+    QLabel* m_emptyIcon;
+    QLabel* m_emptyText;
+    QWidget* m_dividerBox;
+    QFrame* m_divider;
+    ExclusionSection* m_exclusions;
+    FooterItem* m_settings;
+    FooterItem* m_quit;
+    QHash<RunningApplication, AppRow*> m_rows;
+};

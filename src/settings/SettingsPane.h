@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+// The panes of the settings window, in sidebar order.
+enum class SettingsPane {
+    general,
+    presets,
+    behavior,
+    appearance,
+    menuBar,
+    exclusions,
+    advanced,
+    support
+};
+
+namespace SettingsPanes {
+
+// Every pane in sidebar order.
+const QList<SettingsPane>& all();
+
+// The identifier of a pane ("general", "menuBar" ...); the identity of its sidebar row.
+QString rawValue(SettingsPane pane);
+QString title(SettingsPane pane);
+// A symbol name (see ui/Symbols.h).
+QString icon(SettingsPane pane);
+QString subtitle(SettingsPane pane);
+
+} // namespace SettingsPanes

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+
+class QLabel;
+class QWidget;
+
+// Text styles and colours of the settings window. Sizes follow the desktop's font: the
+// body text is the application font and the other styles scale from it.
+namespace SettingsStyle {
+
+QFont bodyFont();
+QFont headlineFont();   // body size, semibold
+QFont captionFont();    // smaller than body
+QFont calloutFont();    // slightly smaller than body
+QFont largeTitleFont(); // twice the body, bold
+QFont title2Font();     // about 1.3 times the body, bold
+
+// Text that is less prominent than the primary label colour.
+QColor secondaryTextColor(const QWidget* widget);
+QColor primaryTextColor(const QWidget* widget);
+// Fill of cards and the sidebar.
+QColor controlBackgroundColor(const QWidget* widget);
+// Behind the preset rows.
+QColor windowBackgroundColor(const QWidget* widget);
+
+// A label in the given font, optionally in the secondary colour.
+QLabel* makeLabel(const QString& text, const QFont& font, bool secondary = false,
+                  QWidget* parent = nullptr);
+
+} // namespace SettingsStyle

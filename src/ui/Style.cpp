@@ -1,0 +1,48 @@
+#include "Style.h"
+
+namespace Style {
+
+namespace {
+QColor blend(const QColor& a, const QColor& b, qreal t) {
+    return QColor::fromRgbF(a.redF() * (1 - t) + b.redF() * t,
+                            a.greenF() * (1 - t) + b.greenF() * t,
+                            a.blueF() * (1 - t) + b.blueF() * t);
+}
+
+QFont smaller(const QFont& base, qreal points) {
+    QFont f = base;
+    if (f.pointSizeF() > 0)
+        f.setPointSizeF(qMax(6.0, f.pointSizeF() - points));
+    else if (f.pixelSize() > 0)
+        f.setPixelSize(qMax(8, f.pixelSize() - qRound(points * 4 / 3)));
+    return f;
+}
+} // namespace
+
+QColor secondaryText(const QPalette& palette) {
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.45);
+}
+
+QColor separator(const QPalette& palette) {
+    return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.82);
+}
+
+QColor grey() {
+    return QColor(142, 142, 147);
+}
+
+QFont headline(const QFont& base) {
+    QFont f = base;
+    f.setBold(true);
+    return f;
+}
+
+QFont callout(const QFont& base) {
+    return smaller(base, 1);
+}
+
+QFont caption(const QFont& base) {
+    return smaller(base, 2);
+}
+
+} // namespace Style

@@ -1,0 +1,215 @@
+#include "app/IdlewatchApp.h"
+#include "app/PopoverWindow.h"
+#include "app/SingleInstance.h"
+
+#include "engine/EngineRig.h"
+#include "popover/ContentView.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QSignalSpy>
+#include <QSystemTrayIcon>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+QImage trayImage(const IdlewatchApp& app) {
+    const QIcon icon = app.trayIconImage();
+    const QList<QSize> sizes = icon.availableSizes();
+    return sizes.isEmpty() ? QImage() : icon.pixmap(sizes.first()).toImage();
+}
+
+QSet<QRgb> opaqueColors(const QImage& source) {
+    const QImage img = source.convertToFormat(QImage::Format_ARGB32);
+    QSet<QRgb> out;
+    for (int y = 0; y < img.height(); ++y)
+        for (int x = 0; x < img.width(); ++x)
+            if (qAlpha(img.pixel(x, y)) == 255)
+                out.insert(img.pixel(x, y) & 0xffffff);
+    return out;
+}
+
+} // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+private slots:
+    void constructionMigratesTheLegacyIdleTime();
+    void trayIconSizeIsClampedAndRedrawnAtOnce_data();
+    void trayIconSizeIsClampedAndRedrawnAtOnce();
+    void templateIconIsASilhouetteInThePanelTextColour();
+    void popoverOpensClosesAndQuits();
+    void placementKeepsThePopoverOnScreen_data();
+    void placementKeepsThePopoverOnScreen();
+    void secondLaunchAsksTheFirstToShow();
+    void staleSocketIsTakenOver();
+};
+
+void TestApp::constructionMigratesTheLegacyIdleTime() {
+    TempStore store;
+    store->setInteger(QStringLiteral("hoursUntilClose"), 2);
+    IdlewatchApp app(*store);
+    QCOMPARE(store->integer(QStringLiteral("minutesUntilClose")), qint64(120));
+}
+
+void TestApp::trayIconSizeIsClampedAndRedrawnAtOnce_data() {
+    QTest::addColumn<bool>("stored");
+    QTest::addColumn<qint64>("size");
+    QTest::addColumn<int>("edge");
+    QTest::newRow("unset") << false << qint64(0) << 18;
+    QTest::newRow("10") << true << qint64(10) << 14;
+    QTest::newRow("30") << true << qint64(30) << 24;
+    QTest::newRow("20") << true << qint64(20) << 20;
+}
+
+void TestApp::trayIconSizeIsClampedAndRedrawnAtOnce() {
+    QFETCH(bool, stored);
+    QFETCH(qint64, size);
+    QFETCH(int, edge);
+    EngineRig rig;
+    IdlewatchApp app(*rig.store);
+    app.start(rig.startAndDrain());
+    QCOMPARE(trayImage(app).size(), QSize(18, 18));
+    if (stored)
+        rig.store->setInteger(QStringLiteral("menuBarIconSize"), size);
+    QCOMPARE(trayImage(app).size(), QSize(edge, edge));
+    QCOMPARE(app.trayIcon()->icon().availableSizes(), app.trayIconImage().availableSizes());
+}
+
+void TestApp::templateIconIsASilhouetteInThePanelTextColour() {
+    EngineRig rig;
+    IdlewatchApp app(*rig.store);
+    app.start(rig.startAndDrain());
+    const QRgb text = QApplication::palette().color(QPalette::WindowText).rgb() & 0xffffff;
+    QCOMPARE(opaqueColors(trayImage(app)), QSet<QRgb>{text});
+
+    rig.store->setBoolean(QStringLiteral("menuBarIconTemplate"), false);
+    const QSet<QRgb> own = opaqueColors(trayImage(app));
+    QVERIFY(own.size() >= 2);
+    QVERIFY(!own.contains(text));
+
+    // A new palette (a theme switch) recolours the template at once.
+    rig.store->setBoolean(QStringLiteral("menuBarIconTemplate"), true);
+    const QPalette before = QApplication::palette();
+    QPalette dark = before;
+    dark.setColor(QPalette::WindowText, QColor(240, 240, 240));
+    QApplication::setPalette(dark);
+    QCOMPARE(opaqueColors(trayImage(app)), QSet<QRgb>{qRgb(240, 240, 240) & 0xffffff});
+    QApplication::setPalette(before);
+}
+
+void TestApp::popoverOpensClosesAndQuits() {
+    EngineRig rig;
+    rig.workspace.add({.name = "Editor"});
+    IdlewatchApp app(*rig.store);
+    app.start(rig.startAndDrain());
+    QSignalSpy quit(&app, &IdlewatchApp::quitRequested);
+    QSignalSpy settings(&app, &IdlewatchApp::settingsRequested);
+
+    app.togglePopover();
+    PopoverWindow* popover = app.popover();
+    QVERIFY(popover->isVisible());
+    QVERIFY(popover->windowFlags().testFlag(Qt::Popup));
+    QCOMPARE(app.contentView()->rowTexts(), QStringList{"Editor\t8h left"});
+    QTest::keyClick(popover, Qt::Key_Escape);
+    QVERIFY(!popover->isVisible());
+    // The click on the icon that closed it does not reopen it straight away.
+    app.togglePopover();
+    QVERIFY(!popover->isVisible());
+    QTest::qWait(300);
+    app.togglePopover();
+    QVERIFY(popover->isVisible());
+
+    // The same engine every time.
+    QCOMPARE(&app.contentView()->manager(), rig.engine.get());
+
+    QTest::mouseClick(app.contentView()->settingsItem(), Qt::LeftButton);
+    QCOMPARE(settings.size(), 1);
+    QVERIFY(!popover->isVisible());
+    app.showPopover();
+    QTest::mouseClick(app.contentView()->quitItem(), Qt::LeftButton);
+    QCOMPARE(quit.size(), 1);
+}
+
+void TestApp::placementKeepsThePopoverOnScreen_data() {
+    QTest::addColumn<QRect>("icon");
+    QTest::addColumn<QPoint>("cursor");
+    QTest::addColumn<QPoint>("topLeft");
+    // Screen 1280x800; popover 330x200.
+    QTest::newRow("top panel: below the icon")
+        << QRect(600, 0, 24, 24) << QPoint() << QPoint(612 - 165, 24 + 4);
+    QTest::newRow("bottom panel: above the icon")
+        << QRect(600, 772, 24, 24) << QPoint() << QPoint(612 - 165, 772 - 4 - 200);
+    QTest::newRow("icon at the left edge") << QRect(4, 772, 24, 24) << QPoint() << QPoint(0, 568);
+    QTest::newRow("icon at the right edge")
+        << QRect(1270, 0, 24, 24) << QPoint() << QPoint(1280 - 330, 28);
+    QTest::newRow("no geometry: at the pointer")
+        << QRect() << QPoint(700, 300) << QPoint(700 - 165, 305);
+    QTest::newRow("pointer near the bottom")
+        << QRect() << QPoint(10, 790) << QPoint(0, 790 - 4 - 200);
+}
+
+void TestApp::placementKeepsThePopoverOnScreen() {
+    QFETCH(QRect, icon);
+    QFETCH(QPoint, cursor);
+    QFETCH(QPoint, topLeft);
+    QCOMPARE(PopoverWindow::placement(icon, cursor, QSize(330, 200), QRect(0, 0, 1280, 800)),
+             topLeft);
+}
+
+namespace {
+// The running instance's side lives in its own thread with its own event loop, as a
+// separate process would.
+struct RunningInstance {
+    QThread thread;
+    SingleInstance* instance = nullptr;
+    explicit RunningInstance(const QString& name) {
+        instance = new SingleInstance(name);
+        instance->moveToThread(&thread);
+        thread.start();
+    }
+    SingleInstance::ListenResult listen() {
+        SingleInstance::ListenResult result{};
+        QMetaObject::invokeMethod(
+            instance, [&] { result = instance->listen(); }, Qt::BlockingQueuedConnection);
+        return result;
+    }
+    ~RunningInstance() {
+        QMetaObject::invokeMethod(
+            instance, [this] { delete instance; }, Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+    }
+};
+} // namespace
+
+void TestApp::secondLaunchAsksTheFirstToShow() {
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("idlewatch.socket"));
+    SingleInstance second(name);
+    QVERIFY(!second.askRunningInstanceToShow(200)); // nobody runs yet
+
+    RunningInstance first(name);
+    QSignalSpy shown(first.instance, &SingleInstance::showRequested);
+    QCOMPARE(first.listen(), SingleInstance::ListenResult::Listening);
+    QVERIFY(second.askRunningInstanceToShow());
+    QTRY_COMPARE(shown.size(), 1);
+    // A second launch that loses the race to listen also just asks the first to show.
+    QCOMPARE(second.listen(), SingleInstance::ListenResult::OtherInstance);
+    QTRY_COMPARE(shown.size(), 2);
+}
+
+void TestApp::staleSocketIsTakenOver() {
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("idlewatch.socket"));
+    QFile stale(name);
+    QVERIFY(stale.open(QIODevice::WriteOnly)); // left behind by a crashed instance
+    stale.close();
+    RunningInstance first(name);
+    QCOMPARE(first.listen(), SingleInstance::ListenResult::Listening);
+    QVERIFY(SingleInstance(name).askRunningInstanceToShow());
+}
+
+QTEST_MAIN(TestApp)
+#include "test_app.moc"

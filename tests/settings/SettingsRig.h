@@ -1,0 +1,66 @@
+#pragma once
+
+#include "settings/SettingsView.h"
+
+#include "engine/RunningAppsManager.h"
+#include "support/FakeWorkspace.h"
+#include "support/ManualClock.h"
+#include "support/TempStore.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// A settings view over an engine on a fake workspace, a manual clock and a temporary
+// store. The launch-at-login switch reads a private autostart folder, never the user's.
+struct SettingsRig {
+    QTemporaryDir config;
+    TempStore store;
+    FakeWorkspace workspace;
+    ManualClock clock;
+    std::unique_ptr<RunningAppsManager> engine;
+    std::unique_ptr<SettingsView> view;
+
+    SettingsRig() {
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        workspace.setApplicationBundleExtension(QStringLiteral("desktop"));
+    }
+
+    // Starts the engine (registering whatever runs) and builds the view.
+    SettingsView& open(SettingsPane pane = SettingsPane::general) {
+        engine = std::make_unique<RunningAppsManager>(workspace, *store, clock);
+        drain();
+        view = std::make_unique<SettingsView>(*engine, pane);
+        return *view;
+    }
+
+    template <typename Pane> Pane& pane(SettingsPane which) {
+        auto* body = qobject_cast<Pane*>(view->paneBody(which));
+        Q_ASSERT(body);
+        return *body;
+    }
+
+    static void drain() { QCoreApplication::sendPostedEvents(); }
+
+    // One tracked background application, stamped at the current time.
+    RunningApplication addTrackedApp(const QString& name) {
+        RunningApplication app = workspace.add(
+            {.name = name, .bundleIdentifier = QStringLiteral("org.example.") + name});
+        if (engine) {
+            engine->addCurrentRunningApps();
+            drain();
+        }
+        return app;
+    }
+
+    // An application entry the chooser can return.
+    QString addBundle(const QString& id, const QString& name) {
+        const QString path = QStringLiteral("/apps/%1.desktop").arg(id);
+        BundleInfo info;
+        info.bundleIdentifier = id;
+        info.infoDictionary.insert(QStringLiteral("CFBundleName"), name);
+        workspace.addBundle(path, info);
+        return path;
+    }
+};

@@ -1,0 +1,277 @@
+#include "SettingsRig.h"
+
+#include "settings/AdvancedPane.h"
+#include "settings/ExclusionsPane.h"
+#include "settings/SupportPane.h"
+
+#include "popover/ExcludedAppRow.h"
+
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMimeData>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+class TestMaintenancePanes : public QObject {
+    Q_OBJECT
+private slots:
+    void cleanup() {
+        overrideAppVersion(std::nullopt, std::nullopt);
+        setUrlOpener({});
+        ExclusionsPane::setChooser({});
+    }
+
+    // The reset writes the appearance keys, in order, and nothing else.
+    void restoreAppearanceDefaults() {
+        SettingsRig rig;
+        UserDefaults& store = *rig.store;
+        const QStringList appearance{"accentColor",
+                                     "popoverWidth",
+                                     "rowIconSize",
+                                     "compactRows",
+                                     "countdownWarningMinutes",
+                                     "countdownStyle",
+                                     "sortMode",
+                                     "showEmptyState",
+                                     "showSecondsInCountdown",
+                                     "menuBarIconSize",
+                                     "menuBarIconTemplate",
+                                     "showExclusionsInPopover"};
+        store.setText("accentColor", "blue");
+        store.setInteger("popoverWidth", 500);
+        store.setInteger("rowIconSize", 40);
+        store.setBoolean("compactRows", true);
+        store.setInteger("countdownWarningMinutes", 5);
+        store.setText("countdownStyle", "compact");
+        store.setText("sortMode", "recent");
+        store.setBoolean("showEmptyState", false);
+        store.setBoolean("showSecondsInCountdown", false);
+        store.setInteger("menuBarIconSize", 24);
+        store.setBoolean("menuBarIconTemplate", false);
+        store.setBoolean("showExclusionsInPopover", false);
+        // Keys the reset must leave alone.
+        store.setInteger("minutesUntilClose", 45);
+        store.setInteger("openAppsRefreshSeconds", 9);
+        store.setInteger("launchGraceMinutes", 7);
+        store.setBoolean("ignoreHiddenApps", true);
+        store.setBoolean("forceQuitIfTerminateFails", true);
+        store.setBoolean("quittingEnabled", false);
+        store.setBoolean("newAppsEnabled", false);
+        store.setBoolean("showCloseButton", true);
+        store.setText("customKeyOfAnotherVersion", "kept");
+        rig.open(SettingsPane::advanced);
+        rig.engine->addExcludedApp(rig.addBundle("org.example.Mail", "Mail"));
+        rig.engine->setToggle("Editor", false);
+        const QByteArray exclusions = store.data("com.Idlewatch.excludedApps").value_or("");
+        const QByteArray toggles = store.data("com.Idlewatch.toggleStatus").value_or("");
+        QVERIFY(!exclusions.isEmpty() && !toggles.isEmpty());
+        QSignalSpy writes(&store, &UserDefaults::changed);
+        rig.pane<AdvancedPane>(SettingsPane::advanced).restoreAppearanceButton()->click();
+        QStringList written;
+        for (const QList<QVariant>& write : writes)
+            written << write.at(0).toString();
+        QCOMPARE(written, appearance);
+
+        QCOMPARE(store.text("accentColor"), QStringLiteral("gold"));
+        QCOMPARE(store.integer("popoverWidth"), qint64(320));
+        QCOMPARE(store.integer("rowIconSize"), qint64(28));
+        QCOMPARE(store.boolean("compactRows"), false);
+        QCOMPARE(store.integer("countdownWarningMinutes"), qint64(60));
+        QCOMPARE(store.text("countdownStyle"), QStringLiteral("verbose"));
+        QCOMPARE(store.text("sortMode"), QStringLiteral("name"));
+        QCOMPARE(store.boolean("showEmptyState"), true);
+        QCOMPARE(store.boolean("showSecondsInCountdown"), true);
+        QCOMPARE(store.integer("menuBarIconSize"), qint64(18));
+        QCOMPARE(store.boolean("menuBarIconTemplate"), true);
+        QCOMPARE(store.boolean("showExclusionsInPopover"), true);
+
+        QCOMPARE(store.integer("minutesUntilClose"), qint64(45));
+        QCOMPARE(store.integer("openAppsRefreshSeconds"), qint64(9));
+        QCOMPARE(store.integer("launchGraceMinutes"), qint64(7));
+        QCOMPARE(store.boolean("ignoreHiddenApps"), true);
+        QCOMPARE(store.boolean("forceQuitIfTerminateFails"), true);
+        QCOMPARE(store.boolean("quittingEnabled"), false);
+        QCOMPARE(store.boolean("newAppsEnabled"), false);
+        QCOMPARE(store.boolean("showCloseButton"), true);
+        QCOMPARE(store.data("com.Idlewatch.excludedApps"), exclusions);
+        QCOMPARE(store.data("com.Idlewatch.toggleStatus"), toggles);
+        QCOMPARE(rig.engine->excludedApps().size(), 1);
+        QCOMPARE(rig.engine->toggleStatus().value("Editor", true), false);
+    }
+
+    void maintenanceButtonsReachTheEngine() {
+        SettingsRig rig;
+        rig.open(SettingsPane::advanced);
+        auto& pane = rig.pane<AdvancedPane>(SettingsPane::advanced);
+        const RunningApplication first = rig.addTrackedApp("Editor");
+        rig.engine->setToggle("Editor", false);
+
+        // Started after the last scan: only a re-scan finds it.
+        const RunningApplication second =
+            rig.workspace.add({.name = "Mail", .bundleIdentifier = "org.example.Mail"});
+        QVERIFY(!rig.engine->runningApps().contains(second));
+        pane.rescanButton()->click();
+        rig.drain();
+        QVERIFY(rig.engine->runningApps().contains(second));
+
+        rig.clock.advance(50);
+        pane.resetTimersButton()->click();
+        QCOMPARE(rig.engine->runningApps().value(first), rig.clock.now());
+        QCOMPARE(rig.engine->runningApps().value(second), rig.clock.now());
+
+        pane.clearTogglesButton()->click();
+        QVERIFY(rig.engine->toggleStatus().isEmpty());
+    }
+
+    // Six lines, byte for byte, nothing after the last; the version may be empty.
+    void diagnosticsText_data() {
+        QTest::addColumn<QString>("version");
+        QTest::addColumn<QString>("expectedFirstLine");
+        QTest::addColumn<QString>("expectedAbout");
+        QTest::newRow("with version") << "1.2.3"
+                                      << "Idlewatch 1.2.3 (45)"
+                                      << "Version 1.2.3 (45)";
+        QTest::newRow("empty version") << ""
+                                       << "Idlewatch  (45)"
+                                       << "Version  (45)";
+    }
+    void diagnosticsText() {
+        QFETCH(QString, version);
+        QFETCH(QString, expectedFirstLine);
+        QFETCH(QString, expectedAbout);
+        overrideAppVersion(version, QStringLiteral("45"));
+        SettingsRig rig;
+        rig.store->setBoolean("quittingEnabled", false);
+        rig.store->setInteger("minutesUntilClose", 90);
+        rig.store->setInteger("openAppsRefreshSeconds", 12);
+        rig.open(SettingsPane::support);
+        rig.addTrackedApp("Editor");
+        rig.addTrackedApp("Mail");
+        rig.engine->addExcludedApp(rig.addBundle("org.example.Notes", "Notes"));
+        auto& pane = rig.pane<SupportPane>(SettingsPane::support);
+        QCOMPARE(pane.versionLabel()->text(), expectedAbout);
+        QCOMPARE(pane.countLabel()->text(), QStringLiteral("2 tracked apps, 1 exclusions"));
+
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->setText("something older");
+        pane.copyDiagnosticsButton()->click();
+        const QString expected = expectedFirstLine +
+                                 "\nTracked apps: 2\nExclusions: 1\nQuitting enabled: false\n"
+                                 "Idle timeout: 1h 30m\nRefresh seconds: 12";
+        QCOMPARE(clipboard->text(), expected);
+        QCOMPARE(clipboard->mimeData()->formats(), QStringList{"text/plain"});
+
+        // Copying again leaves only the new text.
+        rig.store->setBoolean("quittingEnabled", true);
+        pane.copyDiagnosticsButton()->click();
+        QCOMPARE(clipboard->text(), QString(expected).replace("false", "true"));
+    }
+
+    void linksOpenInTheBrowser() {
+        QList<QUrl> opened;
+        setUrlOpener([&opened](const QUrl& url) {
+            opened << url;
+            return true;
+        });
+        SettingsRig rig;
+        rig.open(SettingsPane::support);
+        auto& pane = rig.pane<SupportPane>(SettingsPane::support);
+        pane.websiteButton()->click();
+        pane.downloadButton()->click();
+        QCOMPARE(opened.size(), 2);
+        QCOMPARE(opened[0].path(), QStringLiteral("/"));
+        QCOMPARE(opened[1].host(), opened[0].host());
+        QCOMPARE(opened[1].path(), QStringLiteral("/downloads/Idlewatch-1.0.dmg"));
+        QCOMPARE(opened[0].scheme(), QStringLiteral("https"));
+
+        openURL("not a web address");
+        openURL("http://exa mple.com/");
+        QCOMPARE(opened.size(), 2);
+    }
+
+    void exclusionsAddSelectAndRemove() {
+        SettingsRig rig;
+        const QString mail = rig.addBundle("org.example.Mail", "Mail");
+        const QString notes = rig.addBundle("org.example.Notes", "Notes");
+        const QString books = rig.addBundle("org.example.Books", "Books");
+        QList<QStringList> answers{
+            QStringList(), // cancelled
+            QStringList{notes, "/apps/broken.desktop", books, mail, "/tmp/readme.txt"}};
+        ExclusionsPane::setChooser([&answers](QWidget*) { return answers.takeFirst(); });
+        SettingsView& view = rig.open(SettingsPane::exclusions);
+        auto& pane = rig.pane<ExclusionsPane>(SettingsPane::exclusions);
+
+        QVERIFY(pane.emptyLabel()->isVisibleTo(&view));
+        QCOMPARE(pane.emptyLabel()->text(), QStringLiteral("No excluded apps yet."));
+        QCOMPARE(pane.countLabel()->text(), QStringLiteral("0 active"));
+        QVERIFY(!pane.removeButton()->isEnabled());
+        QVERIFY(pane.addButton()->isEnabled());
+
+        pane.addButton()->click(); // cancelled: nothing changes
+        QVERIFY(rig.engine->excludedApps().isEmpty());
+        QCOMPARE(view.selectedExclusionID(), std::nullopt);
+
+        pane.addButton()->click();
+        QCOMPARE(rig.engine->excludedApps().size(), 3);
+        QCOMPARE(pane.countLabel()->text(), QStringLiteral("3 active"));
+        QVERIFY(!pane.emptyLabel()->isVisibleTo(&view));
+        // The last chosen entry that made a record is selected.
+        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Mail"));
+        QVERIFY(pane.removeButton()->isEnabled());
+        QStringList shown;
+        QStringList selected;
+        for (QWidget* widget : pane.rows()) {
+            auto* row = static_cast<ExcludedAppRow*>(widget);
+            shown << row->app().name;
+            if (row->isSelected())
+                selected << row->app().name;
+        }
+        QCOMPARE(shown, (QStringList{"Books", "Mail", "Notes"}));
+        QCOMPARE(selected, QStringList{"Mail"});
+
+        // Clicking a row selects it; clicking it again keeps it.
+        QTest::mouseClick(pane.rows()[2], Qt::LeftButton);
+        QTest::mouseClick(pane.rows()[2], Qt::LeftButton);
+        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Notes"));
+
+        pane.removeButton()->click();
+        QCOMPARE(rig.engine->excludedApps().size(), 2);
+        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Books"));
+        QCOMPARE(static_cast<ExcludedAppRow*>(pane.rows()[0])->isSelected(), true);
+
+        // Removed elsewhere (the popover): Remove still saves and moves to the first record.
+        rig.engine->removeExcludedApp("org.example.Books");
+        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Books"));
+        pane.removeButton()->click();
+        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Mail"));
+
+        pane.removeButton()->click();
+        QVERIFY(rig.engine->excludedApps().isEmpty());
+        QCOMPARE(view.selectedExclusionID(), std::nullopt);
+        QVERIFY(!pane.removeButton()->isEnabled());
+        QVERIFY(pane.emptyLabel()->isVisibleTo(&view));
+        QCOMPARE(pane.countLabel()->text(), QStringLiteral("0 active"));
+    }
+
+    // Removing an exclusion brings its running application back at once, freshly stamped.
+    void removingAnExclusionTracksItsAppAgain() {
+        SettingsRig rig;
+        const QString path = rig.addBundle("org.example.Mail", "Mail");
+        ExclusionsPane::setChooser([path](QWidget*) { return QStringList{path}; });
+        SettingsView& view = rig.open(SettingsPane::exclusions);
+        const RunningApplication mail = rig.addTrackedApp("Mail");
+        auto& pane = rig.pane<ExclusionsPane>(SettingsPane::exclusions);
+        pane.addButton()->click();
+        QVERIFY(!rig.engine->runningApps().contains(mail));
+        rig.clock.advance(30);
+        pane.removeButton()->click();
+        rig.drain();
+        QCOMPARE(rig.engine->runningApps().value(mail, -1), rig.clock.now());
+        Q_UNUSED(view);
+    }
+};
+
+QTEST_MAIN(TestMaintenancePanes)
+#include "test_maintenance_panes.moc"
