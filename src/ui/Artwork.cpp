@@ -21,6 +21,14 @@ QImage renderSvg(const QString& path, int pixels) {
     svg.render(&p, QRectF(0, 0, pixels, pixels));
     return out;
 }
+// The drawing's shape in one flat colour.
+QImage tinted(const QImage& shape, const QColor& color) {
+    QImage out = shape;
+    QPainter p(&out);
+    p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+    p.fillRect(out.rect(), color);
+    return out;
+}
 } // namespace
 
 QPixmap image(int size, qreal devicePixelRatio) {
@@ -43,9 +51,24 @@ QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor, qreal
     QImage out =
         renderSvg(QStringLiteral(":/artwork/MenuBarIcon.svg"), qMax(1, qRound(edge * dpr)));
     if (asTemplate) {
-        QPainter p(&out);
-        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
-        p.fillRect(out.rect(), templateColor);
+        // The palette's text colour is a guess at the panel's: many panels are dark under a
+        // light application palette. A thin halo of the opposite tone keeps the silhouette
+        // visible on either.
+        const QColor haloColor =
+            templateColor.lightness() < 128 ? QColor(255, 255, 255, 170) : QColor(0, 0, 0, 170);
+        QImage glyph = tinted(out, templateColor);
+        const QImage halo = tinted(out, haloColor);
+        QImage framed(out.size(), QImage::Format_ARGB32_Premultiplied);
+        framed.fill(Qt::transparent);
+        QPainter p(&framed);
+        const int r = qMax(1, qRound(dpr));
+        for (int dx = -r; dx <= r; dx += r)
+            for (int dy = -r; dy <= r; dy += r)
+                if (dx || dy)
+                    p.drawImage(dx, dy, halo);
+        p.drawImage(0, 0, glyph);
+        p.end();
+        out = framed;
     }
     out.setDevicePixelRatio(dpr);
     return out;
