@@ -29,6 +29,24 @@ QImage tinted(const QImage& shape, const QColor& color) {
     p.fillRect(out.rect(), color);
     return out;
 }
+// The shape grown by `radius` pixels in one colour, translucent as the colour says.
+QImage halo(const QImage& shape, const QColor& color, int radius) {
+    const QImage src = shape.convertToFormat(QImage::Format_ARGB32);
+    QImage out(src.size(), QImage::Format_ARGB32);
+    for (int y = 0; y < src.height(); ++y) {
+        for (int x = 0; x < src.width(); ++x) {
+            int alpha = 0;
+            for (int dy = -radius; dy <= radius; ++dy)
+                for (int dx = -radius; dx <= radius; ++dx)
+                    if (src.valid(x + dx, y + dy))
+                        alpha = qMax(alpha, qAlpha(src.pixel(x + dx, y + dy)));
+            QColor c = color;
+            c.setAlpha(alpha * color.alpha() / 255);
+            out.setPixelColor(x, y, c);
+        }
+    }
+    return out.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
 } // namespace
 
 QPixmap image(int size, qreal devicePixelRatio) {
@@ -56,16 +74,9 @@ QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor, qreal
         // visible on either.
         const QColor haloColor =
             templateColor.lightness() < 128 ? QColor(255, 255, 255, 170) : QColor(0, 0, 0, 170);
-        QImage glyph = tinted(out, templateColor);
-        const QImage halo = tinted(out, haloColor);
-        QImage framed(out.size(), QImage::Format_ARGB32_Premultiplied);
-        framed.fill(Qt::transparent);
+        const QImage glyph = tinted(out, templateColor);
+        QImage framed = halo(out, haloColor, qMax(1, qRound(dpr)));
         QPainter p(&framed);
-        const int r = qMax(1, qRound(dpr));
-        for (int dx = -r; dx <= r; dx += r)
-            for (int dy = -r; dy <= r; dy += r)
-                if (dx || dy)
-                    p.drawImage(dx, dy, halo);
         p.drawImage(0, 0, glyph);
         p.end();
         out = framed;

@@ -13,13 +13,13 @@
 namespace {
 
 // Every pixel that is drawn at all carries exactly `color` (coverage only in alpha).
-bool onlyColor(const QImage& source, const QColor& color, int* drawn) {
+bool onlyColor(const QImage& source, const QColor& color, int* drawn, int minAlpha = 64) {
     const QImage img = source.convertToFormat(QImage::Format_ARGB32);
     *drawn = 0;
     for (int y = 0; y < img.height(); ++y) {
         for (int x = 0; x < img.width(); ++x) {
             const QColor c = img.pixelColor(x, y);
-            if (c.alpha() < 64)
+            if (c.alpha() < minAlpha)
                 continue;
             ++*drawn;
             if (qAbs(c.red() - color.red()) > 3 || qAbs(c.green() - color.green()) > 3 ||
@@ -207,9 +207,22 @@ void TestUi::menuBarIconSizeAndRendering() {
     const QImage img = Artwork::menuBarIcon(edge, asTemplate, panelText, dpr);
     QCOMPARE(img.size(), QSize(qRound(edge * dpr), qRound(edge * dpr)));
     int drawn = 0;
-    const bool mono = onlyColor(img, panelText, &drawn);
+    // Opaque pixels only: edges and the template's halo are translucent.
+    const bool mono = onlyColor(img, panelText, &drawn, 255);
     QCOMPARE(mono, asTemplate);
-    if (!asTemplate) {
+    if (asTemplate) {
+        // Around the silhouette, a translucent halo of a clearly different tone.
+        const QImage argb = img.convertToFormat(QImage::Format_ARGB32);
+        int halo = 0;
+        for (int y = 0; y < argb.height(); ++y)
+            for (int x = 0; x < argb.width(); ++x) {
+                const QColor c = argb.pixelColor(x, y);
+                if (c.alpha() > 100 && c.alpha() < 255 &&
+                    qAbs(c.lightness() - panelText.lightness()) > 100)
+                    ++halo;
+            }
+        QVERIFY(halo > 0);
+    } else {
         // Its own colours: more than one hue, none of them the panel's.
         QSet<QRgb> colors;
         const QImage argb = img.convertToFormat(QImage::Format_ARGB32);
