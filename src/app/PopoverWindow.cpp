@@ -25,6 +25,8 @@ PopoverWindow::PopoverWindow(ContentView* content, QWidget* parent)
     layout->setContentsMargins(1, 1, 1, 1);
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addWidget(m_content);
+    // Closed, the popover's rows are not kept current; they are rendered when it opens.
+    m_content->setLive(false);
     connect(m_content, &ContentView::rendered, this, [this] {
         if (isVisible())
             reposition();
@@ -49,6 +51,7 @@ void PopoverWindow::showAt(const QRect& anchor) {
     m_anchor = anchor;
     m_cursor = QCursor::pos();
     m_content->render();
+    m_content->setLive(true);
     adjustSize();
     reposition();
     show();
@@ -88,5 +91,6 @@ void PopoverWindow::paintEvent(QPaintEvent*) {
 
 void PopoverWindow::hideEvent(QHideEvent* event) {
     m_closedAt.start();
+    m_content->setLive(false);
     QWidget::hideEvent(event);
 }

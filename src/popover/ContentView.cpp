@@ -154,10 +154,10 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     root->addWidget(m_settings);
     root->addWidget(m_quit);
 
-    connect(m_manager, &RunningAppsManager::runningAppsChanged, this, &ContentView::render);
-    connect(m_manager, &RunningAppsManager::toggleStatusChanged, this, &ContentView::render);
-    connect(m_manager, &RunningAppsManager::excludedAppsChanged, this, &ContentView::render);
-    connect(&m_manager->defaults(), &UserDefaults::changed, this, &ContentView::render);
+    connect(m_manager, &RunningAppsManager::runningAppsChanged, this, &ContentView::renderIfLive);
+    connect(m_manager, &RunningAppsManager::toggleStatusChanged, this, &ContentView::renderIfLive);
+    connect(m_manager, &RunningAppsManager::excludedAppsChanged, this, &ContentView::renderIfLive);
+    connect(&m_manager->defaults(), &UserDefaults::changed, this, &ContentView::renderIfLive);
     render();
 }
 
@@ -254,7 +254,21 @@ void ContentView::setHovered(std::optional<HoveredButton> button) {
     m_quit->update();
 }
 
+void ContentView::setLive(bool live) {
+    m_live = live;
+    if (m_live && m_stale)
+        render();
+}
+
+void ContentView::renderIfLive() {
+    if (m_live)
+        render();
+    else
+        m_stale = true;
+}
+
 void ContentView::render() {
+    m_stale = false;
     UserDefaults& store = m_manager->defaults();
     const QColor accent = accentColor();
     m_root->setFixedWidth(contentWidth());

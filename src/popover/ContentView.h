@@ -51,6 +51,11 @@ public:
     // One line per row: name, then the countdown when it is shown, tab-separated.
     QStringList rowTexts() const;
 
+    // While not live (its popover is closed) changes only mark the view stale, and it is
+    // rendered when it becomes live again: nothing is redrawn that nobody sees.
+    void setLive(bool live);
+    bool isLive() const { return m_live; }
+
 public slots:
     void render();
 
@@ -63,10 +68,13 @@ signals:
 private:
     class FooterItem;
     void setHovered(std::optional<HoveredButton> button);
+    void renderIfLive();
 
     RunningAppsManager* m_manager;
     std::optional<HoveredButton> m_hoveredButton;
     std::optional<QString> m_selectedExclusionID;
+    bool m_live = true;
+    bool m_stale = false;
 
     QWidget* m_root;
     QWidget* m_listBlock;
