@@ -202,6 +202,9 @@ private:
     mutable std::optional<QString> m_identifier;
     mutable std::optional<QString> m_name;
     mutable std::optional<QString> m_path;
+    // The workspace's match generation the identity above was worked out for: windows,
+    // their classes and the desktop entries change it, so steady state costs nothing.
+    mutable quint64 m_identityGeneration = ~quint64(0);
 };
 
 QString propertyText(xcb_get_property_reply_t* reply) {
@@ -735,6 +738,9 @@ void X11App::refreshIdentity() const {
     withApp([this](State* d, const State::App* a) {
         if (!a)
             return; // ended: keep what was last known
+        if (m_identityGeneration == d->matchGeneration)
+            return;
+        m_identityGeneration = d->matchGeneration;
         const auto& entry = d->entryFor(*a);
         QString wmClass;
         for (xcb_window_t id : a->windows)
@@ -755,9 +761,11 @@ void X11App::refreshIdentity() const {
             m_name = QString::fromLatin1(kAppDisplayName);
         else if (!wmClass.isEmpty())
             m_name = wmClass;
-        else if (m_key.domain == 0 && m_key.pid > 0 &&
-                 !ProcessControl::commandName(pid_t(m_key.pid)).isEmpty())
-            m_name = ProcessControl::commandName(pid_t(m_key.pid));
+        else if (const QString command = m_key.domain == 0 && m_key.pid > 0
+                                             ? ProcessControl::commandName(pid_t(m_key.pid))
+                                             : QString();
+                 !command.isEmpty())
+            m_name = command;
         else
             m_name.reset();
 
