@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/default}
 seconds=${2:-60}
 bin="$build/src/app/idlewatch"
-client="$build/tests/platform/x11/testclient"
+client="$build/tests/platform/x11/x11_testclient"
 [ -x "$bin" ] || { echo "perf: build first (./dev build): $bin is missing" >&2; exit 1; }
 [ -x "$client" ] || { echo "perf: $client is missing" >&2; exit 1; }
 for tool in Xvfb openbox tint2 wmctrl xprop xdpyinfo; do
@@ -43,7 +43,7 @@ pids+=($!)
 for _ in $(seq 100); do xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q window && break; sleep 0.05; done
 
 for i in $(seq 50); do
-    "$client" --class "perf$i" >/dev/null 2>&1 &
+    "$client" --class "perf$i,Perf$i" >/dev/null 2>&1 &
     pids+=($!)
 done
 for _ in $(seq 200); do
@@ -68,6 +68,11 @@ for _ in $(seq 400); do
     sleep 0.01
 done
 [ -n "$startup_ms" ] || { echo "perf: the tray icon never appeared" >&2; cat "$tmp/idlewatch.err" >&2; exit 1; }
+# The test dump polls the tray's geometry; measure the quiet minute on a plain run.
+kill "$iw"; wait "$iw" 2>/dev/null || true
+QT_QPA_PLATFORM=xcb "$bin" > /dev/null 2>"$tmp/idlewatch.err" &
+iw=$!
+pids+=($iw)
 
 # The scripted equivalent, as a user would write it: every 5 s list the windows with their
 # PIDs, read each one's class and the active window.
@@ -85,7 +90,7 @@ bash "$tmp/loop.sh" &
 loop=$!
 pids+=($loop)
 
-sleep 2 # let both settle
+sleep 3 # let both settle
 iw0=$(cpu_ticks "$iw"); loop0=$(cpu_ticks "$loop")
 sleep "$seconds"
 iw1=$(cpu_ticks "$iw"); loop1=$(cpu_ticks "$loop")
