@@ -189,7 +189,12 @@ SettingsView::SettingsView(RunningAppsManager& manager, SettingsPane initialPane
     Preferences::migrateIdleTimePreferenceIfNeeded(store());
 }
 
-SettingsView::~SettingsView() = default;
+SettingsView::~SettingsView() {
+    // The panes refer to this view: take them down while it is still whole.
+    delete m_scrollArea;
+    m_scrollArea = nullptr;
+    m_paneBodies.clear();
+}
 
 UserDefaults& SettingsView::store() const {
     return m_manager->defaults();
