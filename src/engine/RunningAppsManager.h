@@ -25,6 +25,9 @@ class UserDefaults;
 //
 // Everything runs on the main thread. Each published collection has a changed signal
 // emitted on every assignment; views re-read the engine and keep no copies.
+//
+// RunningAppsManager.cpp opens with the path of one deactivation, from the workspace
+// signal to the quit request; Workspace.h is the only view of the platform it has.
 class RunningAppsManager : public QObject {
     Q_OBJECT
 public:

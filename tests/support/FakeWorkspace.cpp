@@ -81,7 +81,12 @@ FakeWorkspace::FakeWorkspace(QObject* parent)
     : Workspace(parent)
     , m_state(std::make_shared<State>()) {}
 
-FakeWorkspace::~FakeWorkspace() = default;
+FakeWorkspace::~FakeWorkspace() {
+    // The handles in the list point back at the state: break the cycle, so the state goes
+    // with the last handle kept elsewhere.
+    m_state->order.clear();
+    m_state->frontmost = {};
+}
 
 QList<RunningApplication> FakeWorkspace::runningApplications() const {
     ++m_state->listings;
