@@ -27,15 +27,6 @@ struct SettingsRig {
         workspace.setApplicationBundleExtension(QStringLiteral("desktop"));
     }
 
-    ~SettingsRig() {
-        view.reset();
-        engine.reset();
-        // Running handles refer back to the fake workspace's shared state; ending them
-        // breaks that cycle so the state is freed with the workspace.
-        for (const RunningApplication& app : workspace.runningApplications())
-            workspace.quit(app);
-    }
-
     // Starts the engine (registering whatever runs) and builds the view.
     SettingsView& open(SettingsPane pane = SettingsPane::general) {
         engine = std::make_unique<RunningAppsManager>(workspace, *store, clock);
