@@ -1,5 +1,6 @@
 #include "AdvancedPane.h"
 
+#include "Controls.h"
 #include "PreferenceGroup.h"
 #include "SettingsStyle.h"
 #include "SettingsView.h"
@@ -44,19 +45,21 @@ AdvancedPane::AdvancedPane(SettingsView& view, QWidget* parent)
     auto* maintenanceRows = new QVBoxLayout(maintenance);
     maintenanceRows->setContentsMargins(0, 0, 0, 0);
     auto* buttons = new QHBoxLayout;
-    m_rescan = new QPushButton(QStringLiteral("Re-scan running apps"), maintenance);
-    m_resetTimers = new QPushButton(QStringLiteral("Reset all timers"), maintenance);
+    m_rescan = SettingsControls::makeButton(QStringLiteral("Re-scan running apps"), maintenance);
+    m_resetTimers = SettingsControls::makeButton(QStringLiteral("Reset all timers"), maintenance);
     buttons->addWidget(m_rescan);
     buttons->addWidget(m_resetTimers);
     buttons->addStretch(1);
     maintenanceRows->addLayout(buttons);
-    m_clearToggles = new QPushButton(QStringLiteral("Clear per-app on/off choices"), maintenance);
+    m_clearToggles =
+        SettingsControls::makeButton(QStringLiteral("Clear per-app on/off choices"), maintenance);
     maintenanceRows->addWidget(m_clearToggles, 0, Qt::AlignLeft);
 
     auto* reset = new QWidget;
     auto* resetRows = new QVBoxLayout(reset);
     resetRows->setContentsMargins(0, 0, 0, 0);
-    m_restoreAppearance = new QPushButton(QStringLiteral("Restore appearance defaults"), reset);
+    m_restoreAppearance =
+        SettingsControls::makeButton(QStringLiteral("Restore appearance defaults"), reset);
     resetRows->addWidget(m_restoreAppearance, 0, Qt::AlignLeft);
     auto* note = SettingsStyle::makeLabel(
         QStringLiteral("This keeps your exclusions and app timers intact."),

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QSignalBlocker>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -27,6 +28,14 @@ void bindRefresh(QObject* context, UserDefaults& store, const QStringList& keys,
         if (keys.contains(key))
             refresh();
     });
+}
+
+QPushButton* makeButton(const QString& text, QWidget* parent, const QIcon& icon) {
+    auto* button = new QPushButton(icon, text, parent);
+    const QSize hint = button->sizeHint();
+    button->setMinimumSize(hint.width() + 16,
+                           std::max(hint.height(), button->fontMetrics().height() + 10));
+    return button;
 }
 
 QCheckBox* makeToggle(const QString& text, const Preference<bool>& preference, QWidget* parent) {

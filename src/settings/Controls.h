@@ -3,6 +3,7 @@
 #include "preferences/PreferenceKeys.h"
 
 #include <QAbstractButton>
+#include <QIcon>
 #include <QList>
 #include <QString>
 #include <QStringList>
@@ -12,6 +13,7 @@
 
 class QCheckBox;
 class QLabel;
+class QPushButton;
 class QToolButton;
 class UserDefaults;
 
@@ -23,6 +25,9 @@ namespace SettingsControls {
 // Runs `refresh` now and after every write of one of `keys`, for as long as `context` lives.
 void bindRefresh(QObject* context, UserDefaults& store, const QStringList& keys,
                  const std::function<void()>& refresh);
+
+// A push button with room around its text whatever the widget style.
+QPushButton* makeButton(const QString& text, QWidget* parent = nullptr, const QIcon& icon = {});
 
 // A check box bound to a boolean key.
 QCheckBox* makeToggle(const QString& text, const Preference<bool>& preference,

@@ -1,5 +1,6 @@
 #include "ExclusionsPane.h"
 
+#include "Controls.h"
 #include "PreferenceGroup.h"
 #include "SettingsStyle.h"
 #include "SettingsView.h"
@@ -32,10 +33,10 @@ ExclusionsPane::ExclusionsPane(SettingsView& view, QWidget* parent)
 
     auto* header = new QHBoxLayout;
     const QColor symbolColor = SettingsStyle::primaryTextColor(this);
-    m_addButton = new QPushButton(Symbols::icon(QStringLiteral("plus"), symbolColor),
-                                  QStringLiteral("Add App"), content);
-    m_removeButton = new QPushButton(Symbols::icon(QStringLiteral("minus"), symbolColor),
-                                     QStringLiteral("Remove"), content);
+    m_addButton = SettingsControls::makeButton(QStringLiteral("Add App"), content,
+                                               Symbols::icon(QStringLiteral("plus"), symbolColor));
+    m_removeButton = SettingsControls::makeButton(
+        QStringLiteral("Remove"), content, Symbols::icon(QStringLiteral("minus"), symbolColor));
     m_countLabel = SettingsStyle::makeLabel(QString(), SettingsStyle::captionFont(), true, content);
     header->addWidget(m_addButton, 0, Qt::AlignVCenter);
     header->addWidget(m_removeButton, 0, Qt::AlignVCenter);

@@ -36,6 +36,13 @@ GeneralPane::GeneralPane(SettingsView& view, QWidget* parent)
     layout->addWidget(buildRowsCard());
 }
 
+GeneralPane::~GeneralPane() {
+    // A field losing the focus while the widgets are torn down must not commit into a
+    // half-destroyed pane.
+    m_hoursField->disconnect(this);
+    m_minutesField->disconnect(this);
+}
+
 QWidget* GeneralPane::buildCoreCard() {
     auto* content = new QWidget;
     auto* rows = new QVBoxLayout(content);

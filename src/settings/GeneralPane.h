@@ -26,6 +26,7 @@ class GeneralPane : public QWidget {
     Q_OBJECT
 public:
     explicit GeneralPane(SettingsView& view, QWidget* parent = nullptr);
+    ~GeneralPane() override;
 
     // Hours and minutes of "minutesUntilClose"; writing either goes through updateIdleTime.
     IntBinding idleHoursBinding();

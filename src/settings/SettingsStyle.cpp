@@ -63,6 +63,8 @@ QColor windowBackgroundColor(const QWidget* widget) {
 QLabel* makeLabel(const QString& text, const QFont& font, bool secondary, QWidget* parent) {
     auto* label = new QLabel(text, parent);
     label->setFont(font);
+    // Inside a button a label would take the button's text role, not ours.
+    label->setForegroundRole(QPalette::WindowText);
     if (secondary) {
         QPalette palette = label->palette();
         palette.setColor(QPalette::WindowText, secondaryTextColor(label));

@@ -21,6 +21,7 @@
 #include "ui/Symbols.h"
 
 #include <QAbstractButton>
+#include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -61,7 +62,7 @@ protected:
             QPainterPath path;
             path.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
             painter.fillPath(path, accent);
-        } else if (hasFocus()) {
+        } else if (hasFocus() && m_keyboardFocus) {
             painter.setPen(QPen(accent, 1));
             painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius,
                                     kCornerRadius);
@@ -84,6 +85,13 @@ protected:
                          fontMetrics().elidedText(text(), Qt::ElideRight, textRect.width()));
     }
 
+    void focusInEvent(QFocusEvent* event) override {
+        // Outline only focus reached from the keyboard, not the window's initial focus.
+        m_keyboardFocus =
+            event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason;
+        QAbstractButton::focusInEvent(event);
+    }
+
 private:
     static constexpr int kPaddingH = 12;
     static constexpr int kPaddingV = 8;
@@ -94,6 +102,7 @@ private:
 
     SettingsPane m_pane;
     SettingsView& m_view;
+    bool m_keyboardFocus = false;
 };
 
 // The pane's symbol on a faint accent tile.
@@ -180,7 +189,12 @@ SettingsView::SettingsView(RunningAppsManager& manager, SettingsPane initialPane
     Preferences::migrateIdleTimePreferenceIfNeeded(store());
 }
 
-SettingsView::~SettingsView() = default;
+SettingsView::~SettingsView() {
+    // The panes refer to this view: take them down while it is still whole.
+    delete m_scrollArea;
+    m_scrollArea = nullptr;
+    m_paneBodies.clear();
+}
 
 UserDefaults& SettingsView::store() const {
     return m_manager->defaults();

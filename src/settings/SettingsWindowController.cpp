@@ -1,6 +1,7 @@
 #include "SettingsWindowController.h"
 
 #include "SettingsView.h"
+#include "WindowActivation.h"
 
 #include "ui/Artwork.h"
 
@@ -63,8 +64,5 @@ void SettingsWindowController::openSettings(RunningAppsManager& manager, Setting
 }
 
 void SettingsWindowController::showWindow() {
-    m_window->setWindowState((m_window->windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
-    m_window->show();
-    m_window->raise();
-    m_window->activateWindow();
+    WindowActivation::bringToFront(m_window);
 }

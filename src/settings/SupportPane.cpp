@@ -1,5 +1,6 @@
 #include "SupportPane.h"
 
+#include "Controls.h"
 #include "PreferenceGroup.h"
 #include "SettingsStyle.h"
 #include "SettingsView.h"
@@ -106,8 +107,8 @@ SupportPane::SupportPane(SettingsView& view, QWidget* parent)
     auto* links = new QWidget;
     auto* linksRow = new QHBoxLayout(links);
     linksRow->setContentsMargins(0, 0, 0, 0);
-    m_website = new QPushButton(QStringLiteral("Website"), links);
-    m_download = new QPushButton(QStringLiteral("Download DMG"), links);
+    m_website = SettingsControls::makeButton(QStringLiteral("Website"), links);
+    m_download = SettingsControls::makeButton(QStringLiteral("Download DMG"), links);
     linksRow->addWidget(m_website, 0, Qt::AlignVCenter);
     linksRow->addWidget(m_download, 0, Qt::AlignVCenter);
     linksRow->addStretch(1);
@@ -119,7 +120,7 @@ SupportPane::SupportPane(SettingsView& view, QWidget* parent)
     auto* diagnostics = new QWidget;
     auto* diagnosticsRows = new QVBoxLayout(diagnostics);
     diagnosticsRows->setContentsMargins(0, 0, 0, 0);
-    m_copy = new QPushButton(QStringLiteral("Copy diagnostics"), diagnostics);
+    m_copy = SettingsControls::makeButton(QStringLiteral("Copy diagnostics"), diagnostics);
     diagnosticsRows->addWidget(m_copy, 0, Qt::AlignLeft);
     m_count = SettingsStyle::makeLabel(QString(), SettingsStyle::captionFont(), true, diagnostics);
     diagnosticsRows->addWidget(m_count);

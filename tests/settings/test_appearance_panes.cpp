@@ -89,6 +89,7 @@ private slots:
             rig.pane<AppearancePane>(SettingsPane::appearance).showEmptyStateToggle();
         QCheckBox* menuBar = rig.pane<MenuBarPane>(SettingsPane::menuBar).showEmptyStateToggle();
         QVERIFY(appearance->isChecked() && menuBar->isChecked());
+        QVERIFY(!rig.store->contains("showEmptyState")); // showing a default writes nothing
         menuBar->click();
         QCOMPARE(rig.store->boolean("showEmptyState"), false);
         QVERIFY(!appearance->isChecked());

@@ -6,7 +6,6 @@
 #include "preferences/PreferenceKeys.h"
 #include "preferences/Preferences.h"
 
-#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QSignalSpy>
@@ -201,30 +200,6 @@ private slots:
         QCOMPARE(pane.minutesField()->text(), QStringLiteral("30"));
         QTest::keyClick(hours, Qt::Key_Return);
         QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(210));
-    }
-
-    void switchesWriteTheirKeys_data() {
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<bool>("defaultValue");
-        QTest::newRow("quittingEnabled") << "quittingEnabled" << true;
-        QTest::newRow("newAppsEnabled") << "newAppsEnabled" << true;
-        QTest::newRow("showCloseButton") << "showCloseButton" << false;
-    }
-    void switchesWriteTheirKeys() {
-        QFETCH(QString, key);
-        QFETCH(bool, defaultValue);
-        SettingsRig rig;
-        rig.open();
-        auto& pane = rig.pane<GeneralPane>(SettingsPane::general);
-        QCheckBox* box = key == "quittingEnabled"  ? pane.quittingEnabledToggle()
-                         : key == "newAppsEnabled" ? pane.newAppsEnabledToggle()
-                                                   : pane.showCloseButtonToggle();
-        QCOMPARE(box->isChecked(), defaultValue);
-        QVERIFY(!rig.store->contains(key)); // showing a default writes nothing
-        box->click();
-        QCOMPARE(rig.store->boolean(key), !defaultValue);
-        rig.store->setBoolean(key, defaultValue); // and back, from elsewhere
-        QCOMPARE(box->isChecked(), defaultValue);
     }
 };
 

@@ -14,6 +14,31 @@
 #include <QSignalSpy>
 #include <QTest>
 
+namespace {
+QVariant valueOf(const UserDefaults& store, const QString& key) {
+    switch (store.typeOf(key).value_or(UserDefaults::Type::Data)) {
+    case UserDefaults::Type::Integer:
+        return *store.integer(key);
+    case UserDefaults::Type::Boolean:
+        return *store.boolean(key);
+    case UserDefaults::Type::Text:
+        return *store.text(key);
+    case UserDefaults::Type::Data:
+        return store.data(key).value_or(QByteArray());
+    }
+    return {};
+}
+
+void setValue(UserDefaults& store, const QString& key, const QVariant& value) {
+    if (value.typeId() == QMetaType::LongLong)
+        store.setInteger(key, value.toLongLong());
+    else if (value.typeId() == QMetaType::Bool)
+        store.setBoolean(key, value.toBool());
+    else
+        store.setText(key, value.toString());
+}
+} // namespace
+
 class TestMaintenancePanes : public QObject {
     Q_OBJECT
 private slots:
@@ -25,33 +50,28 @@ private slots:
 
     // The reset writes the appearance keys, in order, and nothing else.
     void restoreAppearanceDefaults() {
+        struct Row {
+            QString key;
+            QVariant changed;
+            QVariant reset;
+        };
+        const QList<Row> appearance{{"accentColor", "blue", "gold"},
+                                    {"popoverWidth", qint64(500), qint64(320)},
+                                    {"rowIconSize", qint64(40), qint64(28)},
+                                    {"compactRows", true, false},
+                                    {"countdownWarningMinutes", qint64(5), qint64(60)},
+                                    {"countdownStyle", "compact", "verbose"},
+                                    {"sortMode", "recent", "name"},
+                                    {"showEmptyState", false, true},
+                                    {"showSecondsInCountdown", false, true},
+                                    {"menuBarIconSize", qint64(24), qint64(18)},
+                                    {"menuBarIconTemplate", false, true},
+                                    {"showExclusionsInPopover", false, true}};
         SettingsRig rig;
         UserDefaults& store = *rig.store;
-        const QStringList appearance{"accentColor",
-                                     "popoverWidth",
-                                     "rowIconSize",
-                                     "compactRows",
-                                     "countdownWarningMinutes",
-                                     "countdownStyle",
-                                     "sortMode",
-                                     "showEmptyState",
-                                     "showSecondsInCountdown",
-                                     "menuBarIconSize",
-                                     "menuBarIconTemplate",
-                                     "showExclusionsInPopover"};
-        store.setText("accentColor", "blue");
-        store.setInteger("popoverWidth", 500);
-        store.setInteger("rowIconSize", 40);
-        store.setBoolean("compactRows", true);
-        store.setInteger("countdownWarningMinutes", 5);
-        store.setText("countdownStyle", "compact");
-        store.setText("sortMode", "recent");
-        store.setBoolean("showEmptyState", false);
-        store.setBoolean("showSecondsInCountdown", false);
-        store.setInteger("menuBarIconSize", 24);
-        store.setBoolean("menuBarIconTemplate", false);
-        store.setBoolean("showExclusionsInPopover", false);
-        // Keys the reset must leave alone.
+        for (const Row& row : appearance)
+            setValue(store, row.key, row.changed);
+        // Keys the reset must leave alone, the two collections among them.
         store.setInteger("minutesUntilClose", 45);
         store.setInteger("openAppsRefreshSeconds", 9);
         store.setInteger("launchGraceMinutes", 7);
@@ -64,39 +84,22 @@ private slots:
         rig.open(SettingsPane::advanced);
         rig.engine->addExcludedApp(rig.addBundle("org.example.Mail", "Mail"));
         rig.engine->setToggle("Editor", false);
-        const QByteArray exclusions = store.data("com.Idlewatch.excludedApps").value_or("");
-        const QByteArray toggles = store.data("com.Idlewatch.toggleStatus").value_or("");
-        QVERIFY(!exclusions.isEmpty() && !toggles.isEmpty());
+        QMap<QString, QVariant> others;
+        for (const QString& key : store.keys())
+            if (std::none_of(appearance.begin(), appearance.end(),
+                             [&key](const Row& row) { return row.key == key; }))
+                others.insert(key, valueOf(store, key));
+        QCOMPARE(others.size(), 11);
+
         QSignalSpy writes(&store, &UserDefaults::changed);
         rig.pane<AdvancedPane>(SettingsPane::advanced).restoreAppearanceButton()->click();
-        QStringList written;
-        for (const QList<QVariant>& write : writes)
-            written << write.at(0).toString();
-        QCOMPARE(written, appearance);
-
-        QCOMPARE(store.text("accentColor"), QStringLiteral("gold"));
-        QCOMPARE(store.integer("popoverWidth"), qint64(320));
-        QCOMPARE(store.integer("rowIconSize"), qint64(28));
-        QCOMPARE(store.boolean("compactRows"), false);
-        QCOMPARE(store.integer("countdownWarningMinutes"), qint64(60));
-        QCOMPARE(store.text("countdownStyle"), QStringLiteral("verbose"));
-        QCOMPARE(store.text("sortMode"), QStringLiteral("name"));
-        QCOMPARE(store.boolean("showEmptyState"), true);
-        QCOMPARE(store.boolean("showSecondsInCountdown"), true);
-        QCOMPARE(store.integer("menuBarIconSize"), qint64(18));
-        QCOMPARE(store.boolean("menuBarIconTemplate"), true);
-        QCOMPARE(store.boolean("showExclusionsInPopover"), true);
-
-        QCOMPARE(store.integer("minutesUntilClose"), qint64(45));
-        QCOMPARE(store.integer("openAppsRefreshSeconds"), qint64(9));
-        QCOMPARE(store.integer("launchGraceMinutes"), qint64(7));
-        QCOMPARE(store.boolean("ignoreHiddenApps"), true);
-        QCOMPARE(store.boolean("forceQuitIfTerminateFails"), true);
-        QCOMPARE(store.boolean("quittingEnabled"), false);
-        QCOMPARE(store.boolean("newAppsEnabled"), false);
-        QCOMPARE(store.boolean("showCloseButton"), true);
-        QCOMPARE(store.data("com.Idlewatch.excludedApps"), exclusions);
-        QCOMPARE(store.data("com.Idlewatch.toggleStatus"), toggles);
+        QCOMPARE(writes.count(), appearance.size());
+        for (qsizetype i = 0; i < appearance.size(); ++i) {
+            QCOMPARE(writes.at(i).at(0).toString(), appearance[i].key);
+            QCOMPARE(valueOf(store, appearance[i].key), appearance[i].reset);
+        }
+        for (auto it = others.cbegin(); it != others.cend(); ++it)
+            QCOMPARE(valueOf(store, it.key()), it.value());
         QCOMPARE(rig.engine->excludedApps().size(), 1);
         QCOMPARE(rig.engine->toggleStatus().value("Editor", true), false);
     }
