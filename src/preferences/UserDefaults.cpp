@@ -27,17 +27,8 @@ constexpr int kLockWaitMs = 2000;
 UserDefaults::UserDefaults(QString filePath, QObject* parent)
     : QObject(parent)
     , m_filePath(std::move(filePath)) {
-    Entries loaded;
-    switch (readFile(loaded)) {
-    case LoadResult::Loaded:
-        m_entries = std::move(loaded);
-        break;
-    case LoadResult::Missing:
-        break;
-    case LoadResult::Unreadable:
-        keepAsideUnreadableFile();
-        break;
-    }
+    if (std::optional<Entries> loaded = loadFromDisk())
+        m_entries = std::move(*loaded);
 }
 
 UserDefaults::~UserDefaults() = default;
@@ -132,18 +123,7 @@ void UserDefaults::write(const QString& key, Value value) {
                                   << "without the store's lock:" << lock.error();
 
     // Start from what is on disk so that keys written by another process survive.
-    Entries base;
-    switch (readFile(base)) {
-    case LoadResult::Loaded:
-        break;
-    case LoadResult::Missing:
-        base = m_entries;
-        break;
-    case LoadResult::Unreadable:
-        keepAsideUnreadableFile();
-        base = m_entries;
-        break;
-    }
+    Entries base = loadFromDisk().value_or(m_entries);
     base.insert(key, std::move(value));
     m_lastWriteSucceeded = writeFile(base);
     if (!m_lastWriteSucceeded)
@@ -155,17 +135,22 @@ void UserDefaults::write(const QString& key, Value value) {
 }
 
 void UserDefaults::reload() {
+    if (std::optional<Entries> loaded = loadFromDisk())
+        replaceEntries(std::move(*loaded), QString());
+}
+
+std::optional<UserDefaults::Entries> UserDefaults::loadFromDisk() const {
     Entries loaded;
     switch (readFile(loaded)) {
     case LoadResult::Loaded:
-        replaceEntries(std::move(loaded), QString());
-        break;
+        return loaded;
     case LoadResult::Missing:
-        break;
+        return std::nullopt;
     case LoadResult::Unreadable:
         keepAsideUnreadableFile();
-        break;
+        return std::nullopt;
     }
+    return std::nullopt;
 }
 
 void UserDefaults::replaceEntries(Entries entries, const QString& writtenKey) {

@@ -67,6 +67,8 @@ private:
 
     void write(const QString& key, Value value);
     LoadResult readFile(Entries& out) const;
+    // The file's entries; nothing when it is missing or unreadable (then kept aside).
+    std::optional<Entries> loadFromDisk() const;
     bool writeFile(const Entries& entries) const;
     void keepAsideUnreadableFile() const;
     void replaceEntries(Entries entries, const QString& writtenKey);

@@ -190,6 +190,9 @@ public:
 
 private:
     void refreshIdentity() const;
+    // The application a quit request goes to, with the cache brought up to date; nothing
+    // when the workspace is gone or the application has no window left.
+    const State::App* appForRequest(const std::shared_ptr<State>& d) const;
     template <class F> auto withApp(F f) const {
         using App = State::App;
         auto d = m_workspace.lock();
@@ -820,13 +823,19 @@ bool X11App::isFinishedLaunching() const {
     });
 }
 
-bool X11App::terminate() {
-    auto d = m_workspace.lock();
+const State::App* X11App::appForRequest(const std::shared_ptr<State>& d) const {
     if (!d || d->broken)
-        return false;
+        return nullptr;
+    // The cache must be current: a window may have closed since the last event.
     d->processEvents(true);
     const auto* a = d->app(m_key);
-    if (!a || a->windows.isEmpty())
+    return a && !a->windows.isEmpty() ? a : nullptr;
+}
+
+bool X11App::terminate() {
+    const auto d = m_workspace.lock();
+    const auto* a = appForRequest(d);
+    if (!a)
         return false;
     // A window without WM_DELETE_WINDOW would make the window manager kill the client.
     for (xcb_window_t id : a->windows)
@@ -840,12 +849,9 @@ bool X11App::terminate() {
 }
 
 bool X11App::forceTerminate() {
-    auto d = m_workspace.lock();
-    if (!d || d->broken)
-        return false;
-    d->processEvents(true);
-    const auto* a = d->app(m_key);
-    if (!a || a->windows.isEmpty())
+    const auto d = m_workspace.lock();
+    const auto* a = appForRequest(d);
+    if (!a)
         return false;
     if (a->signalable)
         return ProcessControl::signalIfSameProcess(pid_t(m_key.pid), m_key.startTime, SIGKILL);
