@@ -26,7 +26,6 @@ done
 
 mkdir -p "$out/full"
 out=$(cd "$out" && pwd)
-rm -f "$out"/*.png "$out"/full/*.png
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/idlewatch-demo.XXXXXX")
 pids=()
 
@@ -172,8 +171,7 @@ click_on() {
     read -r x y <<<"$(center_of "$1")"
     xdotool mousemove "$x" "$y" click 1
 }
-# The rows of the last complete popover dump after line $1 ("name<TAB>countdown"); the whole
-# block (popover, rows, items) goes to $block.
+# The last complete popover dump after line $1: its "popover", "row" and "item" lines.
 popover_block() {
     tail -n "+$(($1 + 1))" "$dump" | awk '
         /^IDLEWATCH_DUMP popover / { block = $0 "\n"; next }
@@ -181,15 +179,15 @@ popover_block() {
         /^IDLEWATCH_DUMP end$/ { last = block }
         END { printf "%s", last }'
 }
+# A dump's rows, "name<TAB>countdown".
 rows_of() { grep '^IDLEWATCH_DUMP row ' <<<"$1" | cut -d' ' -f3- || true; }
 # Predicates on the rows.
 counting() { rows_of "$1" | grep -q 'left$'; }
 # Some row is down to its last 50 seconds.
 seconds_left() { rows_of "$1" | awk -F'\t' '$2 ~ /^[0-9]+s left$/ && $2 + 0 <= 50 { found = 1 } END { exit !found }'; }
 only_one_xterm() { [ "$(rows_of "$1" | wc -l)" = 1 ] && rows_of "$1" | grep -q '^XTerm'; }
+# Whether the last dump after line $1 passes the predicate $2; the dump is left in $block.
 popover_shows() { block=$(popover_block "$1") && [ -n "$block" ] && "$2" "$block"; }
-# Opens the popover anew (a screenshot upsets an open popup's pointer grab) and waits until
-# its dump passes the predicate $1.
 popover_shown() { xdotool search --onlyvisible --name '^Idlewatch$' >/dev/null 2>&1; }
 popover_gone() { ! popover_shown; }
 close_popover() {
@@ -198,6 +196,8 @@ close_popover() {
     wait_until 5 popover_gone
     sleep 0.3 # a click right after closing would count as the closing click
 }
+# Opens the popover anew (a screenshot upsets an open popup's pointer grab) and waits until
+# its dump passes the predicate $1.
 open_popover() {
     local mark
     close_popover

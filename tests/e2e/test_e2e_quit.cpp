@@ -98,7 +98,7 @@ private slots:
     void sidebarRowsFromTheDumpSelectTheirPanes();
 
 private:
-    // The session's environment for Idlewatch, with `minutesUntilClose` stored as 1.
+    // The session's environment for Idlewatch.
     QProcessEnvironment idlewatchEnvironment();
 
     QTemporaryDir m_prefix;
@@ -112,10 +112,18 @@ void TestE2eQuit::initTestCase() {
     QVERIFY(QFileInfo(m_prefix.filePath(QStringLiteral("bin/idlewatch"))).isExecutable());
 }
 
+// A private desktop whose settings file holds "minutesUntilClose" 1.
 void TestE2eQuit::init() {
     m_session = std::make_unique<X11Session>();
     QVERIFY2(m_session->start({.windowManager = true, .tray = true}),
              qPrintable(m_session->errorString()));
+    const QString folder =
+        m_session->environment().value(QStringLiteral("XDG_CONFIG_HOME")) + "/Idlewatch";
+    QVERIFY(QDir().mkpath(folder));
+    QFile settings(folder + "/defaults.json");
+    QVERIFY(settings.open(QIODevice::WriteOnly));
+    QVERIFY(settings.write(R"({"format":"com.Idlewatch.defaults","version":1,)"
+                           R"("values":{"minutesUntilClose":{"integer":"1"}}})") > 0);
 }
 
 void TestE2eQuit::cleanup() {
@@ -124,12 +132,6 @@ void TestE2eQuit::cleanup() {
 
 QProcessEnvironment TestE2eQuit::idlewatchEnvironment() {
     QProcessEnvironment env = m_session->environment();
-    const QString config = env.value(QStringLiteral("XDG_CONFIG_HOME"));
-    QDir().mkpath(config + QStringLiteral("/Idlewatch"));
-    QFile settings(config + QStringLiteral("/Idlewatch/defaults.json"));
-    if (settings.open(QIODevice::WriteOnly))
-        settings.write(R"({"format":"com.Idlewatch.defaults","version":1,)"
-                       R"("values":{"minutesUntilClose":{"integer":"1"}}})");
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     env.insert(QStringLiteral("IDLEWATCH_TEST_DUMP"), QStringLiteral("1"));
     // Its own desktop entry is found where it was installed.
