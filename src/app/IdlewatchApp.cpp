@@ -5,14 +5,17 @@
 #include "engine/RunningAppsManager.h"
 #include "popover/ContentView.h"
 #include "preferences/Preferences.h"
+#include "settings/SettingsView.h"
 #include "settings/SettingsWindowController.h"
 #include "ui/Artwork.h"
 
+#include <QAbstractButton>
 #include <QApplication>
 #include <QLoggingCategory>
 #include <QPalette>
 #include <QSystemTrayIcon>
 #include <QTimer>
+#include <QWindow>
 
 #include <cstdio>
 
@@ -79,6 +82,7 @@ void IdlewatchApp::start(RunningAppsManager& manager) {
                             g.height());
                 std::fflush(stdout);
             }
+            dumpSettingsForTests();
         });
         poll->start(100);
     }
@@ -132,5 +136,36 @@ void IdlewatchApp::dumpForTests() const {
                     r.x(), r.y(), r.width(), r.height());
     }
     std::printf("IDLEWATCH_DUMP end\n");
+    std::fflush(stdout);
+}
+
+void IdlewatchApp::dumpSettingsForTests() {
+    const SettingsWindowController* controller = SettingsWindowController::current();
+    // Before it is exposed the window manager has not placed the window yet; afterwards it
+    // may still move it: print again whenever the sidebar moves or the selection changes.
+    const QWidget* window = controller ? controller->window() : nullptr;
+    if (!window || !window->isVisible() || !window->windowHandle() ||
+        !window->windowHandle()->isExposed()) {
+        m_lastSettingsDump.clear();
+        return;
+    }
+    const SettingsView* view = controller->view();
+    const auto rect = [](const QRect& r) {
+        return QStringLiteral("%1 %2 %3 %4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+    };
+    QString dump = QStringLiteral("IDLEWATCH_DUMP settings ") + rect(window->frameGeometry()) +
+                   QLatin1Char('\n');
+    for (const SettingsPane pane : SettingsPanes::all()) {
+        const QAbstractButton* row = view->sidebarButton(pane);
+        dump += QStringLiteral("IDLEWATCH_DUMP pane ") + SettingsPanes::rawValue(pane) +
+                QLatin1Char(' ') + rect(QRect(row->mapToGlobal(QPoint(0, 0)), row->size())) +
+                QLatin1Char('\n');
+    }
+    dump += QStringLiteral("IDLEWATCH_DUMP selected ") +
+            SettingsPanes::rawValue(view->selectedPane()) + QLatin1Char('\n');
+    if (dump == m_lastSettingsDump)
+        return;
+    m_lastSettingsDump = dump;
+    std::fputs(dump.toUtf8().constData(), stdout);
     std::fflush(stdout);
 }

@@ -4,6 +4,7 @@
 
 #include <QIcon>
 #include <QObject>
+#include <QString>
 
 class ContentView;
 class PopoverWindow;
@@ -50,10 +51,13 @@ protected:
 private:
     void updateIcon();
     void dumpForTests() const;
+    // The settings window's frame and sidebar rows, printed when they change.
+    void dumpSettingsForTests();
 
     UserDefaults* m_defaults;
     QSystemTrayIcon* m_tray = nullptr;
     PopoverWindow* m_popover = nullptr;
     QIcon m_icon;
     bool m_dump = false;
+    QString m_lastSettingsDump;
 };

@@ -1,0 +1,286 @@
+#!/usr/bin/env bash
+# Idlewatch at work on a virtual X display, with screenshots.
+#
+# Installs the build into a temporary prefix, starts Xvfb, openbox and tint2 (the tray), two
+# xterms and xclock, and the installed Idlewatch with a one-minute timeout. It photographs
+# the popover and every settings pane, then waits in real time (about a minute) until the
+# background applications have been closed while the xterm in front keeps running, and
+# photographs the popover again. Everything it starts is stopped when it ends, however.
+#
+# Usage: scripts/demo.sh [output-folder] [build-dir]     (default build/demo, build/default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+out=${1:-build/demo}
+build=${2:-build/default}
+
+log() { printf '\033[1m==> %s\033[0m\n' "$*"; }
+die() {
+    printf 'demo: %s\n' "$*" >&2
+    exit 1
+}
+
+[ -x "$build/src/app/idlewatch" ] || die "build first (./dev build): $build/src/app/idlewatch is missing"
+for tool in Xvfb openbox tint2 xdotool xterm xclock import convert display; do
+    command -v "$tool" >/dev/null || die "needs $tool (./dev installs it)"
+done
+
+mkdir -p "$out/full"
+out=$(cd "$out" && pwd)
+tmp=$(mktemp -d "${TMPDIR:-/tmp}/idlewatch-demo.XXXXXX")
+pids=()
+
+cleanup() {
+    local status=$?
+    trap - EXIT INT TERM
+    # Newest first: Idlewatch and the clients before the tray, the window manager and X.
+    local i
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
+        kill "${pids[i]}" 2>/dev/null || true
+    done
+    for _ in $(seq 30); do
+        local left=0
+        for p in "${pids[@]}"; do kill -0 "$p" 2>/dev/null && left=1; done
+        [ "$left" = 0 ] && break
+        sleep 0.1
+    done
+    for p in "${pids[@]}"; do kill -9 "$p" 2>/dev/null || true; done
+    wait 2>/dev/null || true
+    rm -rf "$tmp"
+    exit "$status"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# True while the process runs (a zombie counts as ended).
+alive() {
+    kill -0 "$1" 2>/dev/null && ! grep -qs '^[0-9]* ([^)]*) Z' "/proc/$1/stat"
+}
+
+# Polls a command until it succeeds or the seconds run out.
+wait_until() {
+    local seconds=$1
+    shift
+    local deadline=$((SECONDS + seconds))
+    until "$@"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        sleep 0.1
+    done
+}
+
+log "Installing into a temporary prefix"
+prefix="$tmp/prefix"
+cmake --install "$build" --prefix "$prefix" >"$tmp/install.log" || die "cmake --install failed"
+idlewatch="$prefix/bin/idlewatch"
+
+# A private desktop: own HOME and XDG folders, no session bus (Qt then uses the XEmbed tray).
+export HOME="$tmp/home" XDG_CONFIG_HOME="$tmp/config" XDG_DATA_HOME="$tmp/data"
+export XDG_CACHE_HOME="$tmp/cache" XDG_RUNTIME_DIR="$tmp/runtime"
+export XDG_DATA_DIRS="$prefix/share:${XDG_DATA_DIRS:-/usr/local/share:/usr/share}"
+export DBUS_SESSION_BUS_ADDRESS=unix:path=/nonexistent
+unset WAYLAND_DISPLAY XDG_SESSION_TYPE SESSION_MANAGER XDG_CURRENT_DESKTOP
+mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME"
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+
+log "Starting Xvfb, openbox and tint2"
+exec 3<>"$tmp/displayfd"
+Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset >"$tmp/xvfb.log" 2>&1 &
+pids+=($!)
+exec 3>&-
+wait_until 15 test -s "$tmp/displayfd" || die "Xvfb did not start: $(cat "$tmp/xvfb.log")"
+DISPLAY=":$(head -n1 "$tmp/displayfd")"
+export DISPLAY
+openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
+pids+=($!)
+wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_until 15 wm_ready ||
+    die "openbox did not start"
+convert -size 1280x800 gradient:'#4b6a88-#1f2d3b' "$tmp/background.png"
+display -window root "$tmp/background.png" || true
+cat >"$tmp/tint2rc" <<'EOF'
+rounded = 0
+border_width = 0
+background_color = #ececec 100
+border_color = #000000 0
+panel_items = FS
+panel_position = top center horizontal
+panel_size = 100% 30
+panel_background_id = 1
+systray_padding = 10 0 10
+systray_icon_size = 22
+EOF
+tint2 -c "$tmp/tint2rc" >"$tmp/tint2.log" 2>&1 &
+pids+=($!)
+
+log "Starting two xterms and xclock"
+xterm -geometry 72x18+40+90 -T "xterm in front" \
+    -e sh -c 'echo "This xterm stays in front: Idlewatch leaves it open."; exec sh' &
+front=$!
+pids+=("$front")
+xterm -geometry 72x18+40+420 -T "xterm in the background" \
+    -e sh -c 'echo "Nobody uses this xterm: Idlewatch closes it after a minute."; exec sh' &
+back=$!
+pids+=("$back")
+xclock -geometry 180x180+560+420 &
+clock=$!
+pids+=("$clock")
+window_of() { timeout 20 xdotool search --sync --onlyvisible --pid "$1" 2>/dev/null | head -n1; }
+front_window=$(window_of "$front")
+[ -n "$front_window" ] || die "the first xterm has no window"
+[ -n "$(window_of "$back")" ] || die "the second xterm has no window"
+[ -n "$(window_of "$clock")" ] || die "xclock has no window"
+is_active() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }
+activate() {
+    local deadline=$((SECONDS + 10))
+    until is_active "$1"; do
+        [ "$SECONDS" -lt "$deadline" ] || return 1
+        xdotool windowactivate "$1" 2>/dev/null || true
+        sleep 0.2
+    done
+}
+activate "$front_window" || die "cannot bring the first xterm to the front"
+
+log "Starting the installed Idlewatch with a one-minute timeout"
+# One exclusion, Vim (not running), so that the exclusion lists have something to show.
+excluded=$(printf '[{"bundleIdentifier":"vim","name":"Vim","path":"%s"}]' \
+    /usr/share/applications/vim.desktop | base64 -w0)
+mkdir -p "$XDG_CONFIG_HOME/Idlewatch"
+cat >"$XDG_CONFIG_HOME/Idlewatch/defaults.json" <<EOF
+{"format":"com.Idlewatch.defaults","version":1,
+ "values":{"minutesUntilClose":{"integer":"1"},
+           "com.Idlewatch.excludedApps":{"data":"$excluded"}}}
+EOF
+dump="$tmp/dump.txt"
+IDLEWATCH_TEST_DUMP=1 QT_QPA_PLATFORM=xcb "$idlewatch" >"$dump" 2>"$out/idlewatch.log" &
+idlewatch_pid=$!
+pids+=("$idlewatch_pid")
+started=$SECONDS
+
+# The debug dump: the tray icon's place and, while the popover is open, its rows and items;
+# while the settings window is shown, its frame and sidebar rows.
+last_line() { grep "^IDLEWATCH_DUMP $1" "$dump" | tail -n1; }
+rect_of() { awk '{ n = NF; print $(n-3), $(n-2), $(n-1), $n }' <<<"$1"; }
+center_of() { awk '{ n = NF; print int($(n-3) + $(n-1) / 2), int($(n-2) + $n / 2) }' <<<"$1"; }
+tray_ready() { last_line tray | awk '{ exit !($5 > 0 && $6 > 0) }'; }
+wait_until 20 tray_ready || die "the tray icon never appeared: $(cat "$out/idlewatch.log")"
+tray=$(last_line tray)
+
+# Clicks the middle of the rectangle that ends the dump line $1.
+click_on() {
+    local x y
+    read -r x y <<<"$(center_of "$1")"
+    xdotool mousemove "$x" "$y" click 1
+}
+# The last complete popover dump after line $1: its "popover", "row" and "item" lines.
+popover_block() {
+    tail -n "+$(($1 + 1))" "$dump" | awk '
+        /^IDLEWATCH_DUMP popover / { block = $0 "\n"; next }
+        /^IDLEWATCH_DUMP (row|item) / { block = block $0 "\n"; next }
+        /^IDLEWATCH_DUMP end$/ { last = block }
+        END { printf "%s", last }'
+}
+# A dump's rows, "name<TAB>countdown".
+rows_of() { grep '^IDLEWATCH_DUMP row ' <<<"$1" | cut -d' ' -f3- || true; }
+# Predicates on the rows.
+counting() { rows_of "$1" | grep -q 'left$'; }
+# Some row is down to its last 50 seconds.
+seconds_left() { rows_of "$1" | awk -F'\t' '$2 ~ /^[0-9]+s left$/ && $2 + 0 <= 50 { found = 1 } END { exit !found }'; }
+only_one_xterm() { [ "$(rows_of "$1" | wc -l)" = 1 ] && rows_of "$1" | grep -q '^XTerm'; }
+# Whether the last dump after line $1 passes the predicate $2; the dump is left in $block.
+popover_shows() { block=$(popover_block "$1") && [ -n "$block" ] && "$2" "$block"; }
+popover_shown() { xdotool search --onlyvisible --name '^Idlewatch$' >/dev/null 2>&1; }
+popover_gone() { ! popover_shown; }
+close_popover() {
+    popover_shown || return 0
+    xdotool key Escape
+    wait_until 5 popover_gone
+    sleep 0.3 # a click right after closing would count as the closing click
+}
+# Opens the popover anew (a screenshot upsets an open popup's pointer grab) and waits until
+# its dump passes the predicate $1.
+open_popover() {
+    local mark
+    close_popover
+    mark=$(wc -l <"$dump")
+    click_on "$tray"
+    wait_until "${2:-20}" popover_shows "$mark" "$1" || return 1
+    sleep 0.5 # let the last render reach the screen
+}
+
+# Saves the whole screen as full/$1.png and the rectangle "x y w h" (plus a margin of $3) as
+# $1.png.
+shoot() {
+    local name=$1 x y w h margin=${3:-0}
+    import -window root "$out/full/$name.png"
+    read -r x y w h <<<"$2"
+    x=$((x - margin < 0 ? 0 : x - margin))
+    y=$((y - margin < 0 ? 0 : y - margin))
+    w=$((w + 2 * margin))
+    h=$((h + 2 * margin))
+    convert "$out/full/$name.png" -crop "${w}x${h}+${x}+${y}" +repage -strip "$out/$name.png"
+}
+# The smallest rectangle holding both "x y w h" rectangles.
+union() {
+    awk '{ l = ($1 < $5 ? $1 : $5); t = ($2 < $6 ? $2 : $6)
+           r = ($1 + $3 > $5 + $7 ? $1 + $3 : $5 + $7); b = ($2 + $4 > $6 + $8 ? $2 + $4 : $6 + $8)
+           print l, t, r - l, b - t }' <<<"$1 $2"
+}
+
+log "Opening the popover"
+open_popover seconds_left 60 || die "the popover did not open with countdowns"
+rows_of "$block" | sed 's/^/    /'
+shoot popover "$(union "$(rect_of "$tray")" "$(rect_of "$(grep '^IDLEWATCH_DUMP popover' <<<"$block")")")" 14
+
+log "Opening the settings window and every pane"
+open_popover counting || die "the popover did not open again"
+click_on "$(grep '^IDLEWATCH_DUMP item Settings ' <<<"$block")"
+settings_shown() { xdotool search --onlyvisible --name '^Idlewatch Settings$' >/dev/null 2>&1; }
+settings_gone() { ! settings_shown; }
+selected_is() { [ "$(last_line selected)" = "IDLEWATCH_DUMP selected $1" ]; }
+wait_until 20 settings_shown || die "the settings window did not open"
+wait_until 20 grep -q '^IDLEWATCH_DUMP selected ' "$dump" || die "the settings window was not reported"
+sleep 0.5 # placed by the window manager; the dump follows any move
+for pane in general presets behavior appearance menuBar exclusions advanced support; do
+    click_on "$(last_line "pane $pane ")"
+    wait_until 10 selected_is "$pane" || die "the $pane pane was not selected"
+    sleep 0.4
+    shoot "settings-$pane" "$(rect_of "$(last_line settings)")"
+    echo "    $pane"
+done
+xdotool key alt+F4
+wait_until 10 settings_gone ||
+    echo "    (the settings window stayed open)"
+activate "$front_window" || die "cannot bring the first xterm back to the front"
+
+log "Waiting for the one-minute timeout (real time)"
+deadline=$((started + 150))
+while alive "$back" || alive "$clock"; do
+    [ "$SECONDS" -lt "$deadline" ] || break
+    alive "$idlewatch_pid" || die "Idlewatch ended: $(tail -n 20 "$out/idlewatch.log")"
+    sleep 0.5
+done
+closed_after=$((SECONDS - started))
+failed=0
+report() {
+    if alive "$2"; then
+        printf '    %-26s pid %-7s %s\n' "$1" "$2" "still running"
+        [ "$3" = running ] || failed=1
+    else
+        printf '    %-26s pid %-7s %s\n' "$1" "$2" "closed, $closed_after s after Idlewatch started"
+        [ "$3" = closed ] || failed=1
+    fi
+}
+report "xterm in the background" "$back" closed
+report "xclock in the background" "$clock" closed
+
+log "The popover after the timeout"
+# Only the xterm in front is left: one row, XTerm.
+open_popover only_one_xterm || die "the popover did not open after the timeout"
+rows_of "$block" | sed 's/^/    /'
+shoot popover-after-timeout "$(union "$(rect_of "$tray")" "$(rect_of "$(grep '^IDLEWATCH_DUMP popover' <<<"$block")")")" 14
+close_popover
+report "xterm in front" "$front" running
+
+log "Screenshots in $out"
+(cd "$out" && printf '    %s\n' ./*.png full/*.png)
+[ "$failed" = 0 ] || die "Idlewatch did not close the background applications and keep the one in front"
