@@ -256,6 +256,9 @@ void ContentView::setHovered(std::optional<HoveredButton> button) {
 
 void ContentView::setLive(bool live) {
     m_live = live;
+    // Closed under the pointer, an item never sees the pointer leave.
+    if (!m_live)
+        setHovered(std::nullopt);
     if (m_live && m_stale)
         render();
 }
