@@ -1,22 +1,11 @@
 #include "ProcessControl.h"
 
 #include <QFile>
-#include <QLoggingCategory>
 
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
-#include <sys/syscall.h>
 #include <unistd.h>
-
-#ifndef SYS_pidfd_open
-#define SYS_pidfd_open 434
-#endif
-#ifndef SYS_pidfd_send_signal
-#define SYS_pidfd_send_signal 424
-#endif
-
-Q_LOGGING_CATEGORY(lcProcess, "com.Idlewatch.Idlewatch.ProcessControl", QtInfoMsg)
 
 namespace {
 
@@ -101,23 +90,6 @@ QString commandName(pid_t pid) {
     if (comm.endsWith('\n'))
         comm.chop(1);
     return QString::fromUtf8(comm);
-}
-
-bool signalIfSameProcess(pid_t pid, quint64 expectedStartTime, int signal) {
-    if (pid <= 0)
-        return false;
-    const Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    if (pidfd.fd < 0) {
-        if (errno == ENOSYS)
-            qCWarning(lcProcess) << "pidfd_open is not available: processes cannot be signalled";
-        return false;
-    }
-    // The pidfd now pins one process. If PID still shows the expected start time, that
-    // process is the one we mean; had it been replaced in between, the pidfd names the
-    // old, ended process and the signal below fails.
-    if (startTime(pid) != expectedStartTime)
-        return false;
-    return ::syscall(SYS_pidfd_send_signal, pidfd.fd, signal, nullptr, 0) == 0;
 }
 
 } // namespace ProcessControl

@@ -6,7 +6,7 @@
 #include <optional>
 #include <sys/types.h>
 
-// Process identity and control on Linux. A process is named by its PID and its start
+// Process identity on Linux. A process is named by its PID and its start
 // time (field 22 of /proc/PID/stat), so a PID reused by another process is never taken
 // for the old one.
 namespace ProcessControl {
@@ -18,10 +18,5 @@ std::optional<quint64> parseStartTime(const QByteArray& stat);
 QString executableName(pid_t pid);
 // /proc/PID/comm; empty when unreadable.
 QString commandName(pid_t pid);
-
-// Sends `signal` only if PID still names the process that started at `startTime`:
-// opens a pidfd, checks the start time again, then signals through the pidfd.
-// True when the signal was delivered.
-bool signalIfSameProcess(pid_t pid, quint64 startTime, int signal);
 
 } // namespace ProcessControl
