@@ -50,6 +50,15 @@ public:
         virtual bool terminate() = 0;
         // Forced quit; true when it was delivered.
         virtual bool forceTerminate() = 0;
+        // Whether a polite request could be delivered now (its main windows accept one).
+        virtual bool acceptsPoliteQuit() const { return true; }
+        // Whether this platform can force the application to quit at all.
+        virtual bool canForceQuit() const { return true; }
+        // It shows a window that asks its user something: a dialog, a window transient for
+        // another one, or a modal window. Its main windows are not asked meanwhile.
+        virtual bool isAskingUser() const { return false; }
+        // It shows a modal window: whatever it asks, it is not asked to quit meanwhile.
+        virtual bool hasModalWindow() const { return false; }
     };
 
     RunningApplication() = default;
@@ -76,6 +85,10 @@ public:
     bool isFinishedLaunching() const { return m_backend && m_backend->isFinishedLaunching(); }
     bool terminate() const { return m_backend && m_backend->terminate(); }
     bool forceTerminate() const { return m_backend && m_backend->forceTerminate(); }
+    bool acceptsPoliteQuit() const { return m_backend && m_backend->acceptsPoliteQuit(); }
+    bool canForceQuit() const { return m_backend && m_backend->canForceQuit(); }
+    bool isAskingUser() const { return m_backend && m_backend->isAskingUser(); }
+    bool hasModalWindow() const { return m_backend && m_backend->hasModalWindow(); }
 
     Backend* backend() const { return m_backend.get(); }
 

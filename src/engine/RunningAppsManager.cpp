@@ -38,6 +38,10 @@ constexpr double kDistantPast = -std::numeric_limits<double>::infinity();
 
 constexpr qint64 kMinTimeoutSeconds = 60;
 
+// A focus change this soon after our request is taken as the asked application answering
+// it (raising its question), not as the user's doing.
+constexpr double kFocusMovedByRequestSeconds = 30;
+
 // Processes of the desktop itself that are never tracked, whatever the platform reports.
 constexpr QLatin1StringView kSystemIdentifiers[] = {
     QLatin1StringView("com.apple.loginwindow"),
@@ -172,6 +176,15 @@ void RunningAppsManager::handleDeactivation(const RunningApplication& app) {
             qUtf8Printable(app.localizedName().value_or(QStringLiteral("Unknown"))));
     if (isBlockedApp(app))
         return;
+    // Our request, not the user, moved the focus away from `app`: it keeps its protection.
+    const RunningApplication front = m_workspace->frontmostApplication();
+    if (!front.isNull() && !(front == app)) {
+        const auto asked = m_asked.constFind(front);
+        if (asked != m_asked.cend() && m_clock->now() - *asked <= kFocusMovedByRequestSeconds) {
+            m_focusKeeper = app;
+            return;
+        }
+    }
     // The stamp lands after the current work; its time is read when it runs.
     QMetaObject::invokeMethod(
         this, [this, app] { setLastDeactivation(app, m_clock->now()); }, Qt::QueuedConnection);
@@ -187,7 +200,7 @@ void RunningAppsManager::registerRunningApps(const QList<RunningApplication>& ru
     QList<RunningApplication> newcomers;
     bool togglesChanged = false;
     for (const RunningApplication& app : running) {
-        if (isBlocked(app, rules) || m_runningApps.contains(app))
+        if (isBlocked(app, rules) || m_runningApps.contains(app) || m_waiting.contains(app))
             continue;
         const QString name = app.localizedName().value_or(QString());
         if (!name.isEmpty() && !m_toggleStatus.contains(name)) {
@@ -255,6 +268,9 @@ void RunningAppsManager::checkOpenApps() {
     }
     for (auto it = m_firstSeenApps.begin(); it != m_firstSeenApps.end();)
         it = alive.contains(it.key().key()) ? std::next(it) : m_firstSeenApps.erase(it);
+    for (auto it = m_asked.begin(); it != m_asked.end();)
+        it = alive.contains(it.key().key()) ? std::next(it) : m_asked.erase(it);
+    m_waiting.removeIf([&](const RunningApplication& app) { return !alive.contains(app.key()); });
     // Published at every sweep: this is what advances the countdowns on screen.
     emit runningAppsChanged();
 
@@ -262,6 +278,8 @@ void RunningAppsManager::checkOpenApps() {
     const RunningApplication frontmost = m_workspace->frontmostApplication();
     if (!frontmost.isNull() && !isBlocked(frontmost, rules))
         setLastDeactivation(frontmost, now);
+    keepFocusProtection(frontmost, now, rules);
+    followAskedApps(now, rules);
 
     // Their stamps land after this sweep, so newcomers are not candidates yet.
     registerRunningApps(running, rules);
@@ -295,15 +313,70 @@ void RunningAppsManager::checkOpenApps() {
             continue;
         if (!toggleValue(app.localizedName().value_or(QString())))
             continue;
-
-        bool quit = app.terminate();
-        if (!quit && forceQuitIfTerminateFails().value())
-            quit = app.forceTerminate();
-        // Not waiting for the process to end: if it survives, the next sweep registers it
-        // again with a fresh countdown. Undelivered requests are simply tried next sweep.
-        if (quit)
-            removeFromRegistry(app);
+        requestQuit(app, true);
     }
+}
+
+bool RunningAppsManager::requestQuit(const RunningApplication& app, bool allowForce) {
+    // A second request would answer the application's question for its user.
+    if (app.isNull() || isWaitingForUser(app) || m_waiting.contains(app))
+        return false;
+    bool quit = app.terminate();
+    if (quit)
+        m_asked.insert(app, m_clock->now());
+    else if (allowForce && forceQuitIfTerminateFails().value())
+        quit = app.forceTerminate();
+    // Not waiting for the process to end: if it survives, the next sweep registers it again
+    // with a fresh countdown. Undelivered requests are simply tried next sweep.
+    if (quit)
+        removeFromRegistry(app);
+    return quit;
+}
+
+bool RunningAppsManager::isWaitingForUser(const RunningApplication& app) const {
+    return app.hasModalWindow() || (m_asked.contains(app) && app.isAskingUser());
+}
+
+bool RunningAppsManager::cannotQuit(const RunningApplication& app) const {
+    return !app.acceptsPoliteQuit() && !(forceQuitIfTerminateFails().value() && app.canForceQuit());
+}
+
+void RunningAppsManager::followAskedApps(double now, const BlockRules& rules) {
+    const AppTimes asked = m_asked;
+    for (auto it = asked.cbegin(); it != asked.cend(); ++it) {
+        const RunningApplication& app = it.key();
+        if (isBlocked(app, rules))
+            continue;
+        if (app.isAskingUser()) {
+            // Listed while it waits, so its row can say so; the sweep sends it nothing.
+            m_waiting.insert(app);
+            if (!m_runningApps.contains(app)) {
+                m_runningApps.insert(app, now);
+                m_firstSeenApps.insert(app, now);
+            }
+        } else if (m_waiting.remove(app)) {
+            // Answered, and still running: a fresh countdown from the answer.
+            m_asked.remove(app);
+            m_runningApps.insert(app, now);
+            m_firstSeenApps.insert(app, now);
+        }
+    }
+}
+
+void RunningAppsManager::keepFocusProtection(const RunningApplication& frontmost, double now,
+                                             const BlockRules& rules) {
+    if (m_focusKeeper.isNull())
+        return;
+    const RunningApplication keeper = m_focusKeeper;
+    if (frontmost == keeper || !m_runningApps.contains(keeper) || isBlocked(keeper, rules)) {
+        m_focusKeeper = {};
+        return;
+    }
+    // Until the user activates another application, the keeper counts as in front; from
+    // then on it is idle like any other.
+    setLastDeactivation(keeper, now);
+    if (!frontmost.isNull() && !m_asked.contains(frontmost))
+        m_focusKeeper = {};
 }
 
 void RunningAppsManager::resetAllTimers() {

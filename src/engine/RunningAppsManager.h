@@ -74,6 +74,19 @@ public:
     void checkOpenApps();
     void resetAllTimers();
 
+    // --- quit requests
+    // The one way an application is asked to quit, used by the sweep and by the row's
+    // quit-now button: no request at all while it is waiting for its user, otherwise the
+    // polite one and, with `allowForce` and "forceQuitIfTerminateFails" on, the forced one
+    // when the polite one was not delivered. True when the application counts as quit.
+    bool requestQuit(const RunningApplication& app, bool allowForce);
+    // It shows a modal window, or a question that appeared after we asked it to quit: it is
+    // sent nothing until the user has answered.
+    bool isWaitingForUser(const RunningApplication& app) const;
+    // Neither a polite request nor, as configured, a forced one can reach it; its countdown
+    // would end in nothing.
+    bool cannotQuit(const RunningApplication& app) const;
+
     // --- toggles and exclusions
     void syncToggleStatus();
     void saveToggleStatus();
@@ -126,6 +139,9 @@ private:
     void handleDeactivation(const RunningApplication& app);
     void registerRunningApps(const QList<RunningApplication>& running, const BlockRules& rules);
     void removeFromRegistry(const RunningApplication& app);
+    void followAskedApps(double now, const BlockRules& rules);
+    void keepFocusProtection(const RunningApplication& frontmost, double now,
+                             const BlockRules& rules);
 
     Workspace* m_workspace;
     UserDefaults* m_defaults;
@@ -137,6 +153,13 @@ private:
     AppTimes m_firstSeenApps;
     ToggleMap m_toggleStatus;
     QList<ExcludedApp> m_excludedApps;
+    // Applications that were delivered a polite request, with its time; kept while they run.
+    AppTimes m_asked;
+    // Asked applications seen showing their question; the answer restarts their countdown.
+    QSet<RunningApplication> m_waiting;
+    // The application the user had in front when our request moved the focus to the asked
+    // one; it stays protected as if in front until the user activates something else.
+    RunningApplication m_focusKeeper;
     // activeExcludedIdentifiers(), rebuilt on every assignment of m_excludedApps.
     QSet<QString> m_excludedIdentifiers;
 };

@@ -111,12 +111,34 @@ void AppRow::refresh() {
     m_name->setText(displayName());
     m_name->setTextColor(on ? palette().color(QPalette::WindowText) : Style::grey());
 
-    m_countdown->setVisible(on);
-    if (on) {
-        QFont countdownFont = font();
-        countdownFont.setBold(warning);
-        m_countdown->setFont(countdownFont);
+    // A countdown that would end in nothing is not shown as one.
+    const bool waiting = m_manager->isWaitingForUser(m_app);
+    const bool stuck = on && !waiting && m_manager->cannotQuit(m_app);
+    m_countdown->setVisible(on || waiting);
+    QFont countdownFont = font();
+    countdownFont.setBold(warning && !waiting && !stuck);
+    m_countdown->setFont(countdownFont);
+    QPalette countdownPalette = palette();
+    if (waiting || stuck)
+        countdownPalette.setColor(QPalette::WindowText, Style::grey());
+    m_countdown->setPalette(countdownPalette);
+    if (waiting) {
+        m_countdown->setText(QStringLiteral("waiting for you"));
+        m_countdown->setToolTip(QStringLiteral(
+            "It asked you something after Idlewatch asked it to quit. Idlewatch sends it "
+            "nothing until you answer; then its countdown starts again."));
+    } else if (stuck) {
+        m_countdown->setText(QStringLiteral("can't close"));
+        m_countdown->setToolTip(
+            m_app.canForceQuit()
+                ? QStringLiteral("It cannot be asked to quit politely (its window has no close "
+                                 "request), and \"Force quit if normal quit fails\" is off in "
+                                 "Settings, Behavior.")
+                : QStringLiteral("It cannot be asked to quit politely, and this desktop offers "
+                                 "no way to force it."));
+    } else {
         m_countdown->setText(formatTime(remaining));
+        m_countdown->setToolTip({});
     }
 
     const QColor glyph = palette().color(QPalette::WindowText);
@@ -125,9 +147,9 @@ void AppRow::refresh() {
         m_restart->setIcon(Symbols::icon(QStringLiteral("arrow.uturn.backward.circle"), glyph));
         m_quit->setIcon(Symbols::icon(QStringLiteral("x.circle"), glyph));
     }
-    m_restart->setEnabled(on);
+    m_restart->setEnabled(on && !waiting);
     m_quit->setVisible(Preference<bool>(store, Keys::showCloseButton).value());
-    m_quit->setEnabled(on);
+    m_quit->setEnabled(on && !waiting && m_app.acceptsPoliteQuit());
 }
 
 void AppRow::restartCountdown() {
@@ -135,6 +157,6 @@ void AppRow::restartCountdown() {
 }
 
 void AppRow::quitNow() {
-    // The row stays until the engine's next sweep finds the application gone.
-    m_app.terminate();
+    // The sweep's own path: polite only, never to an application waiting for its user.
+    m_manager->requestQuit(m_app, false);
 }

@@ -49,11 +49,15 @@ public:
     bool isHidden() const override { return app().hidden; }
     ActivationPolicy activationPolicy() const override { return app().policy; }
     bool isFinishedLaunching() const override { return app().finishedLaunching; }
+    bool acceptsPoliteQuit() const override { return app().acceptsPoliteQuit; }
+    bool canForceQuit() const override { return app().canForceQuit; }
+    bool isAskingUser() const override { return app().askingUser || app().modal; }
+    bool hasModalWindow() const override { return app().modal; }
 
     bool terminate() override {
         m_state->requests.append({m_key, FakeWorkspace::RequestKind::Terminate});
         auto& entry = m_state->entry(m_key);
-        if (!entry.running || !entry.terminateDelivered)
+        if (!entry.running || !entry.terminateDelivered || !entry.app.acceptsPoliteQuit)
             return false;
         if (entry.terminateEndsApp)
             m_state->end(m_key);
@@ -215,4 +219,13 @@ void FakeWorkspace::addBundle(const QString& path, const BundleInfo& info) {
 
 int FakeWorkspace::listingCount() const {
     return m_state->listings;
+}
+
+void FakeWorkspace::setAskingUser(const RunningApplication& app, bool asking, bool modal) {
+    m_state->entry(app.key()).app.askingUser = asking;
+    m_state->entry(app.key()).app.modal = modal;
+}
+
+void FakeWorkspace::setAcceptsPoliteQuit(const RunningApplication& app, bool accepts) {
+    m_state->entry(app.key()).app.acceptsPoliteQuit = accepts;
 }

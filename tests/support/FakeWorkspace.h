@@ -17,6 +17,10 @@ struct FakeApp {
     ActivationPolicy policy = ActivationPolicy::Regular;
     bool finishedLaunching = true;
     bool hidden = false;
+    bool acceptsPoliteQuit = true;
+    bool canForceQuit = true;
+    bool askingUser = false; // shows a dialog
+    bool modal = false;      // shows a modal window
 };
 
 // A Workspace whose applications are plain records. It records every quit request in
@@ -59,6 +63,9 @@ public:
     void setFinishedLaunching(const RunningApplication& app, bool finished);
     void setName(const RunningApplication& app, std::optional<QString> name);
     void setPolicy(const RunningApplication& app, ActivationPolicy policy);
+    // The application shows a question (a dialog); `modal` when it is a modal one.
+    void setAskingUser(const RunningApplication& app, bool asking, bool modal = false);
+    void setAcceptsPoliteQuit(const RunningApplication& app, bool accepts);
 
     // Quit requests: whether each kind reaches the application (both default to true) and
     // whether a delivered polite request ends it (default true; false models an app that

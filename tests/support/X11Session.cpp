@@ -137,12 +137,17 @@ bool X11Session::start(const Options& options) {
         stop();
         return false;
     };
-    if (!startXvfb())
+    if (!startXvfb(options.xvfbArguments))
         return failed(QStringLiteral("Xvfb did not start: ") + m_error);
 
     if (options.windowManager) {
         if (spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable")}) < 0 ||
-            !waitUntil(10000, [this] { return rootHasProperty("_NET_SUPPORTING_WM_CHECK"); }))
+            // The client list comes after the check window, once openbox manages windows:
+            // one mapped in between would stay unmanaged.
+            !waitUntil(10000, [this] {
+                return rootHasProperty("_NET_SUPPORTING_WM_CHECK") &&
+                       rootHasProperty("_NET_CLIENT_LIST");
+            }))
             return failed(QStringLiteral("openbox did not become ready"));
     }
     if (options.tray) {
@@ -162,7 +167,7 @@ bool X11Session::start(const Options& options) {
     return true;
 }
 
-bool X11Session::startXvfb() {
+bool X11Session::startXvfb(const QStringList& extra) {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) {
         m_error = QString::fromLocal8Bit(strerror(errno));
@@ -170,9 +175,11 @@ bool X11Session::startXvfb() {
     }
     // Xvfb picks a free display number itself and writes it to this descriptor when ready.
     const pid_t pid =
-        spawn({QStringLiteral("Xvfb"), QStringLiteral("-displayfd"), QString::number(fds[1]),
-               QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x800x24"),
-               QStringLiteral("-nolisten"), QStringLiteral("tcp"), QStringLiteral("-noreset")},
+        spawn(QStringList{QStringLiteral("Xvfb"), QStringLiteral("-displayfd"),
+                          QString::number(fds[1]), QStringLiteral("-screen"), QStringLiteral("0"),
+                          QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                          QStringLiteral("tcp"), QStringLiteral("-noreset")} +
+                  extra,
               QProcessEnvironment(), fds[1]);
     ::close(fds[1]);
     if (pid < 0) {

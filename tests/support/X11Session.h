@@ -20,6 +20,7 @@ public:
     struct Options {
         bool windowManager = true;
         bool tray = false;
+        QStringList xvfbArguments = {}; // e.g. {"-extension", "X-Resource"}
     };
 
     X11Session();
@@ -68,7 +69,7 @@ public:
     QString logText() const;
 
 private:
-    bool startXvfb();
+    bool startXvfb(const QStringList& extra);
     pid_t spawn(const QStringList& argv, const QProcessEnvironment& extra, int keepFd);
     bool waitUntil(int timeoutMs, const std::function<bool()>& ready);
     bool rootHasProperty(const char* atomName);

@@ -2,6 +2,7 @@
 
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/linux/ProcessControl.h"
+#include "platform/linux/ProcessOwnership.h"
 #include "preferences/AppIdentity.h"
 
 #include <QGuiApplication>
@@ -9,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QSet>
 #include <QSocketNotifier>
+#include <QTimer>
 #include <QWindow>
 
 #include <xcb/res.h>
@@ -36,7 +38,8 @@ struct WindowState {
     QString kdeDesktopFile;
     QByteArray clientMachine;
     WindowType type = WindowType::Untyped;
-    bool transient = false;
+    xcb_window_t transientFor = XCB_NONE;
+    bool modal = false;
     bool hidden = false;
     bool skipTaskbar = false;
     bool mapped = false;
@@ -45,7 +48,6 @@ struct WindowState {
     bool loaded = false;
     // Derived once loaded.
     ProcessKey key;
-    bool signalable = false; // a verified local process: SIGKILL through its pidfd
 };
 
 struct FreeDeleter {
@@ -53,10 +55,16 @@ struct FreeDeleter {
 };
 template <class T> using XcbReply = std::unique_ptr<T, FreeDeleter>;
 
-// Remote clients and clients without a PID get a domain of their own so that their keys
-// never collide with a local process.
-constexpr quint64 kRemoteDomainBit = quint64(1) << 63;
+// Only a PID the server gives (X-Resource, for local clients) names a local process. A PID
+// that only the client claims (a remote client, or a server without X-Resource) groups
+// windows in a domain of its own, and clients without any PID get one per connection, so
+// their keys never collide with a local process.
+constexpr quint64 kHintDomainBit = quint64(1) << 63;
 constexpr quint64 kClientDomainBit = quint64(1) << 62;
+
+// How long a client whose connection was closed may take to end before its proven process
+// is killed.
+constexpr int kFollowUpKillMs = 2000;
 
 class X11App;
 
@@ -78,7 +86,8 @@ struct State {
     uint32_t resourceMask = 0;
     bool hasRes = false;
     bool broken = false;
-    QByteArray hostName;
+    // Address of the X server's socket, read once when first needed; empty when unknown.
+    std::optional<QByteArray> serverSocket;
     DesktopEntryIndex* index = nullptr;
     QSocketNotifier* notifier = nullptr;
     quint64 lastSequence = 0;
@@ -103,7 +112,6 @@ struct State {
     struct App {
         ProcessKey key;
         QList<xcb_window_t> windows;
-        bool signalable = false;
         std::shared_ptr<X11App> handle;
         // Desktop entry match, recomputed when hints or the index change.
         quint64 matchGeneration = ~quint64(0);
@@ -156,7 +164,12 @@ struct State {
         auto it = windows.constFind(id);
         return it == windows.constEnd() ? none : *it;
     }
-    bool isOwnProcess(const ProcessKey& key) const { return key.domain == 0 && key.pid == ownPid; }
+    // A client claiming our PID is taken for us too: it is then left alone, never quit.
+    bool isOwnProcess(const ProcessKey& key) const {
+        return key.pid == ownPid && (key.domain == 0 || (key.domain & kHintDomainBit));
+    }
+    QList<xcb_window_t> mainWindows(const App& a) const;
+    const QByteArray& serverSocketName();
     DesktopEntryIndex& desktopIndex() const { return index ? *index : DesktopEntryIndex::shared(); }
 };
 
@@ -187,6 +200,9 @@ public:
     bool isFinishedLaunching() const override;
     bool terminate() override;
     bool forceTerminate() override;
+    bool acceptsPoliteQuit() const override;
+    bool isAskingUser() const override;
+    bool hasModalWindow() const override;
 
 private:
     void refreshIdentity() const;
@@ -237,7 +253,15 @@ QList<uint32_t> property32(xcb_get_property_reply_t* reply) {
 }
 
 bool isNormalWindow(const WindowState& w) {
-    return w.type == WindowType::Normal || (w.type == WindowType::Untyped && !w.transient);
+    return w.type == WindowType::Normal ||
+           (w.type == WindowType::Untyped && w.transientFor == XCB_NONE);
+}
+
+// A window that asks the user something on behalf of another: never sent a close request,
+// which its toolkit may take as an answer ("Cancel", or worse "Don't save").
+bool isSecondaryWindow(const WindowState& w, xcb_window_t root) {
+    return w.type == WindowType::Dialog || w.modal ||
+           (w.transientFor != XCB_NONE && w.transientFor != root);
 }
 
 } // namespace
@@ -271,10 +295,6 @@ bool State::open(const QByteArray& display, QString* error) {
                         .arg(QString::fromLocal8Bit(name))
                         .arg(screenNumber));
     root = screens.data->root;
-
-    char host[256] = {};
-    if (gethostname(host, sizeof host - 1) == 0)
-        hostName = QByteArray(host);
 
     xcb_intern_atom_cookie_t* ewmhCookies = xcb_ewmh_init_atoms(c, &ewmh);
     auto intern = [&](const char* atomName) {
@@ -610,12 +630,13 @@ void State::applyProperty(WindowState& w, xcb_atom_t atom, xcb_get_property_repl
     } else if (atom == ewmh._NET_WM_STATE) {
         const QList<uint32_t> states = property32(reply);
         w.hidden = states.contains(ewmh._NET_WM_STATE_HIDDEN);
+        w.modal = states.contains(ewmh._NET_WM_STATE_MODAL);
         w.skipTaskbar = states.contains(ewmh._NET_WM_STATE_SKIP_TASKBAR);
     } else if (atom == ewmh.WM_PROTOCOLS) {
         w.deleteWindowProtocol = property32(reply).contains(atomWmDeleteWindow);
     } else if (atom == XCB_ATOM_WM_TRANSIENT_FOR) {
         const QList<uint32_t> v = property32(reply);
-        w.transient = !v.isEmpty() && v.first() != XCB_NONE;
+        w.transientFor = v.isEmpty() ? XCB_NONE : xcb_window_t(v.first());
     } else if (atom == atomGtkApplicationId) {
         w.gtkApplicationId = propertyText(reply);
         ++matchGeneration;
@@ -626,31 +647,41 @@ void State::applyProperty(WindowState& w, xcb_atom_t atom, xcb_get_property_repl
 }
 
 void State::deriveKey(xcb_window_t id, WindowState& w) {
-    const bool remote =
-        !w.clientMachine.isEmpty() && !hostName.isEmpty() &&
-        w.clientMachine.compare(hostName, Qt::CaseInsensitive) != 0 &&
-        w.clientMachine.compare(hostName.split('.').first(), Qt::CaseInsensitive) != 0;
     const ProcessKey old = w.key;
-    w.signalable = false;
-    if (remote) {
-        // Its PID means nothing here, and a local X-Resource PID would be the forwarding
-        // ssh process.
-        w.key = {w.netWmPid, 0, kRemoteDomainBit | quint64(qHash(w.clientMachine))};
+    if (w.resPid > 0) {
+        // The server's own view of its local peer: the only PID that ever names a process
+        // here. Its start time is the one of the process first seen holding the window.
+        const bool samePid = old.domain == 0 && old.pid == w.resPid && old.startTime != 0;
+        const quint64 start =
+            samePid ? old.startTime : ProcessControl::startTime(pid_t(w.resPid)).value_or(0);
+        w.key = {w.resPid, start, 0};
+    } else if (w.netWmPid > 0) {
+        // A remote client, or a server without X-Resource: the client's own word groups its
+        // windows, and is never a reason to read or signal a local process.
+        w.key = {w.netWmPid, 0, kHintDomainBit | (quint64(qHash(w.clientMachine)) >> 2)};
     } else {
-        // The server's own view of the peer wins over _NET_WM_PID, which a sandboxed client
-        // reports in its own PID namespace.
-        const qint64 pid = w.resPid > 0 ? w.resPid : w.netWmPid;
-        const std::optional<quint64> start =
-            pid > 0 ? ProcessControl::startTime(pid_t(pid)) : std::nullopt;
-        if (pid > 0) {
-            w.key = {pid, start.value_or(0), 0};
-            w.signalable = start.has_value();
-        } else {
-            w.key = {0, 0, kClientDomainBit | quint64(id & ~resourceMask)};
-        }
+        w.key = {0, 0, kClientDomainBit | quint64(id & ~resourceMask)};
     }
     if (!(old == w.key))
         structureChanged = true;
+}
+
+QList<xcb_window_t> State::mainWindows(const App& a) const {
+    QList<xcb_window_t> main;
+    for (xcb_window_t id : a.windows)
+        if (!isSecondaryWindow(window(id), root))
+            main.append(id);
+    return main;
+}
+
+const QByteArray& State::serverSocketName() {
+    if (!serverSocket) {
+        const std::optional<UnixSockets::Table> sockets = UnixSockets::table();
+        serverSocket = sockets
+                           ? ProcessOwnership::peerSocketName(xcb_get_file_descriptor(c), *sockets)
+                           : QByteArray();
+    }
+    return *serverSocket;
 }
 
 void State::rebuildApps() {
@@ -671,7 +702,6 @@ void State::rebuildApps() {
             } else {
                 a.key = w->key;
             }
-            a.signalable = w->signalable;
             appIndex.insert(w->key, qsizetype(apps.size()));
             apps.push_back(std::move(a));
             slot = appIndex.constFind(w->key);
@@ -832,16 +862,40 @@ const State::App* X11App::appForRequest(const std::shared_ptr<State>& d) const {
     return a && !a->windows.isEmpty() ? a : nullptr;
 }
 
+bool X11App::acceptsPoliteQuit() const {
+    return withApp([](State* d, const State::App* a) {
+        if (!a)
+            return false;
+        // A window without WM_DELETE_WINDOW would make the window manager kill the client.
+        const QList<xcb_window_t> main = d->mainWindows(*a);
+        return !main.isEmpty() && std::all_of(main.cbegin(), main.cend(), [d](xcb_window_t id) {
+            return d->window(id).deleteWindowProtocol;
+        });
+    });
+}
+
+bool X11App::isAskingUser() const {
+    return withApp([](State* d, const State::App* a) {
+        return a && std::any_of(a->windows.cbegin(), a->windows.cend(), [d](xcb_window_t id) {
+                   return isSecondaryWindow(d->window(id), d->root);
+               });
+    });
+}
+
+bool X11App::hasModalWindow() const {
+    return withApp([](State* d, const State::App* a) {
+        return a && std::any_of(a->windows.cbegin(), a->windows.cend(),
+                                [d](xcb_window_t id) { return d->window(id).modal; });
+    });
+}
+
 bool X11App::terminate() {
     const auto d = m_workspace.lock();
     const auto* a = appForRequest(d);
-    if (!a)
+    if (!a || !acceptsPoliteQuit())
         return false;
-    // A window without WM_DELETE_WINDOW would make the window manager kill the client.
-    for (xcb_window_t id : a->windows)
-        if (!d->window(id).deleteWindowProtocol)
-            return false;
-    for (xcb_window_t id : a->windows)
+    // Main windows only, all in one batch: a dialog would take the request as its answer.
+    for (xcb_window_t id : d->mainWindows(*a))
         d->sent(xcb_ewmh_request_close_window(&d->ewmh, d->screenNumber, id, XCB_CURRENT_TIME,
                                               XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER));
     // Unflushed, the request would wait in the buffer and be lost if nothing else follows.
@@ -853,13 +907,32 @@ bool X11App::forceTerminate() {
     const auto* a = appForRequest(d);
     if (!a)
         return false;
-    if (a->signalable)
-        return ProcessControl::signalIfSameProcess(pid_t(m_key.pid), m_key.startTime, SIGKILL);
-    if (m_key.domain == 0)
-        return false; // a local PID whose process cannot be verified is never acted on
+    // Proven before the connection closes, when the process still visibly holds it.
+    std::shared_ptr<ProcessOwnership::PinnedProcess> pinned;
+    if (m_key.domain == 0) {
+        ProcessOwnership::Verdict verdict{};
+        pinned = ProcessOwnership::PinnedProcess::prove(
+            pid_t(m_key.pid), true,
+            m_key.startTime ? std::optional<quint64>(m_key.startTime) : std::nullopt,
+            d->serverSocketName(), &verdict);
+        if (!pinned)
+            qCInfo(lcX11).noquote() << "Closing the display connection of process" << m_key.pid
+                                    << "only:" << ProcessOwnership::describe(verdict);
+    }
+    // The server closes exactly the connection that owns each window: it can never reach
+    // another process. Xlib, GTK, Qt and Electron clients end with their connection.
     for (xcb_window_t id : a->windows)
         d->sent(xcb_kill_client(d->c, id));
-    return xcb_flush(d->c) > 0;
+    if (xcb_flush(d->c) <= 0)
+        return false;
+    if (pinned) {
+        QTimer::singleShot(kFollowUpKillMs, d->q, [pinned] {
+            if (!pinned->hasEnded() && pinned->kill())
+                qCInfo(lcX11) << "Process" << pinned->pid()
+                              << "outlived its display connection and was killed";
+        });
+    }
+    return true;
 }
 
 // ---------------------------------------------------------------- X11Workspace

@@ -40,9 +40,12 @@ private slots:
     void politeQuitClosesEveryWindow();
     void clientWithoutDeleteWindowGetsNoPoliteRequest_data();
     void clientWithoutDeleteWindowGetsNoPoliteRequest();
-    void forcedQuitKillsClientIgnoringClose();
-    void pidOfEndedProcessIsNeverSignalled();
+    void forcedQuitClosesTheConnection();
+    void clientOutlivingItsConnectionIsKilled();
+    void pidReusedBeforeTheWindowWasSeenIsNeverSignalled();
     void advertisedPidIsNotTrustedOverServer();
+    void withoutXResourceNoPidIsSignalled();
+    void politeQuitAsksMainWindowsOnly();
     void entryMatching_data();
     void entryMatching();
     void bundleAt();
@@ -315,7 +318,7 @@ void TestX11Workspace::clientWithoutDeleteWindowGetsNoPoliteRequest() {
     QVERIFY(m_session.isRunning(pid));
 }
 
-void TestX11Workspace::forcedQuitKillsClientIgnoringClose() {
+void TestX11Workspace::forcedQuitClosesTheConnection() {
     const pid_t pid = startClient({"--ignore-close"});
     QTRY_VERIFY(!appFor(pid).isNull());
     const RunningApplication app = appFor(pid);
@@ -323,45 +326,62 @@ void TestX11Workspace::forcedQuitKillsClientIgnoringClose() {
     QTest::qWait(300);
     QVERIFY(m_session.isRunning(pid));
 
+    // The server closes the client's connection; the client ends by itself, unsignalled.
     QVERIFY(app.forceTerminate());
     const std::optional<int> status = m_session.waitForExit(pid, 5000);
     QVERIFY(status);
+    QVERIFY(WIFEXITED(*status));
+    QTRY_VERIFY(appFor(pid).isNull());
+}
+
+void TestX11Workspace::clientOutlivingItsConnectionIsKilled() {
+    // Proven to hold the window's connection (X-Resource PID, same start time, a socket to
+    // this server): killed when it does not end with its connection.
+    const pid_t pid = startClient({"--no-delete", "--linger"});
+    QTRY_VERIFY(!appFor(pid).isNull());
+    QVERIFY(appFor(pid).forceTerminate());
+    QTRY_VERIFY(appFor(pid).isNull());
+    const std::optional<int> status = m_session.waitForExit(pid, 8000);
+    QVERIFY2(status, "the client outliving its connection was not killed");
     QVERIFY(WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
 }
 
-void TestX11Workspace::pidOfEndedProcessIsNeverSignalled() {
-    // The windows outlive the process that connected them: its PID is all the server knows.
-    const pid_t parent = startClient({"--fork"});
-    QTRY_VERIFY(!appFor(parent).isNull());
-    const RunningApplication app = appFor(parent);
-    ::kill(parent, SIGTERM);
-    QVERIFY(m_session.waitForExit(parent, 3000));
-    QVERIFY(!appFor(parent).isNull()); // the forked child still holds the windows
-
-    QVERIFY(!app.forceTerminate());
-
-    // Let another process take the PID, where the kernel allows choosing it.
+void TestX11Workspace::pidReusedBeforeTheWindowWasSeenIsNeverSignalled() {
+    // The window's client forks, its parent (the PID the server knows) exits, and another
+    // process takes that PID, all before Idlewatch first sees the window.
+    m_ws.reset();
+    const pid_t parent = startClient({"--fork", "--no-delete", "--linger"});
+    QVERIFY(m_session.waitForExit(parent, 5000));
     QFile lastPid(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
-    pid_t reused = -1;
-    for (int attempt = 0; attempt < 50 && reused != parent; ++attempt) {
+    pid_t decoy = -1;
+    for (int attempt = 0; attempt < 50 && decoy != parent; ++attempt) {
         if (!lastPid.open(QIODevice::WriteOnly))
             break;
         lastPid.write(QByteArray::number(parent - 1));
         lastPid.close();
-        reused = startClient({"30"}, QStringLiteral("sleep"));
-        if (reused != parent) {
-            ::kill(reused, SIGKILL);
-            m_session.waitForExit(reused, 3000);
-            m_clients.removeAll(reused);
+        decoy = startClient({"30"}, QStringLiteral("sleep"));
+        if (decoy != parent) {
+            ::kill(decoy, SIGKILL);
+            m_session.waitForExit(decoy, 3000);
+            m_clients.removeAll(decoy);
         }
     }
-    if (reused != parent)
-        QSKIP("cannot make the kernel reuse a chosen PID here");
-    m_clients.append(reused);
-    m_session.run({"sleep", "0.2"}); // give the new process time to exec
-    QVERIFY(!app.forceTerminate());
-    QTest::qWait(100);
-    QVERIFY(m_session.isRunning(reused));
+    if (decoy != parent)
+        QSKIP("cannot make the kernel reuse a chosen PID here (needs root)");
+    m_session.run({"sleep", "0.2"}); // let the decoy exec
+
+    QString error;
+    m_ws = X11Workspace::connect(m_session.display(), &error, m_index);
+    QVERIFY2(m_ws, qPrintable(error));
+    QTRY_VERIFY(!appFor(parent).isNull());
+    const RunningApplication app = appFor(parent);
+    QVERIFY(!app.terminate()); // no WM_DELETE_WINDOW
+    QVERIFY(app.forceTerminate());
+    // The real owner's window goes with its connection; the decoy is never signalled, not
+    // even once the follow-up would have fired.
+    QTRY_VERIFY(appFor(parent).isNull());
+    QTest::qWait(2500);
+    QVERIFY(m_session.isRunning(decoy));
 }
 
 void TestX11Workspace::advertisedPidIsNotTrustedOverServer() {
@@ -373,7 +393,65 @@ void TestX11Workspace::advertisedPidIsNotTrustedOverServer() {
     QVERIFY(appFor(bystander).isNull());
     QVERIFY(appFor(liar).forceTerminate());
     QVERIFY(m_session.waitForExit(liar, 5000));
+    QTest::qWait(2500);
     QVERIFY(m_session.isRunning(bystander));
+}
+
+void TestX11Workspace::withoutXResourceNoPidIsSignalled() {
+    // Without X-Resource only the clients' own _NET_WM_PID names a process: windows claiming
+    // PID 1 and an unrelated process's PID are ended through their connections alone.
+    X11Session bare;
+    QVERIFY2(bare.start({.windowManager = true, .xvfbArguments = {"-extension", "X-Resource"}}),
+             qPrintable(bare.errorString()));
+    QString error;
+    auto ws = X11Workspace::connect(bare.display(), &error, m_index);
+    QVERIFY2(ws, qPrintable(error));
+    const pid_t decoy = bare.spawn({QStringLiteral("sleep"), QStringLiteral("30")});
+    const pid_t liar = bare.spawn({QStringLiteral(TESTCLIENT_PATH), QStringLiteral("--pid"),
+                                   QString::number(decoy), QStringLiteral("--no-delete")});
+    const pid_t init = bare.spawn({QStringLiteral(TESTCLIENT_PATH), QStringLiteral("--pid"),
+                                   QStringLiteral("1"), QStringLiteral("--no-delete")});
+    auto claiming = [&ws](qint64 pid) {
+        for (const RunningApplication& app : ws->runningApplications())
+            if (app.key().pid == pid)
+                return app;
+        return RunningApplication();
+    };
+    QTRY_VERIFY(!claiming(decoy).isNull() && !claiming(1).isNull());
+    QVERIFY(claiming(decoy).key().domain != 0); // never taken for a local process
+    QVERIFY(claiming(decoy).forceTerminate());
+    QVERIFY(claiming(1).forceTerminate());
+    QVERIFY(bare.waitForExit(liar, 5000));
+    QVERIFY(bare.waitForExit(init, 5000));
+    QTest::qWait(2500);
+    QVERIFY(bare.isRunning(decoy));
+    ::kill(decoy, SIGKILL);
+    bare.waitForExit(decoy, 3000);
+}
+
+void TestX11Workspace::politeQuitAsksMainWindowsOnly() {
+    const QString report = m_session.path(QStringLiteral("reports")) + "/editor";
+    QFile::remove(report);
+    auto events = [&report] {
+        QFile f(report);
+        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().replace('\n', ' ')
+                                           : QByteArray();
+    };
+    const pid_t pid = startClient({"--ask-on-close", "--report", report});
+    QTRY_VERIFY(!appFor(pid).isNull());
+    const RunningApplication app = appFor(pid);
+    QVERIFY(!app.isAskingUser() && !app.hasModalWindow() && app.acceptsPoliteQuit());
+    QVERIFY(app.terminate());
+    QTRY_COMPARE(events(), QByteArray("asked"));
+    // Its "save?" dialog: transient, modal, with WM_DELETE_WINDOW of its own.
+    QTRY_VERIFY(app.isAskingUser() && app.hasModalWindow());
+    QCOMPARE(app.activationPolicy(), ActivationPolicy::Regular);
+
+    // Asked again (the engine never does this while the dialog is open), the request still
+    // goes to the main window only: the dialog is never cancelled by us.
+    QVERIFY(app.terminate());
+    QVERIFY(m_session.waitForExit(pid, 5000));
+    QCOMPARE(events(), QByteArray("asked discarded"));
 }
 
 void TestX11Workspace::entryMatching_data() {
