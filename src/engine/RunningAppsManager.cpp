@@ -313,18 +313,20 @@ void RunningAppsManager::checkOpenApps() {
             continue;
         if (!toggleValue(app.localizedName().value_or(QString())))
             continue;
-        requestQuit(app, true);
+        requestQuit(app, Requester::Sweep);
     }
 }
 
-bool RunningAppsManager::requestQuit(const RunningApplication& app, bool allowForce) {
+bool RunningAppsManager::requestQuit(const RunningApplication& app, Requester requester) {
     // A second request would answer the application's question for its user.
     if (app.isNull() || isWaitingForUser(app) || m_waiting.contains(app))
         return false;
     bool quit = app.terminate();
     if (quit)
         m_asked.insert(app, m_clock->now());
-    else if (allowForce && forceQuitIfTerminateFails().value())
+    if (requester == Requester::User)
+        return quit;
+    if (!quit && forceQuitIfTerminateFails().value())
         quit = app.forceTerminate();
     // Not waiting for the process to end: if it survives, the next sweep registers it again
     // with a fresh countdown. Undelivered requests are simply tried next sweep.

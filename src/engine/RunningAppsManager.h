@@ -75,11 +75,13 @@ public:
     void resetAllTimers();
 
     // --- quit requests
-    // The one way an application is asked to quit, used by the sweep and by the row's
-    // quit-now button: no request at all while it is waiting for its user, otherwise the
-    // polite one and, with `allowForce` and "forceQuitIfTerminateFails" on, the forced one
-    // when the polite one was not delivered. True when the application counts as quit.
-    bool requestQuit(const RunningApplication& app, bool allowForce);
+    // The one way an application is asked to quit: no request at all while it is waiting
+    // for its user, otherwise the polite one. The sweep then sends the forced one when the
+    // polite one was not delivered and "forceQuitIfTerminateFails" is on, and stops tracking
+    // an application that counts as quit; the user's quit-now button sends the polite one
+    // alone and leaves the registry to the next sweep. True when a request was delivered.
+    enum class Requester { Sweep, User };
+    bool requestQuit(const RunningApplication& app, Requester requester);
     // It shows a modal window, or a question that appeared after we asked it to quit: it is
     // sent nothing until the user has answered.
     bool isWaitingForUser(const RunningApplication& app) const;

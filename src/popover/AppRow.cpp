@@ -157,6 +157,7 @@ void AppRow::restartCountdown() {
 }
 
 void AppRow::quitNow() {
-    // The sweep's own path: polite only, never to an application waiting for its user.
-    m_manager->requestQuit(m_app, false);
+    // The sweep's own path, polite only. The row stays until a sweep finds the application
+    // gone.
+    m_manager->requestQuit(m_app, RunningAppsManager::Requester::User);
 }

@@ -223,6 +223,76 @@ private slots:
         QCOMPARE(rig.workspace.requestsFor(app).size(), 2);
     }
 
+    // An application that answers our request with a question is sent nothing more, polite
+    // or forced, until the question is gone; then its countdown starts again. One with a
+    // modal window open is not asked at all; the user's quit-now button obeys the same rule.
+    void questionsAreNeverAnsweredForTheUser() {
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        rig.store->setBoolean("forceQuitIfTerminateFails", true);
+        const auto editor = rig.workspace.add({.name = "Editor"});
+        const auto modal = rig.workspace.add({.name = "Modal"});
+        rig.workspace.setTerminateEndsApp(editor, false);
+        rig.workspace.setAskingUser(modal, true, true);
+        auto& engine = rig.startAndDrain();
+
+        rig.sweepAfter(61);
+        QCOMPARE(rig.workspace.requestsFor(editor), {Kind::Terminate});
+        QVERIFY(rig.workspace.requestsFor(modal).isEmpty());
+        rig.workspace.setAskingUser(editor, true);
+        for (int i = 0; i < 10; ++i)
+            rig.sweepAfter(3600);
+        QCOMPARE(rig.workspace.requestsFor(editor), {Kind::Terminate});
+        QVERIFY(rig.workspace.requestsFor(modal).isEmpty());
+        QVERIFY(engine.isWaitingForUser(editor) && engine.isWaitingForUser(modal));
+        QVERIFY(rig.tracked(editor)); // listed, so its row can say it waits
+        QVERIFY(!engine.requestQuit(editor, RunningAppsManager::Requester::User));
+        QVERIFY(!engine.requestQuit(modal, RunningAppsManager::Requester::User));
+        QCOMPARE(rig.workspace.requestsFor(editor).size(), 1);
+
+        rig.workspace.setAskingUser(editor, false);
+        rig.workspace.setAskingUser(modal, false);
+        rig.sweepAfter(5);
+        QCOMPARE(rig.stamp(editor), rig.clock.now());
+        QCOMPARE(engine.firstSeenApps().value(editor), rig.clock.now());
+        QVERIFY(!engine.isWaitingForUser(editor));
+        QCOMPARE(rig.workspace.requestsFor(modal), {Kind::Terminate});
+        rig.sweepAfter(60);
+        QCOMPARE(rig.workspace.requestsFor(editor).size(), 1);
+        rig.sweepAfter(1);
+        QCOMPARE(rig.workspace.requestsFor(editor).size(), 2);
+    }
+
+    // Our request moved the focus to the asked application: the application the user had
+    // in front stays protected until the user activates another one.
+    void focusTakenByAQuestionIsNotTheUsers() {
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        const auto terminal = rig.workspace.add({.name = "Terminal"});
+        const auto editor = rig.workspace.add({.name = "Editor"});
+        const auto other = rig.workspace.add({.name = "Other"});
+        rig.workspace.setTerminateEndsApp(editor, false);
+        rig.workspace.activate(terminal);
+        rig.startAndDrain();
+        rig.sweepAfter(61); // asks the editor and the other app
+        rig.workspace.setAskingUser(editor, true);
+        rig.workspace.activate(editor); // its question takes the focus
+        EngineRig::drain();
+        for (int i = 0; i < 5; ++i)
+            rig.sweepAfter(61);
+        QVERIFY(rig.workspace.requestsFor(terminal).isEmpty());
+
+        rig.workspace.activate(other);
+        EngineRig::drain();
+        rig.sweepAfter(5);
+        const double left = rig.stamp(terminal);
+        QCOMPARE(left, rig.clock.now()); // idle from the moment the user chose another
+        rig.sweepAfter(56);
+        QVERIFY(rig.workspace.requestsFor(terminal).isEmpty());
+        rig.sweepAfter(5);
+        QCOMPARE(rig.workspace.requestsFor(terminal), {Kind::Terminate});
+    }
+
     // Ticks `ticks` times, the clock moving `step` seconds before each; counts the sweeps.
     void tickInterval_data() {
         QTest::addColumn<qint64>("refresh");

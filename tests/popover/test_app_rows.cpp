@@ -22,6 +22,7 @@ private slots:
     void rowWithoutStoredSwitchFollowsNewAppsEnabled();
     void restartBringsBackTheFullTimeout();
     void quitButtonSendsThePoliteRequestOnly();
+    void rowsSayWhenNoRequestWillBeSent();
     void compactRowsAreSixPixelsShorter();
     void namelessApplicationAndIconSize();
 };
@@ -164,6 +165,25 @@ void TestAppRows::quitButtonSendsThePoliteRequestOnly() {
     QCOMPARE(rig.workspace.requestsFor(app), {FakeWorkspace::RequestKind::Terminate});
     // The row goes only when a sweep finds the application gone.
     QVERIFY(rig.row(app));
+}
+
+// A countdown that would end in nothing says why instead of "0s left" for ever.
+void TestAppRows::rowsSayWhenNoRequestWillBeSent() {
+    PopoverRig rig;
+    const auto stuck = rig.workspace.add({.name = "Stuck", .acceptsPoliteQuit = false});
+    const auto asking = rig.workspace.add({.name = "Asking"});
+    rig.workspace.setAskingUser(asking, true, true);
+    rig.set("showCloseButton", true);
+    rig.open();
+    QCOMPARE(rig.row(stuck)->countdownLabel()->text(), QStringLiteral("can't close"));
+    QVERIFY(!rig.row(stuck)->countdownLabel()->toolTip().isEmpty());
+    QVERIFY(!rig.row(stuck)->quitButton()->isEnabled());
+    QCOMPARE(rig.row(asking)->countdownLabel()->text(), QStringLiteral("waiting for you"));
+    QVERIFY(!rig.row(asking)->quitButton()->isEnabled());
+
+    rig.set("forceQuitIfTerminateFails", true);
+    rig.row(stuck)->refresh();
+    QCOMPARE(rig.row(stuck)->countdownLabel()->text(), QStringLiteral("8h left"));
 }
 
 void TestAppRows::compactRowsAreSixPixelsShorter() {
