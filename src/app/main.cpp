@@ -44,7 +44,9 @@ int preflight(int argc, char** argv, bool* runHere) {
         return 0;
 
     QString error;
-    if (!X11Workspace::connect(qgetenv("DISPLAY"), &error)) {
+    // A bare connection: a workspace here would create the desktop-entry index under this
+    // throwaway application, and its file watcher would never fire under the real one.
+    if (!x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }

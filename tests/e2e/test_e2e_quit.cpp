@@ -96,6 +96,7 @@ private slots:
     void cleanup();
     void backgroundXtermClosedForegroundKept();
     void sidebarRowsFromTheDumpSelectTheirPanes();
+    void entryInstalledAfterStartNamesItsApplication();
 
 private:
     // The session's environment for Idlewatch.
@@ -212,6 +213,33 @@ void TestE2eQuit::sidebarRowsFromTheDumpSelectTheirPanes() {
                 [&] { return app.last("selected ") == "IDLEWATCH_DUMP selected " + pane; }, 10000),
             qPrintable(pane + ": " + app.dump()));
     }
+}
+
+// An application installed while Idlewatch runs is matched to its new desktop entry: named
+// by it, and so excludable by its identifier, without a restart.
+void TestE2eQuit::entryInstalledAfterStartNamesItsApplication() {
+    Idlewatch app(m_prefix.filePath(QStringLiteral("bin/idlewatch")), idlewatchEnvironment());
+    QVERIFY2(
+        m_session->waitFor([&] { return !Idlewatch::rectOf(app.last("tray ")).isEmpty(); }, 20000),
+        qPrintable(app.log()));
+    // Let the index settle after its first scan, as a user's later install would find it.
+    QTest::qWait(500);
+    const QString folder =
+        m_session->environment().value(QStringLiteral("XDG_DATA_HOME")) + "/applications";
+    QVERIFY(QDir().mkpath(folder));
+    QFile entry(folder + "/org.example.Sleeper.desktop");
+    QVERIFY(entry.open(QIODevice::WriteOnly));
+    entry.write("[Desktop Entry]\nType=Application\nName=Sleeper Pad\nExec=xterm\n"
+                "StartupWMClass=SleeperPad\n");
+    entry.close();
+    QTest::qWait(1500); // the index re-reads its folders a moment after a change
+    const pid_t sleeper = m_session->spawn(
+        {QStringLiteral("xterm"), QStringLiteral("-class"), QStringLiteral("SleeperPad")});
+    QVERIFY(sleeper > 0);
+
+    QVERIFY(click(*m_session, Idlewatch::rectOf(app.last("tray ")).center()));
+    QVERIFY2(m_session->waitFor([&] { return app.dump().contains("row Sleeper Pad"); }, 20000),
+             qPrintable(app.dump()));
 }
 
 QTEST_GUILESS_MAIN(TestE2eQuit)

@@ -3,6 +3,7 @@
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/linux/ProcessControl.h"
 #include "platform/linux/ProcessOwnership.h"
+#include "platform/x11/SessionCheck.h"
 #include "preferences/AppIdentity.h"
 
 #include <QGuiApplication>
@@ -278,12 +279,10 @@ bool State::open(const QByteArray& display, QString* error) {
         return false;
     };
     if (name.isEmpty())
-        return fail(QStringLiteral("Idlewatch needs an X11 display, and $DISPLAY is not set."));
+        return fail(x11DisplayError(name));
     c = xcb_connect(name.constData(), &screenNumber);
     if (xcb_connection_has_error(c))
-        return fail(QStringLiteral("Idlewatch needs an X11 display and cannot open \"%1\" "
-                                   "(check $DISPLAY).")
-                        .arg(QString::fromLocal8Bit(name)));
+        return fail(x11DisplayError(name));
 
     const xcb_setup_t* setup = xcb_get_setup(c);
     resourceMask = setup->resource_id_mask;
