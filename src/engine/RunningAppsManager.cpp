@@ -287,34 +287,49 @@ void RunningAppsManager::checkOpenApps() {
     if (!quittingEnabled().value())
         return;
 
-    // Saturated seconds, then compared as doubles: no stored value can overflow here.
-    const qint64 timeout =
-        std::max(SaturatingTime::minutesToSeconds(minutesUntilClose().value()), kMinTimeoutSeconds);
-    const qint64 grace =
-        std::max(SaturatingTime::minutesToSeconds(launchGraceMinutes().value()), qint64(0));
-    const double timeoutSeconds = static_cast<double>(timeout);
-    const double graceSeconds = static_cast<double>(grace);
-
+    const QuitRule rule = quitRule();
     // A copy: quitting removes entries from the map as we go.
     const AppTimes candidates = m_runningApps;
     for (auto it = candidates.cbegin(); it != candidates.cend(); ++it) {
         const RunningApplication& app = it.key();
         const double last = it.value();
-        const double idle = now - last;
-        // "Not greater" also keeps an app whose time is not a number.
-        if (!(idle > timeoutSeconds))
+        if (!rule.isDue(last, m_firstSeenApps.value(app, last), now))
             continue;
-        if (grace >= 1) {
-            const double reference = m_firstSeenApps.value(app, last);
-            if (now - reference < graceSeconds)
-                continue;
-        }
         if (!app.isFinishedLaunching())
             continue;
         if (!toggleValue(app.localizedName().value_or(QString())))
             continue;
         requestQuit(app, Requester::Sweep);
     }
+}
+
+RunningAppsManager::QuitRule RunningAppsManager::quitRule() const {
+    // Saturated seconds: no stored value can overflow here.
+    return {
+        std::max(SaturatingTime::minutesToSeconds(minutesUntilClose().value()), kMinTimeoutSeconds),
+        std::max(SaturatingTime::minutesToSeconds(launchGraceMinutes().value()), qint64(0))};
+}
+
+bool RunningAppsManager::QuitRule::isDue(double last, double graceReference, double now) const {
+    // "Not greater" also keeps an app whose time is not a number.
+    if (!(now - last > static_cast<double>(timeoutSeconds)))
+        return false;
+    return graceSeconds < 1 || !(now - graceReference < static_cast<double>(graceSeconds));
+}
+
+qint64 RunningAppsManager::QuitRule::secondsLeft(double last, double graceReference,
+                                                 double now) const {
+    using namespace SaturatingTime;
+    const qint64 idleLeft = subtract(timeoutSeconds, truncatedSeconds(now - last));
+    if (graceSeconds < 1)
+        return idleLeft;
+    return std::max(idleLeft, subtract(graceSeconds, truncatedSeconds(now - graceReference)));
+}
+
+qint64 RunningAppsManager::secondsUntilQuit(const RunningApplication& app) const {
+    const double now = m_clock->now();
+    const double last = m_runningApps.value(app, now);
+    return quitRule().secondsLeft(last, m_firstSeenApps.value(app, last), now);
 }
 
 bool RunningAppsManager::requestQuit(const RunningApplication& app, Requester requester) {

@@ -68,6 +68,21 @@ public:
     void addCurrentRunningApps();
     bool isBlockedApp(const RunningApplication& app) const;
 
+    // --- when an application is asked to quit
+    // The one rule, read by the sweep and by every countdown on screen: an application is due
+    // once its idle time exceeds the timeout (never under a minute) and its launch grace
+    // (none when negative) has ended.
+    struct QuitRule {
+        qint64 timeoutSeconds = 0;
+        qint64 graceSeconds = 0;
+        bool isDue(double last, double graceReference, double now) const;
+        // Whole seconds until due, truncated toward zero; zero or less once due.
+        qint64 secondsLeft(double last, double graceReference, double now) const;
+    };
+    QuitRule quitRule() const;
+    // Seconds left for a tracked application by that rule, at the current time.
+    qint64 secondsUntilQuit(const RunningApplication& app) const;
+
     // --- countdown and sweep
     // The action of the one-second timer; public so tests can drive it.
     void tick();

@@ -73,9 +73,7 @@ QString AppRow::displayName() const {
 }
 
 qint64 AppRow::remainingSeconds() const {
-    const double last = m_manager->runningApps().value(m_app, m_manager->clock().now());
-    return Countdown::remainingSeconds(m_manager->minutesUntilClose().value(), last,
-                                       m_manager->clock().now());
+    return m_manager->secondsUntilQuit(m_app);
 }
 
 QString AppRow::formatTime(qint64 seconds) const {

@@ -176,9 +176,7 @@ QColor ContentView::accentColor() const {
 }
 
 qint64 ContentView::remainingSeconds(const RunningApplication& app) const {
-    return Countdown::remainingSeconds(m_manager->minutesUntilClose().value(),
-                                       m_manager->runningApps().value(app),
-                                       m_manager->clock().now());
+    return m_manager->secondsUntilQuit(app);
 }
 
 QList<RunningApplication> ContentView::sortedRunningApps() const {
@@ -190,10 +188,12 @@ QList<RunningApplication> ContentView::sortedRunningApps() const {
     if (mode == QLatin1String("remaining")) {
         // One reading of the clock for the whole sort keeps the order consistent.
         const double now = m_manager->clock().now();
-        const qint64 minutes = m_manager->minutesUntilClose().value();
+        const RunningAppsManager::QuitRule rule = m_manager->quitRule();
+        const auto& firstSeen = m_manager->firstSeenApps();
         QList<std::pair<qint64, RunningApplication>> keyed;
         for (auto it = apps.cbegin(); it != apps.cend(); ++it)
-            keyed.append({Countdown::remainingSeconds(minutes, it.value(), now), it.key()});
+            keyed.append({rule.secondsLeft(it.value(), firstSeen.value(it.key(), it.value()), now),
+                          it.key()});
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (const auto& entry : keyed)

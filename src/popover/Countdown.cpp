@@ -2,38 +2,9 @@
 
 #include "engine/SaturatingTime.h"
 
-#include <cmath>
-#include <limits>
+#include <algorithm>
 
 namespace Countdown {
-
-namespace {
-constexpr qint64 kMax = std::numeric_limits<qint64>::max();
-constexpr qint64 kMin = std::numeric_limits<qint64>::min();
-
-qint64 truncatedSeconds(double seconds) {
-    if (std::isnan(seconds))
-        return 0;
-    // 2^63 is exactly representable; anything at or beyond it saturates.
-    if (seconds >= 9223372036854775808.0)
-        return kMax;
-    if (seconds <= -9223372036854775808.0)
-        return kMin;
-    return static_cast<qint64>(std::trunc(seconds));
-}
-
-qint64 saturatingSub(qint64 a, qint64 b) {
-    qint64 out;
-    if (__builtin_sub_overflow(a, b, &out))
-        return b > 0 ? kMin : kMax;
-    return out;
-}
-} // namespace
-
-qint64 remainingSeconds(qint64 minutesUntilClose, double lastDeactivation, double now) {
-    return saturatingSub(SaturatingTime::minutesToSeconds(minutesUntilClose),
-                         truncatedSeconds(now - lastDeactivation));
-}
 
 bool isWarning(qint64 remainingSeconds, qint64 countdownWarningMinutes) {
     return remainingSeconds <

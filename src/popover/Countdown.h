@@ -2,13 +2,8 @@
 
 #include <QString>
 
-// The arithmetic and texts of a row's countdown. Stored minutes may hold any 64-bit value
-// (an outside tool can write them), so every step saturates instead of overflowing.
+// The texts of a row's countdown; the seconds come from the engine's quit rule.
 namespace Countdown {
-
-// Whole seconds left: timeout minus the idle time truncated toward zero; negative when
-// overdue, never clamped.
-qint64 remainingSeconds(qint64 minutesUntilClose, double lastDeactivation, double now);
 
 // remaining < max(warningMinutes, 1) minutes.
 bool isWarning(qint64 remainingSeconds, qint64 countdownWarningMinutes);

@@ -293,6 +293,78 @@ private slots:
         QCOMPARE(rig.workspace.requestsFor(terminal), {Kind::Terminate});
     }
 
+    // Seconds left by the quit rule, which every countdown on screen shows: with the sweep's
+    // one-minute floor and launch grace, saturating for any stored value.
+    void secondsLeft_data() {
+        QTest::addColumn<qint64>("minutes");
+        QTest::addColumn<qint64>("graceMinutes");
+        QTest::addColumn<double>("idle");
+        QTest::addColumn<double>("sinceRegistration");
+        QTest::addColumn<qint64>("left");
+        QTest::newRow("fresh") << qint64(480) << qint64(0) << 0.0 << 0.0 << qint64(28800);
+        QTest::newRow("idle truncated toward zero")
+            << qint64(480) << qint64(0) << 100.9 << 100.9 << qint64(28700);
+        QTest::newRow("overdue is negative")
+            << qint64(1) << qint64(0) << 90.5 << 90.5 << qint64(-30);
+        QTest::newRow("zero timeout counts as a minute")
+            << qint64(0) << qint64(0) << 10.0 << 10.0 << qint64(50);
+        QTest::newRow("stamp in the future")
+            << qint64(1) << qint64(0) << -30.7 << 0.0 << qint64(90);
+        QTest::newRow("grace longer than the timeout")
+            << qint64(1) << qint64(10) << 90.0 << 90.0 << qint64(510);
+        QTest::newRow("grace over, timeout decides")
+            << qint64(5) << qint64(2) << 200.0 << 3000.0 << qint64(100);
+        QTest::newRow("negative grace is none")
+            << qint64(1) << qint64(-5) << 30.0 << 30.0 << qint64(30);
+        QTest::newRow("huge timeout saturates")
+            << kMax << qint64(0) << 100.0 << 100.0 << kMax - 100;
+        QTest::newRow("huge negative timeout")
+            << kMin << qint64(0) << 100.0 << 100.0 << qint64(-40);
+        QTest::newRow("idle beyond range")
+            << qint64(480) << qint64(0) << 1e300 << 1e300 << 28800 - kMax;
+        QTest::newRow("stamp beyond range") << kMax << qint64(0) << -1e300 << 0.0 << kMax;
+    }
+    void secondsLeft() {
+        QFETCH(qint64, minutes);
+        QFETCH(qint64, graceMinutes);
+        QFETCH(double, idle);
+        QFETCH(double, sinceRegistration);
+        QFETCH(qint64, left);
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", minutes);
+        rig.store->setInteger("launchGraceMinutes", graceMinutes);
+        auto& engine = rig.start();
+        const double now = rig.clock.now();
+        QCOMPARE(engine.quitRule().secondsLeft(now - idle, now - sinceRegistration, now), left);
+    }
+
+    // The countdown a row shows reaches zero at the sweep that asks, never sooner or later,
+    // with a grace longer than the timeout too.
+    void countdownEndsAtTheRequest_data() {
+        QTest::addColumn<qint64>("graceMinutes");
+        QTest::newRow("no grace") << qint64(0);
+        QTest::newRow("grace beyond the timeout") << qint64(10);
+    }
+    void countdownEndsAtTheRequest() {
+        QFETCH(qint64, graceMinutes);
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        rig.store->setInteger("launchGraceMinutes", graceMinutes);
+        const auto app = rig.workspace.add({.name = "Editor"});
+        auto& engine = rig.startAndDrain();
+        // Steps that never land on a whole second, where truncation would blur the boundary.
+        rig.clock.advance(0.35);
+        for (int step = 0; step < 1000 && rig.workspace.requestsFor(app).isEmpty(); ++step) {
+            rig.clock.advance(0.7);
+            const qint64 left = engine.secondsUntilQuit(app);
+            rig.sweepAfter(0);
+            const bool asked = !rig.workspace.requestsFor(app).isEmpty();
+            QVERIFY2(asked == (left <= 0),
+                     qPrintable(QStringLiteral("%1 s left, asked: %2").arg(left).arg(asked)));
+        }
+        QCOMPARE(rig.workspace.requestsFor(app).size(), 1);
+    }
+
     // Ticks `ticks` times, the clock moving `step` seconds before each; counts the sweeps.
     void tickInterval_data() {
         QTest::addColumn<qint64>("refresh");

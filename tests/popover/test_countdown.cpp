@@ -9,8 +9,6 @@ class TestCountdown : public QObject {
 private slots:
     void texts_data();
     void texts();
-    void remainingSeconds_data();
-    void remainingSeconds();
     void warning_data();
     void warning();
 };
@@ -50,32 +48,6 @@ void TestCountdown::texts() {
     QFETCH(bool, showSeconds);
     QFETCH(QString, text);
     QCOMPARE(Countdown::formatTime(seconds, style, showSeconds), text);
-}
-
-void TestCountdown::remainingSeconds_data() {
-    QTest::addColumn<qint64>("minutes");
-    QTest::addColumn<double>("idle");
-    QTest::addColumn<qint64>("remaining");
-    constexpr qint64 max = std::numeric_limits<qint64>::max();
-    constexpr qint64 min = std::numeric_limits<qint64>::min();
-    QTest::newRow("fresh") << qint64(480) << 0.0 << qint64(28800);
-    QTest::newRow("idle truncated toward zero") << qint64(480) << 100.9 << qint64(28700);
-    QTest::newRow("overdue is negative") << qint64(1) << 90.5 << qint64(-30);
-    // The row uses the stored timeout as is: no one-minute floor.
-    QTest::newRow("zero timeout") << qint64(0) << 10.0 << qint64(-10);
-    QTest::newRow("stamp in the future") << qint64(1) << -30.7 << qint64(90);
-    QTest::newRow("huge timeout saturates") << max << 100.0 << max - 100;
-    QTest::newRow("huge negative timeout saturates") << min << 100.0 << min;
-    QTest::newRow("idle beyond range") << qint64(480) << 1e300 << 28800 - max;
-    QTest::newRow("stamp beyond range") << max << -1e300 << max;
-}
-
-void TestCountdown::remainingSeconds() {
-    QFETCH(qint64, minutes);
-    QFETCH(double, idle);
-    QFETCH(qint64, remaining);
-    const double now = 1'750'000'000.0;
-    QCOMPARE(Countdown::remainingSeconds(minutes, now - idle, now), remaining);
 }
 
 void TestCountdown::warning_data() {
