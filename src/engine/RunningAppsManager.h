@@ -126,6 +126,9 @@ private:
     void handleDeactivation(const RunningApplication& app);
     void registerRunningApps(const QList<RunningApplication>& running, const BlockRules& rules);
     void removeFromRegistry(const RunningApplication& app);
+    // Before the first save replaces a stored collection that could not be read, keeps
+    // it under "<key>.unreadable" so that nothing of the user's is destroyed.
+    void keepUnreadableCollection(const char* key, bool& unreadable);
 
     Workspace* m_workspace;
     UserDefaults* m_defaults;
@@ -137,6 +140,9 @@ private:
     AppTimes m_firstSeenApps;
     ToggleMap m_toggleStatus;
     QList<ExcludedApp> m_excludedApps;
+    // A stored collection was found unreadable and has not been kept aside yet.
+    bool m_toggleStatusUnreadable = false;
+    bool m_excludedAppsUnreadable = false;
     // activeExcludedIdentifiers(), rebuilt on every assignment of m_excludedApps.
     QSet<QString> m_excludedIdentifiers;
 };
