@@ -18,7 +18,7 @@ namespace {
 constexpr char kShow[] = "show\n";
 constexpr char kShown[] = "ok\n";
 // How long a live owner may take to answer, start-up included.
-constexpr int kOwnerAnswerMs = 3000;
+constexpr int kOwnerAnswerMs = 2000;
 } // namespace
 
 QString SingleInstance::socketName() {
