@@ -1,5 +1,6 @@
 #include "LaunchAtLogin.h"
 
+#include "platform/linux/SafeFile.h"
 #include "preferences/AppIdentity.h"
 
 #include <QCoreApplication>
@@ -40,13 +41,13 @@ bool isFalse(const QString& value) {
 // A desktop entry parses when it is UTF-8, starts (after comments) with the
 // [Desktop Entry] group and every other line is a comment, a group header or Key=Value.
 // Session managers skip entries that fail this, so such a file does not start us.
+// What is no regular file of sane size is never waited on nor read.
 std::optional<EntryFlags> readEntry(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    const SafeFile::Contents contents = SafeFile::read(path);
+    if (!contents.isRead())
         return std::nullopt;
-    const QByteArray bytes = file.readAll();
     QStringDecoder decoder(QStringDecoder::Utf8);
-    const QString text = decoder(bytes);
+    const QString text = decoder(contents.bytes);
     if (decoder.hasError())
         return std::nullopt;
 

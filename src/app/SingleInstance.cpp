@@ -1,18 +1,24 @@
 #include "SingleInstance.h"
 
+#include "platform/linux/FileLock.h"
 #include "preferences/AppIdentity.h"
 
 #include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QStandardPaths>
 
 #include <unistd.h>
 
+Q_LOGGING_CATEGORY(lcSingleInstance, "com.Idlewatch.Idlewatch.SingleInstance", QtInfoMsg)
+
 namespace {
 constexpr char kShow[] = "show\n";
 constexpr char kShown[] = "ok\n";
+// How long a live owner may take to answer, start-up included.
+constexpr int kOwnerAnswerMs = 2000;
 } // namespace
 
 QString SingleInstance::socketName() {
@@ -49,10 +55,29 @@ bool SingleInstance::askRunningInstanceToShow(int timeoutMs) const {
 }
 
 SingleInstance::ListenResult SingleInstance::listen() {
-    // Listening replaces whatever file holds the name, a live instance's socket included:
-    // ask first, and only a name nobody answers on is taken over.
-    if (askRunningInstanceToShow(500))
-        return ListenResult::OtherInstance;
+    m_ownership = std::make_unique<FileLock>(m_name + QStringLiteral(".lock"));
+    switch (m_ownership->lock()) {
+    case FileLock::Result::Locked:
+        break; // whatever socket holds the name was left by an owner that is gone
+    case FileLock::Result::HeldElsewhere:
+        // A live owner, perhaps still starting; one that cannot answer (stopped, hung) is
+        // never replaced.
+        m_ownership.reset();
+        return askRunningInstanceToShow(kOwnerAnswerMs) ? ListenResult::OtherInstance
+                                                        : ListenResult::Unresponsive;
+    case FileLock::Result::Unavailable:
+        // Without a usable lock file only the socket tells: a name nobody answers on is
+        // taken over.
+        qCWarning(lcSingleInstance,
+                  "Cannot take %s (%s); telling instances apart by their "
+                  "socket alone",
+                  qUtf8Printable(m_name + QStringLiteral(".lock")),
+                  qUtf8Printable(m_ownership->errorString()));
+        m_ownership.reset();
+        if (askRunningInstanceToShow(500))
+            return ListenResult::OtherInstance;
+        break;
+    }
     QLocalServer::removeServer(m_name);
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);

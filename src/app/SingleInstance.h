@@ -3,11 +3,16 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
+
+class FileLock;
 class QLocalServer;
 
-// One Idlewatch per user and display. The first instance listens on a local socket in the
-// user's runtime folder; a later launch asks it to show its popover and exits. This is
-// also how a desktop without a tray reaches Idlewatch.
+// One Idlewatch per user and display. Ownership is a lock (flock) on a file beside the
+// socket, held for the life of the running instance: the kernel drops it when the process
+// dies, never while it is merely stopped. The socket only carries messages: a later launch
+// asks the owner to show its popover and exits. This is also how a desktop without a tray
+// reaches Idlewatch.
 class SingleInstance : public QObject {
     Q_OBJECT
 public:
@@ -23,9 +28,11 @@ public:
     enum class ListenResult {
         Listening,
         OtherInstance, // another instance answers on the name; it was asked to show
+        Unresponsive,  // another instance owns the name but did not answer in time
         Failed,
     };
-    // Starts listening; replaces a socket file left behind by a crashed instance.
+    // Takes ownership and starts listening; replaces a socket file left behind by a dead
+    // instance. When another process owns the name it is asked to show instead.
     ListenResult listen();
 
 signals:
@@ -33,5 +40,6 @@ signals:
 
 private:
     QString m_name;
+    std::unique_ptr<FileLock> m_ownership;
     QLocalServer* m_server = nullptr;
 };

@@ -74,10 +74,16 @@ int main(int argc, char** argv) {
     switch (instance.listen()) {
     case SingleInstance::ListenResult::OtherInstance:
         return 0;
+    case SingleInstance::ListenResult::Unresponsive:
+        std::fprintf(stderr,
+                     "Idlewatch is already running but does not answer on %s (stopped or "
+                     "hung?); not starting a second copy.\n",
+                     qPrintable(SingleInstance::socketName()));
+        return 1;
     case SingleInstance::ListenResult::Failed:
         std::fprintf(stderr,
-                     "Idlewatch: cannot listen on %s; a second launch will start a "
-                     "second copy.\n",
+                     "Idlewatch: cannot listen on %s; a second launch cannot reach this "
+                     "one.\n",
                      qPrintable(SingleInstance::socketName()));
         break;
     case SingleInstance::ListenResult::Listening:

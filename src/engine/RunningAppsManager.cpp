@@ -409,12 +409,15 @@ void RunningAppsManager::resetAllTimers() {
 
 void RunningAppsManager::syncToggleStatus() {
     // Anything unreadable leaves the map as it is (empty at creation).
-    const QByteArray blob = Preference<QByteArray>(*m_defaults, Keys::toggleStatus).value();
-    if (std::optional<ToggleMap> toggles = StoredCollections::decodeToggleStatus(blob))
+    const Preference<QByteArray> stored(*m_defaults, Keys::toggleStatus);
+    if (std::optional<ToggleMap> toggles = StoredCollections::decodeToggleStatus(stored.value()))
         setToggleStatus(std::move(*toggles));
+    else
+        m_toggleStatusUnreadable = stored.isStored();
 }
 
 void RunningAppsManager::saveToggleStatus() {
+    keepUnreadableCollection(Keys::toggleStatus.name, m_toggleStatusUnreadable);
     Preference<QByteArray>(*m_defaults, Keys::toggleStatus)
         .set(StoredCollections::encodeToggleStatus(m_toggleStatus));
 }
@@ -426,16 +429,30 @@ void RunningAppsManager::clearPerAppToggles() {
     addCurrentRunningApps();
 }
 
+void RunningAppsManager::keepUnreadableCollection(const char* key, bool& unreadable) {
+    if (!std::exchange(unreadable, false))
+        return;
+    const QString name = QString::fromLatin1(key);
+    const QString kept = m_defaults->keepCopy(name, name + QStringLiteral(".unreadable"));
+    if (!kept.isEmpty())
+        qCWarning(lcEngine, "The stored %s could not be read and loaded as empty; kept it as %s",
+                  key, qUtf8Printable(kept));
+}
+
 // ---------------------------------------------------------------- exclusions
 
 void RunningAppsManager::syncExcludedApps() {
     // One bad element makes the whole list unreadable; it then stays as it is.
-    const QByteArray blob = Preference<QByteArray>(*m_defaults, Keys::excludedApps).value();
-    if (std::optional<QList<ExcludedApp>> apps = StoredCollections::decodeExcludedApps(blob))
+    const Preference<QByteArray> stored(*m_defaults, Keys::excludedApps);
+    if (std::optional<QList<ExcludedApp>> apps =
+            StoredCollections::decodeExcludedApps(stored.value()))
         setExcludedApps(sortedByName(std::move(*apps)));
+    else
+        m_excludedAppsUnreadable = stored.isStored();
 }
 
 void RunningAppsManager::saveExcludedApps() {
+    keepUnreadableCollection(Keys::excludedApps.name, m_excludedAppsUnreadable);
     setExcludedApps(sortedByName(m_excludedApps));
     Preference<QByteArray>(*m_defaults, Keys::excludedApps)
         .set(StoredCollections::encodeExcludedApps(m_excludedApps));

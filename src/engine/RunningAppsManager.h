@@ -159,6 +159,9 @@ private:
     void followAskedApps(double now, const BlockRules& rules);
     void keepFocusProtection(const RunningApplication& frontmost, double now,
                              const BlockRules& rules);
+    // Before the first save replaces a stored collection that could not be read, keeps
+    // it under "<key>.unreadable" so that nothing of the user's is destroyed.
+    void keepUnreadableCollection(const char* key, bool& unreadable);
 
     Workspace* m_workspace;
     UserDefaults* m_defaults;
@@ -177,6 +180,9 @@ private:
     // The application the user had in front when our request moved the focus to the asked
     // one; it stays protected as if in front until the user activates something else.
     RunningApplication m_focusKeeper;
+    // A stored collection was found unreadable and has not been kept aside yet.
+    bool m_toggleStatusUnreadable = false;
+    bool m_excludedAppsUnreadable = false;
     // activeExcludedIdentifiers(), rebuilt on every assignment of m_excludedApps.
     QSet<QString> m_excludedIdentifiers;
 };

@@ -8,7 +8,9 @@ namespace DefaultsFile {
 namespace {
 
 constexpr char kFormatName[] = "com.Idlewatch.defaults";
-constexpr int kFormatVersion = 1;
+const QLatin1StringView kFormatKey("format");
+const QLatin1StringView kVersionKey("version");
+const QLatin1StringView kValuesKey("values");
 
 // Stored form of one value: {"integer": "480"}, {"boolean": true}, {"text": "name"},
 // {"data": "<base64>"}. Integers are written as decimal text so that every 64-bit value
@@ -64,7 +66,14 @@ QJsonValue encodeValue(const Value& value) {
 
 } // namespace
 
-std::optional<Entries> parse(const QByteArray& bytes, QString* error) {
+bool Document::isNewer() const {
+    // A file without a version predates versions.
+    if (version.isUndefined() || version.isNull())
+        return false;
+    return !(version.isDouble() && version.toDouble() <= kVersion);
+}
+
+std::optional<Document> parse(const QByteArray& bytes, QString* error) {
     QJsonParseError parseError{};
     const QJsonDocument doc = QJsonDocument::fromJson(bytes, &parseError);
     if (parseError.error != QJsonParseError::NoError || !doc.isObject()) {
@@ -73,29 +82,33 @@ std::optional<Entries> parse(const QByteArray& bytes, QString* error) {
                                                                   : QStringLiteral("not an object");
         return std::nullopt;
     }
-    const QJsonObject root = doc.object();
-    const QJsonValue values = root.value(QStringLiteral("values"));
-    if (root.value(QStringLiteral("format")).toString() != QLatin1String(kFormatName) ||
-        !values.isObject()) {
+    QJsonObject root = doc.object();
+    const QJsonValue values = root.value(kValuesKey);
+    if (root.value(kFormatKey).toString() != QLatin1String(kFormatName) || !values.isObject()) {
         if (error)
             *error = QStringLiteral("not an Idlewatch defaults file");
         return std::nullopt;
     }
+    Document document;
     const QJsonObject object = values.toObject();
-    Entries entries;
     for (auto it = object.begin(); it != object.end(); ++it)
-        entries.insert(it.key(), decodeValue(it.value()));
-    return entries;
+        document.entries.insert(it.key(), decodeValue(it.value()));
+    document.version = root.value(kVersionKey);
+    root.remove(kFormatKey);
+    root.remove(kVersionKey);
+    root.remove(kValuesKey);
+    document.others = std::move(root);
+    return document;
 }
 
-QByteArray serialize(const Entries& entries) {
+QByteArray serialize(const Document& document) {
     QJsonObject values;
-    for (auto it = entries.cbegin(); it != entries.cend(); ++it)
+    for (auto it = document.entries.cbegin(); it != document.entries.cend(); ++it)
         values.insert(it.key(), encodeValue(it.value()));
-    QJsonObject root;
-    root.insert(QStringLiteral("format"), QLatin1String(kFormatName));
-    root.insert(QStringLiteral("version"), kFormatVersion);
-    root.insert(QStringLiteral("values"), values);
+    QJsonObject root = document.others;
+    root.insert(kFormatKey, QLatin1String(kFormatName));
+    root.insert(kVersionKey, document.isNewer() ? document.version : QJsonValue(kVersion));
+    root.insert(kValuesKey, values);
     return QJsonDocument(root).toJson(QJsonDocument::Indented);
 }
 

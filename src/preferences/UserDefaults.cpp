@@ -2,33 +2,90 @@
 
 #include "AppIdentity.h"
 #include "DefaultsFile.h"
+#include "platform/linux/FileLock.h"
+#include "platform/linux/SafeFile.h"
 
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLockFile>
 #include <QLoggingCategory>
-#include <QSaveFile>
 #include <QStandardPaths>
+
+#include <cerrno>
+#include <cstring>
+#include <optional>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 Q_LOGGING_CATEGORY(lcUserDefaults, "com.Idlewatch.Idlewatch.UserDefaults", QtInfoMsg)
 
 namespace {
 
-// A writer holds the lock for a few milliseconds. A lock whose owner died is taken over at
-// once when its PID is readable; one left empty (the owner died creating it) is taken over
-// once older than this, and no write waits longer than kLockWaitMs on the UI thread.
-constexpr int kStaleLockMs = 3000;
-constexpr int kLockWaitMs = 2000;
+// A writer holds the lock for a few milliseconds; one that holds it longer (stopped, or
+// stuck on a slow disk) is not waited for on the UI thread: the write goes ahead without.
+constexpr int kLockWaitMs = 250;
+
+QString systemError(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// Replaces `target` with `bytes` through a temporary file in the same folder. Every step
+// is checked: on any failure the temporary file is removed and `target` is untouched.
+bool replaceFile(const QString& target, const QByteArray& bytes, QString* why) {
+    QByteArray temporary = QFile::encodeName(target) + ".XXXXXX";
+    const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) {
+        *why = QStringLiteral("cannot create a temporary file: %1").arg(systemError(errno));
+        return false;
+    }
+    bool open = true;
+    auto fail = [&](const QString& step, int error) {
+        if (open)
+            ::close(fd);
+        ::unlink(temporary.constData());
+        *why = QStringLiteral("%1: %2").arg(step, systemError(error));
+        return false;
+    };
+    // The replacement keeps the permissions of the file it replaces.
+    struct stat old {};
+    if (::stat(QFile::encodeName(target).constData(), &old) == 0)
+        (void)::fchmod(fd, old.st_mode & 07777);
+
+    for (qsizetype done = 0; done < bytes.size();) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fail(QStringLiteral("writing"), n < 0 ? errno : ENOSPC);
+        done += n;
+    }
+    // A full disk may only show when the data is flushed.
+    if (::fsync(fd) != 0 && errno != EINVAL)
+        return fail(QStringLiteral("flushing to disk"), errno);
+    struct stat written {};
+    if (::fstat(fd, &written) != 0)
+        return fail(QStringLiteral("checking the written file"), errno);
+    if (written.st_size != bytes.size())
+        return fail(QStringLiteral("checking the written file"), EIO);
+    open = false;
+    if (::close(fd) != 0)
+        return fail(QStringLiteral("closing"), errno);
+    if (::rename(temporary.constData(), QFile::encodeName(target).constData()) != 0)
+        return fail(QStringLiteral("replacing the file"), errno);
+    return true;
+}
 
 } // namespace
 
 UserDefaults::UserDefaults(QString filePath, QObject* parent)
     : QObject(parent)
     , m_filePath(std::move(filePath)) {
-    if (std::optional<Entries> loaded = loadFromDisk())
-        m_entries = std::move(*loaded);
+    if (std::optional<Document> loaded = loadFromDisk())
+        m_entries = std::move(loaded->entries);
 }
 
 UserDefaults::~UserDefaults() = default;
@@ -110,44 +167,106 @@ void UserDefaults::setData(const QString& key, const QByteArray& value) {
     write(key, value);
 }
 
+QString UserDefaults::keepCopy(const QString& key, const QString& sideKey) {
+    const auto it = m_entries.constFind(key);
+    if (it == m_entries.cend())
+        return {};
+    const Value value = *it;
+    QString name = sideKey;
+    for (int n = 2;; ++n) {
+        const auto side = m_entries.constFind(name);
+        if (side == m_entries.cend())
+            break;
+        if (*side == value)
+            return name;
+        name = sideKey + QLatin1Char('-') + QString::number(n);
+    }
+    write(name, value);
+    return name;
+}
+
 void UserDefaults::write(const QString& key, Value value) {
-    QFileInfo info(m_filePath);
-    if (!QDir().mkpath(info.absolutePath()))
-        qCWarning(lcUserDefaults) << "Cannot create the folder" << info.absolutePath();
+    m_unsaved.insert(key);
+    Entries next = m_entries;
+    std::optional<FileLock> lock;
+    if (!m_keptOffDisk) {
+        QDir().mkpath(QFileInfo(m_filePath).absolutePath()); // a failure shows on writing
+        lock.emplace(m_filePath + QStringLiteral(".lock"));
+        const bool locked = lock->lock(kLockWaitMs) == FileLock::Result::Locked;
+        if (!locked && !m_lockFailing)
+            qCWarning(lcUserDefaults, "Writing the settings without the store's lock: %s",
+                      qUtf8Printable(lock->errorString()));
+        m_lockFailing = !locked;
 
-    QLockFile lock(m_filePath + QStringLiteral(".lock"));
-    lock.setStaleLockTime(kStaleLockMs);
-    const bool locked = lock.tryLock(kLockWaitMs);
-    if (!locked)
-        qCWarning(lcUserDefaults) << "Writing" << key
-                                  << "without the store's lock:" << lock.error();
+        // Start from what is on disk so that keys written by another process survive,
+        // then apply every change of ours that has not reached the file yet.
+        if (std::optional<Document> disk = loadFromDisk())
+            next = withUnsavedChanges(std::move(disk->entries));
+    }
+    next.insert(key, std::move(value));
+    QString why;
+    const bool saved = !m_keptOffDisk && writeFile(Document{next, m_version, m_others}, &why);
+    lock.reset();
 
-    // Start from what is on disk so that keys written by another process survive.
-    Entries base = loadFromDisk().value_or(m_entries);
-    base.insert(key, std::move(value));
-    m_lastWriteSucceeded = writeFile(base);
-    if (!m_lastWriteSucceeded)
-        qCWarning(lcUserDefaults) << "Could not save" << key << "to" << m_filePath;
-    if (locked)
-        lock.unlock();
-
-    replaceEntries(std::move(base), key);
+    m_lastWriteSucceeded = saved;
+    if (saved) {
+        m_unsaved.clear();
+        if (m_writeFailing)
+            qCInfo(lcUserDefaults, "Saved the settings to %s again", qUtf8Printable(m_filePath));
+    } else if (!m_writeFailing && !m_keptOffDisk) {
+        qCWarning(lcUserDefaults,
+                  "Could not save the settings to %s (%s); changes are kept in memory and "
+                  "saved with the next change",
+                  qUtf8Printable(m_filePath), qUtf8Printable(why));
+    }
+    m_writeFailing = !saved;
+    replaceEntries(std::move(next), key);
 }
 
 void UserDefaults::reload() {
-    if (std::optional<Entries> loaded = loadFromDisk())
-        replaceEntries(std::move(*loaded), QString());
+    if (std::optional<Document> loaded = loadFromDisk())
+        replaceEntries(withUnsavedChanges(std::move(loaded->entries)), QString());
 }
 
-std::optional<UserDefaults::Entries> UserDefaults::loadFromDisk() const {
-    Entries loaded;
-    switch (readFile(loaded)) {
+UserDefaults::Entries UserDefaults::withUnsavedChanges(Entries entries) const {
+    for (const QString& key : m_unsaved) {
+        if (const auto mine = m_entries.constFind(key); mine != m_entries.cend())
+            entries.insert(key, *mine);
+    }
+    return entries;
+}
+
+std::optional<UserDefaults::Document> UserDefaults::loadFromDisk() {
+    if (m_keptOffDisk)
+        return std::nullopt;
+    Document loaded;
+    QString why;
+    switch (readFile(loaded, &why)) {
     case LoadResult::Loaded:
+        if (loaded.isNewer() && !m_newerNoted) {
+            m_newerNoted = true;
+            qCInfo(lcUserDefaults,
+                   "%s was written by a newer Idlewatch (format version %s): it is read as far "
+                   "as this version understands it, and its version and everything else in it "
+                   "are kept",
+                   qUtf8Printable(m_filePath),
+                   qUtf8Printable(loaded.version.toVariant().toString()));
+        }
+        m_version = loaded.version;
+        m_others = loaded.others;
         return loaded;
     case LoadResult::Missing:
         return std::nullopt;
     case LoadResult::Unreadable:
-        keepAsideUnreadableFile();
+        qCWarning(lcUserDefaults, "Cannot read %s (%s)", qUtf8Printable(m_filePath),
+                  qUtf8Printable(why));
+        if (!keepAsideUnreadableFile(&why)) {
+            m_keptOffDisk = true;
+            qCWarning(lcUserDefaults,
+                      "Could not move %s aside (%s): it is left as it is and not written "
+                      "during this run; settings are kept in memory only",
+                      qUtf8Printable(m_filePath), qUtf8Printable(why));
+        }
         return std::nullopt;
     }
     return std::nullopt;
@@ -173,46 +292,52 @@ void UserDefaults::replaceEntries(Entries entries, const QString& writtenKey) {
         emit changed(key);
 }
 
-UserDefaults::LoadResult UserDefaults::readFile(Entries& out) const {
-    QFile file(m_filePath);
-    if (!file.exists())
+UserDefaults::LoadResult UserDefaults::readFile(Document& out, QString* why) const {
+    SafeFile::Contents contents = SafeFile::read(m_filePath);
+    switch (contents.status) {
+    case SafeFile::Contents::Status::Missing:
         return LoadResult::Missing;
-    if (!file.open(QIODevice::ReadOnly)) {
-        // Present but unreadable to us: leave it in place, use memory.
-        qCWarning(lcUserDefaults) << "Cannot read" << m_filePath << file.errorString();
-        return LoadResult::Missing;
-    }
-    QString error;
-    std::optional<DefaultsFile::Entries> entries = DefaultsFile::parse(file.readAll(), &error);
-    if (!entries) {
-        qCWarning(lcUserDefaults) << "Cannot read" << m_filePath << error;
+    case SafeFile::Contents::Status::Unreadable:
+        *why = contents.error;
         return LoadResult::Unreadable;
+    case SafeFile::Contents::Status::Read:
+        break;
     }
-    out = std::move(*entries);
+    std::optional<Document> document = DefaultsFile::parse(contents.bytes, why);
+    if (!document)
+        return LoadResult::Unreadable;
+    out = std::move(*document);
     return LoadResult::Loaded;
 }
 
-bool UserDefaults::writeFile(const Entries& entries) const {
-    QSaveFile file(m_filePath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        qCWarning(lcUserDefaults) << "Cannot write" << m_filePath << file.errorString();
-        return false;
+bool UserDefaults::writeFile(const Document& document, QString* why) const {
+    // A link (a dotfile manager's) is written through: the file it points to is replaced.
+    QString target = m_filePath;
+    if (const QFileInfo info(m_filePath); info.isSymLink()) {
+        if (const QString resolved = info.canonicalFilePath(); !resolved.isEmpty())
+            target = resolved;
     }
-    file.write(DefaultsFile::serialize(entries));
-    return file.commit();
+    return replaceFile(target, DefaultsFile::serialize(document), why);
 }
 
-void UserDefaults::keepAsideUnreadableFile() const {
+bool UserDefaults::keepAsideUnreadableFile(QString* why) const {
     const QString stamp =
         QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-hhmmss"));
-    QString aside = m_filePath + QStringLiteral(".unreadable-") + stamp;
-    for (int n = 1; QFile::exists(aside); ++n)
-        aside = m_filePath + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') +
-                QString::number(n);
-    if (QFile::rename(m_filePath, aside))
-        qCWarning(lcUserDefaults) << "Kept the unreadable defaults file as" << aside
-                                  << "and started with empty defaults";
-    else
-        qCWarning(lcUserDefaults) << "Could not move the unreadable defaults file" << m_filePath
-                                  << "aside";
+    const QString base = m_filePath + QStringLiteral(".unreadable-") + stamp;
+    QString aside = base;
+    struct stat st {};
+    for (int n = 1; ::lstat(QFile::encodeName(aside).constData(), &st) == 0; ++n)
+        aside = base + QLatin1Char('-') + QString::number(n);
+    // rename(2) itself: it moves a FIFO, a device or a link as the entry it is, never by
+    // copying what it holds.
+    if (::rename(QFile::encodeName(m_filePath).constData(), QFile::encodeName(aside).constData()) !=
+        0) {
+        *why = systemError(errno);
+        return false;
+    }
+    qCWarning(lcUserDefaults,
+              "Kept the unreadable settings file as %s and started with empty "
+              "defaults",
+              qUtf8Printable(aside));
+    return true;
 }

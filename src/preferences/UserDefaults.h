@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -13,7 +14,8 @@
 // $XDG_CONFIG_HOME. Reads are served from memory; every write re-reads the file
 // under a lock, applies the one key and replaces the file atomically, so two
 // processes writing different keys both keep their values and a reader never
-// sees a half-written file.
+// sees a half-written file. A write that fails leaves the file as it was and keeps the
+// value in memory; it is saved with the next change that succeeds.
 class UserDefaults : public QObject {
     Q_OBJECT
 public:
@@ -48,6 +50,11 @@ public:
     void setText(const QString& key, const QString& value);
     void setData(const QString& key, const QByteArray& value);
 
+    // Stores a copy of the value of `key`, whatever its form, under `sideKey` (or
+    // `sideKey-2`, `-3` ... when that holds something else), unless one of them already
+    // holds it. The name it is kept under; empty when `key` holds nothing.
+    QString keepCopy(const QString& key, const QString& sideKey);
+
     // Re-reads the file, announcing every key whose value differs from memory.
     void reload();
 
@@ -62,20 +69,35 @@ signals:
 private:
     using Value = DefaultsFile::Value;
     using Entries = DefaultsFile::Entries;
+    using Document = DefaultsFile::Document;
 
     enum class LoadResult { Loaded, Missing, Unreadable };
 
     void write(const QString& key, Value value);
-    LoadResult readFile(Entries& out) const;
-    // The file's entries; nothing when it is missing or unreadable (then kept aside).
-    std::optional<Entries> loadFromDisk() const;
-    bool writeFile(const Entries& entries) const;
-    void keepAsideUnreadableFile() const;
+    LoadResult readFile(Document& out, QString* why) const;
+    // The file's contents; nothing when it is missing or unreadable (then set aside, or
+    // when that fails, kept off disk).
+    std::optional<Document> loadFromDisk();
+    bool writeFile(const Document& document, QString* why) const;
+    bool keepAsideUnreadableFile(QString* why) const;
     void replaceEntries(Entries entries, const QString& writtenKey);
+    // `entries` (read from the file) with the changes that did not reach it applied.
+    Entries withUnsavedChanges(Entries entries) const;
 
     QString m_filePath;
     Entries m_entries;
+    // What a newer version stored beyond the entries, written back unchanged.
+    QJsonValue m_version = DefaultsFile::kVersion;
+    QJsonObject m_others;
+    // Keys whose value in memory has not reached the file yet.
+    QSet<QString> m_unsaved;
     bool m_lastWriteSucceeded = true;
+    // The file could be neither read nor moved aside: it is left alone for this run.
+    bool m_keptOffDisk = false;
+    // Each trouble is logged once when it starts, not on every write.
+    bool m_writeFailing = false;
+    bool m_lockFailing = false;
+    bool m_newerNoted = false;
 };
 
 template <> inline std::optional<qint64> UserDefaults::get<qint64>(const QString& key) const {

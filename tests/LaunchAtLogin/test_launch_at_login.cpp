@@ -1,5 +1,6 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "LaunchAtLogin/Toggle.h"
+#include "support/Promptly.h"
 
 #include <QCheckBox>
 #include <QFile>
@@ -7,6 +8,8 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -112,6 +115,29 @@ private slots:
         writeFile(entryPath(), content);
         QCOMPARE(LaunchAtLogin::isEnabled(), enabled);
         QCOMPARE(LaunchAtLogin::Observable::shared().isEnabled(), enabled);
+    }
+
+    // Whatever sits at the entry's path, reading it never blocks nor reads without end;
+    // what is no plain desktop entry does not start us.
+    void readingAnEntryThatIsNoPlainFileReturnsPromptly_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::newRow("FIFO") << "fifo";
+        QTest::newRow("link to a device") << "device";
+        QTest::newRow("huge") << "huge";
+    }
+    void readingAnEntryThatIsNoPlainFileReturnsPromptly() {
+        QFETCH(QString, kind);
+        QDir().mkpath(LaunchAtLogin::autostartFolder());
+        if (kind == "fifo")
+            QCOMPARE(::mkfifo(QFile::encodeName(entryPath()).constData(), 0600), 0);
+        else if (kind == "device")
+            QVERIFY(QFile::link("/dev/zero", entryPath()));
+        else
+            writeFile(entryPath(), "[Desktop Entry]\nType=Application\nName=Idlewatch\n" +
+                                       QByteArray(4 << 20, '#'));
+        bool enabled = true;
+        QVERIFY(returnsWithinASecond([&] { enabled = LaunchAtLogin::isEnabled(); }, entryPath()));
+        QVERIFY(!enabled);
     }
 
     void enableWritesAnEntryForThisProgram() {

@@ -6,11 +6,18 @@
 #include "popover/ContentView.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
 #include <QThread>
+
+#include <cstdio>
+
+#include <signal.h>
 
 namespace {
 
@@ -52,6 +59,7 @@ private slots:
     void placementKeepsThePopoverOnScreen();
     void secondLaunchAsksTheFirstToShow();
     void staleSocketIsTakenOver();
+    void aStoppedFirstInstanceIsNotReplaced();
 };
 
 void TestApp::constructionMigratesTheLegacyIdleTime() {
@@ -220,5 +228,54 @@ void TestApp::staleSocketIsTakenOver() {
     QVERIFY(SingleInstance(name).askRunningInstanceToShow());
 }
 
-QTEST_MAIN(TestApp)
+// A stopped process keeps what it owns: a second launch must neither take over nor hang.
+void TestApp::aStoppedFirstInstanceIsNotReplaced() {
+    QTemporaryDir dir;
+    const QString name = dir.filePath(QStringLiteral("idlewatch.socket"));
+    QProcess first;
+    first.start(QCoreApplication::applicationFilePath(), {"--hold-instance", name});
+    QVERIFY(first.waitForReadyRead(30000));
+    const pid_t pid = pid_t(first.processId());
+    auto end = qScopeGuard([&] {
+        ::kill(pid, SIGCONT);
+        first.kill();
+        first.waitForFinished();
+    });
+    QVERIFY(SingleInstance(name).askRunningInstanceToShow());
+
+    QCOMPARE(::kill(pid, SIGSTOP), 0);
+    SingleInstance second(name);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(second.listen(), SingleInstance::ListenResult::Unresponsive);
+    QVERIFY(timer.elapsed() < 10000);
+
+    // Resumed, the first is still the one that answers.
+    QCOMPARE(::kill(pid, SIGCONT), 0);
+    QVERIFY(SingleInstance(name).askRunningInstanceToShow());
+
+    // Once it is gone for good, its place is taken over.
+    first.kill();
+    QVERIFY(first.waitForFinished());
+    QCOMPARE(SingleInstance(name).listen(), SingleInstance::ListenResult::Listening);
+}
+
+// With --hold-instance NAME the binary is a running instance on NAME until it is killed,
+// playing a first launch in another process.
+int main(int argc, char** argv) {
+    if (argc == 3 && QByteArray(argv[1]) == "--hold-instance") {
+        QCoreApplication app(argc, argv);
+        SingleInstance instance(QString::fromLocal8Bit(argv[2]));
+        if (instance.listen() != SingleInstance::ListenResult::Listening)
+            return 1;
+        std::fputs("listening\n", stdout);
+        std::fflush(stdout);
+        return QCoreApplication::exec();
+    }
+    QApplication app(argc, argv);
+    QApplication::setAttribute(Qt::AA_Use96Dpi, true);
+    TestApp test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
 #include "test_app.moc"

@@ -148,7 +148,8 @@ private slots:
             QCOMPARE(loaded.excludedApps().at(i + 1).bundleIdentifier, QString::number(i));
     }
     // One bad element, or a blob of the wrong shape, loads as nothing at all; members may
-    // come in any order and unknown ones are ignored. The next save overwrites the blob.
+    // come in any order and unknown ones are ignored. The next save keeps what could not be
+    // read beside the collection instead of destroying it.
     void unreadableBlobsLoadAsNothing_data() {
         QTest::addColumn<QString>("key");
         QTest::addColumn<QByteArray>("blob");
@@ -184,6 +185,18 @@ private slots:
             engine.addExcludedApp("/c.desktop");
         const QJsonDocument saved = QJsonDocument::fromJson(*rig.store->data(key));
         QCOMPARE(toggles ? saved.object().size() : saved.array().size(), loaded + 1);
+        const QString side = key + QStringLiteral(".unreadable");
+        if (loaded == 0)
+            QCOMPARE(rig.store->data(side), blob);
+        else
+            QVERIFY(!rig.store->contains(side));
+        // A second save does not replace what was kept.
+        if (toggles)
+            engine.setToggle("C", false);
+        else
+            engine.removeExcludedApp("c");
+        QCOMPARE(rig.store.reopen()->data(side),
+                 loaded == 0 ? std::optional(blob) : std::optional<QByteArray>());
     }
 
     // Clearing stores "{}"; tracked apps then follow "newAppsEnabled", and only apps

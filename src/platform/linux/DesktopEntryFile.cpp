@@ -1,6 +1,7 @@
 #include "DesktopEntryFile.h"
 
-#include <QFile>
+#include "SafeFile.h"
+
 #include <QStringDecoder>
 
 namespace {
@@ -150,15 +151,10 @@ std::optional<DesktopEntryFile> DesktopEntryFile::parse(const QByteArray& bytes)
 }
 
 std::optional<DesktopEntryFile> DesktopEntryFile::load(const QString& path) {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
+    const SafeFile::Contents contents = SafeFile::read(path, maxFileSize);
+    if (!contents.isRead())
         return std::nullopt;
-    // read() past the limit tells a large file from one of exactly maxFileSize bytes,
-    // and works for files whose size() says nothing (pipes, /proc).
-    const QByteArray bytes = f.read(maxFileSize + 1);
-    if (bytes.size() > maxFileSize)
-        return std::nullopt;
-    return parse(bytes);
+    return parse(contents.bytes);
 }
 
 QString DesktopEntryFile::string(const QString& key) const {

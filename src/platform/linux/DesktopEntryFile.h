@@ -20,7 +20,8 @@ public:
     // comment, a group header nor a key=value pair. A value that is not valid UTF-8 is
     // dropped on its own; when a key repeats, its last value counts.
     static std::optional<DesktopEntryFile> parse(const QByteArray& bytes);
-    // Reads and parses a file; nothing when it is unreadable, too large or malformed.
+    // Reads and parses a file; nothing when it is unreadable, no regular file, too large or
+    // malformed.
     static std::optional<DesktopEntryFile> load(const QString& path);
 
     bool contains(const QString& key) const { return m_values.contains(key); }

@@ -1,8 +1,12 @@
 #include "platform/linux/DesktopEntryFile.h"
+#include "support/Promptly.h"
 
 #include <QDirIterator>
+#include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
+
+#include <sys/stat.h>
 
 namespace {
 std::optional<DesktopEntryFile> entry(const QByteArray& body) {
@@ -137,6 +141,14 @@ private slots:
         big.close();
         QVERIFY(!DesktopEntryFile::load(big.fileName()));
         QVERIFY(!DesktopEntryFile::load("/nonexistent/x.desktop"));
+
+        // A FIFO dropped among the entries is never waited on.
+        QTemporaryDir dir;
+        const QString fifo = dir.filePath("fifo.desktop");
+        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
+        bool loaded = true;
+        QVERIFY(returnsWithinASecond([&] { loaded = bool(DesktopEntryFile::load(fifo)); }, fifo));
+        QVERIFY(!loaded);
     }
 
     void everyInstalledEntryParses() {
