@@ -59,7 +59,8 @@ BENCHMARK(BM_WorkspaceSweep)->Unit(benchmark::kMicrosecond);
 void BM_EngineSweep(benchmark::State& state) {
     auto ws = connectWorkspace();
     TempStore store;
-    RunningAppsManager engine(*ws, *store, SystemClock::shared());
+    SystemClock clock;
+    RunningAppsManager engine(*ws, *store, clock);
     engine.checkOpenApps();
     QCoreApplication::processEvents();
     const quint64 before = ws->requestCount();

@@ -39,14 +39,11 @@ ContentView* IdlewatchApp::contentView() const {
 }
 
 void IdlewatchApp::start(RunningAppsManager& manager) {
+    m_manager = &manager;
     auto* content = new ContentView(manager);
     m_popover = new PopoverWindow(content);
     connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
-    connect(content, &ContentView::openSettingsRequested, this, [this, &manager] {
-        m_popover->close();
-        SettingsWindowController::openSettings(manager, SettingsPane::general);
-        emit settingsRequested();
-    });
+    connect(content, &ContentView::openSettingsRequested, this, &IdlewatchApp::openSettings);
 
     m_tray = new QSystemTrayIcon(this);
     m_tray->setToolTip(QStringLiteral("Idlewatch"));
@@ -106,6 +103,15 @@ void IdlewatchApp::showPopover() {
     m_popover->showAt(m_tray ? m_tray->geometry() : QRect());
     if (m_dump)
         dumpForTests();
+}
+
+void IdlewatchApp::openSettings() {
+    if (!m_manager)
+        return;
+    if (m_popover)
+        m_popover->close();
+    SettingsWindowController::openSettings(*m_manager, SettingsPane::general);
+    emit settingsRequested();
 }
 
 void IdlewatchApp::togglePopover() {

@@ -38,6 +38,8 @@ public:
     // Opens the popover at the tray icon, or at the pointer when the tray has no geometry.
     void showPopover();
     void togglePopover();
+    // Opens the settings window at its first pane (closing the popover).
+    void openSettings();
 
 signals:
     // "Quit Idlewatch" was chosen.
@@ -55,6 +57,7 @@ private:
     void dumpSettingsForTests();
 
     UserDefaults* m_defaults;
+    RunningAppsManager* m_manager = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     PopoverWindow* m_popover = nullptr;
     QIcon m_icon;

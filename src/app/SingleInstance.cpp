@@ -15,8 +15,7 @@
 Q_LOGGING_CATEGORY(lcSingleInstance, "com.Idlewatch.Idlewatch.SingleInstance", QtInfoMsg)
 
 namespace {
-constexpr char kShow[] = "show\n";
-constexpr char kShown[] = "ok\n";
+constexpr char kDone[] = "ok";
 // How long a live owner may take to answer, start-up included.
 constexpr int kOwnerAnswerMs = 2000;
 } // namespace
@@ -39,19 +38,23 @@ SingleInstance::SingleInstance(QString name, QObject* parent)
 
 SingleInstance::~SingleInstance() = default;
 
-bool SingleInstance::askRunningInstanceToShow(int timeoutMs) const {
+std::optional<QByteArray> SingleInstance::ask(const QByteArray& command, int timeoutMs) const {
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(timeoutMs))
-        return false;
-    socket.write(kShow);
+        return std::nullopt;
+    socket.write(command + '\n');
     if (!socket.waitForBytesWritten(timeoutMs))
-        return false;
+        return std::nullopt;
     while (!socket.canReadLine()) {
         if (!socket.waitForReadyRead(timeoutMs))
-            return false;
+            return std::nullopt;
     }
-    return socket.readLine() == kShown;
+    return socket.readLine().trimmed();
+}
+
+bool SingleInstance::askRunningInstanceToShow(int timeoutMs) const {
+    return ask("show", timeoutMs) == kDone;
 }
 
 SingleInstance::ListenResult SingleInstance::listen() {
@@ -88,11 +91,18 @@ SingleInstance::ListenResult SingleInstance::listen() {
             connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
             connect(client, &QLocalSocket::readyRead, this, [this, client] {
                 while (client->canReadLine()) {
-                    if (client->readLine() == kShow) {
+                    const QByteArray command = client->readLine().trimmed();
+                    QByteArray answer = kDone;
+                    if (command == "show")
                         emit showRequested();
-                        client->write(kShown);
-                        client->flush();
-                    }
+                    else if (command == "settings")
+                        emit settingsRequested();
+                    else if (command == "status" && m_status)
+                        answer = m_status();
+                    else
+                        answer = "error: unknown command " + command.left(40);
+                    client->write(answer + '\n');
+                    client->flush();
                 }
             });
         }

@@ -3,7 +3,9 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
+#include <optional>
 
 class FileLock;
 class QLocalServer;
@@ -23,8 +25,14 @@ public:
     explicit SingleInstance(QString name = socketName(), QObject* parent = nullptr);
     ~SingleInstance() override;
 
+    // Sends one command to the running instance: "show" (its popover), "settings" (its
+    // settings window) or "status" (one line of JSON). Its one-line answer without the line
+    // end, or nothing when no instance answered in time.
+    std::optional<QByteArray> ask(const QByteArray& command, int timeoutMs = 2000) const;
     // Asks a running instance to show its popover. True only when it confirmed.
     bool askRunningInstanceToShow(int timeoutMs = 2000) const;
+    // What the owner answers to "status".
+    void setStatusProvider(std::function<QByteArray()> provider) { m_status = std::move(provider); }
     enum class ListenResult {
         Listening,
         OtherInstance, // another instance answers on the name; it was asked to show
@@ -37,9 +45,11 @@ public:
 
 signals:
     void showRequested();
+    void settingsRequested();
 
 private:
     QString m_name;
     std::unique_ptr<FileLock> m_ownership;
     QLocalServer* m_server = nullptr;
+    std::function<QByteArray()> m_status;
 };

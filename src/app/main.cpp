@@ -2,7 +2,11 @@
 #include "SingleInstance.h"
 
 #include "BuildInfo.h"
+#include "StatusReport.h"
+
+#include "engine/Clock.h"
 #include "engine/RunningAppsManager.h"
+#include "platform/linux/DesktopEntryIndex.h"
 #include "platform/x11/SessionCheck.h"
 #include "platform/x11/X11Workspace.h"
 #include "preferences/AppIdentity.h"
@@ -11,6 +15,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QTimer>
 
 #include <cstdio>
 #include <memory>
@@ -25,9 +30,16 @@ void describe(QCoreApplication& app) {
     app.setApplicationVersion(QString::fromLatin1(kAppVersion));
 }
 
-// Nothing else may start before this answers: a second launch only asks the first one to
-// open its popover, and without an X display there is nothing to watch.
-int preflight(int argc, char** argv, bool* runHere) {
+// What the command line asks of this launch.
+struct Launch {
+    bool runHere = false;
+    bool showPopover = false;
+    bool openSettings = false;
+};
+
+// Nothing else may start before this answers: a second launch only passes its request to
+// the running instance, and without an X display there is nothing to watch.
+int preflight(int argc, char** argv, Launch* launch) {
     QCoreApplication probe(argc, argv);
     describe(probe);
     QCommandLineParser parser;
@@ -37,11 +49,33 @@ int preflight(int argc, char** argv, bool* runHere) {
     parser.addVersionOption();
     parser.addOption(QCommandLineOption(QString::fromLatin1(kLaunchedAtLogin),
                                         QStringLiteral("Started by the desktop at login.")));
+    const QCommandLineOption status(
+        QStringLiteral("status"),
+        QStringLiteral("Print the running instance's applications, with the seconds each has "
+                       "left, its toggles and exclusions as one line of JSON, and exit."));
+    const QCommandLineOption show(QStringLiteral("show"),
+                                  QStringLiteral("Open the popover (the default for a second "
+                                                 "launch)."));
+    const QCommandLineOption settings(QStringLiteral("settings"),
+                                      QStringLiteral("Open the settings window."));
+    parser.addOptions({status, show, settings});
     parser.process(probe); // exits for --help, --version and unknown options
 
-    *runHere = false;
-    if (SingleInstance().askRunningInstanceToShow())
+    const SingleInstance running;
+    if (parser.isSet(status)) {
+        const std::optional<QByteArray> answer = running.ask("status");
+        if (!answer || !answer->startsWith('{')) {
+            std::fprintf(stderr, "Idlewatch is not running on this display.\n");
+            return 1;
+        }
+        std::printf("%s\n", answer->constData());
         return 0;
+    }
+    const QByteArray request = parser.isSet(settings) ? "settings" : "show";
+    if (running.ask(request) == "ok")
+        return 0;
+    launch->showPopover = parser.isSet(show);
+    launch->openSettings = parser.isSet(settings);
 
     QString error;
     // A bare connection: a workspace here would create the desktop-entry index under this
@@ -50,15 +84,17 @@ int preflight(int argc, char** argv, bool* runHere) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    *runHere = true;
+    launch->runHere = true;
     return 0;
 }
 
 } // namespace
 
+// The composition root: every long-lived object is created here, in the order each needs
+// the others, and handed what it uses. They end in the reverse order.
 int main(int argc, char** argv) {
-    bool runHere = false;
-    if (const int code = preflight(argc, argv, &runHere); !runHere)
+    Launch launch;
+    if (const int code = preflight(argc, argv, &launch); !launch.runHere)
         return code;
 
     if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
@@ -90,19 +126,30 @@ int main(int argc, char** argv) {
         break;
     }
 
+    UserDefaults& store = UserDefaults::standard();
+    SystemClock clock;
+    DesktopEntryIndex desktopEntries;
     QString error;
-    std::unique_ptr<X11Workspace> workspace = X11Workspace::connect(qgetenv("DISPLAY"), &error);
+    std::unique_ptr<X11Workspace> workspace =
+        X11Workspace::connect(qgetenv("DISPLAY"), &error, &desktopEntries);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
+    RunningAppsManager engine(*workspace, store, clock);
 
-    IdlewatchApp idlewatch(UserDefaults::standard());
-    setSharedWorkspace(workspace.get());
-    idlewatch.start(runningAppsManager());
+    IdlewatchApp idlewatch(store);
+    idlewatch.start(engine);
+    instance.setStatusProvider([&engine] { return StatusReport::json(engine); });
     QObject::connect(&instance, &SingleInstance::showRequested, &idlewatch,
                      &IdlewatchApp::showPopover);
+    QObject::connect(&instance, &SingleInstance::settingsRequested, &idlewatch,
+                     &IdlewatchApp::openSettings);
     QObject::connect(&idlewatch, &IdlewatchApp::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    if (launch.openSettings)
+        QTimer::singleShot(0, &idlewatch, &IdlewatchApp::openSettings);
+    else if (launch.showPopover)
+        QTimer::singleShot(0, &idlewatch, &IdlewatchApp::showPopover);
     return QApplication::exec();
 }

@@ -6,7 +6,3 @@ void applyPreset(const BehaviorPreset& preset, RunningAppsManager& engine) {
     preset.writeTo(engine.defaults());
     engine.resetAllTimers();
 }
-
-void applyPreset(const BehaviorPreset& preset) {
-    applyPreset(preset, runningAppsManager());
-}

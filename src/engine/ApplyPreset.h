@@ -6,5 +6,3 @@ class RunningAppsManager;
 
 // Writes the preset into the engine's store, then restarts every countdown.
 void applyPreset(const BehaviorPreset& preset, RunningAppsManager& engine);
-// The same on the process-wide engine.
-void applyPreset(const BehaviorPreset& preset);

@@ -11,6 +11,4 @@ public:
 class SystemClock final : public Clock {
 public:
     double now() const override;
-    // The clock of the running program, created on first use.
-    static SystemClock& shared();
 };

@@ -509,33 +509,3 @@ QList<ExcludedApp> RunningAppsManager::activeExcludedApps() const {
 QSet<QString> RunningAppsManager::activeExcludedIdentifiers() const {
     return m_excludedIdentifiers;
 }
-
-// ---------------------------------------------------------------- the shared engine
-
-namespace {
-
-Workspace* g_sharedWorkspace = nullptr;
-bool g_sharedEngineCreated = false;
-
-} // namespace
-
-void setSharedWorkspace(Workspace* workspace) {
-    if (g_sharedEngineCreated) {
-        qCWarning(lcEngine) << "The shared engine already runs; its workspace stays as it is";
-        return;
-    }
-    g_sharedWorkspace = workspace;
-}
-
-RunningAppsManager& runningAppsManager() {
-    // Created on first use and never torn down: it lives until the process ends.
-    static RunningAppsManager* engine = [] {
-        if (!g_sharedWorkspace)
-            qFatal("runningAppsManager() was used before setSharedWorkspace() gave it the "
-                   "platform's workspace");
-        g_sharedEngineCreated = true;
-        return new RunningAppsManager(*g_sharedWorkspace, UserDefaults::standard(),
-                                      SystemClock::shared());
-    }();
-    return *engine;
-}

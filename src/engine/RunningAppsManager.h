@@ -186,10 +186,3 @@ private:
     // activeExcludedIdentifiers(), rebuilt on every assignment of m_excludedApps.
     QSet<QString> m_excludedIdentifiers;
 };
-
-// The process-wide engine, created on first use with the workspace handed over by
-// setSharedWorkspace, the standard store and the system clock; it lives until the
-// process ends.
-RunningAppsManager& runningAppsManager();
-// Hands the platform's workspace to the shared engine; call once, before first use.
-void setSharedWorkspace(Workspace* workspace);

@@ -2,6 +2,9 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -154,6 +157,7 @@ private slots:
     void cleanup();
     void trayPopoverSettingsAndQuit();
     void darkPaletteAndSecondLaunch();
+    void statusAndSettingsFromTheCommandLine();
     void withoutDisplaySaysSoAndFails();
 
 private:
@@ -240,6 +244,52 @@ void TestE2ePopover::trayPopoverSettingsAndQuit() {
     QVERIFY(app.process().waitForFinished(10000));
     QCOMPARE(app.process().exitStatus(), QProcess::NormalExit);
     QCOMPARE(app.process().exitCode(), 0);
+}
+
+// `--status` reads the running instance as JSON and `--settings` opens its settings window;
+// neither starts a second copy.
+void TestE2ePopover::statusAndSettingsFromTheCommandLine() {
+    QProcessEnvironment env = m_session->environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    auto launch = [&env](const QString& option, QByteArray* out, QByteArray* err) {
+        QProcess p;
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(IDLEWATCH_BINARY), {option});
+        if (!p.waitForFinished(10000))
+            return -1;
+        *out = p.readAllStandardOutput();
+        *err = p.readAllStandardError();
+        return p.exitCode();
+    };
+    QByteArray out, err;
+    QCOMPARE(launch(QStringLiteral("--status"), &out, &err), 1);
+    QVERIFY2(out.isEmpty() && err.contains("not running"), err.constData());
+
+    Idlewatch app(*m_session);
+    QVERIFY2(!app.trayIcon().isEmpty(), qPrintable(app.errors()));
+    QJsonObject xterm;
+    QVERIFY(m_session->waitFor(
+        [&] {
+            if (launch(QStringLiteral("--status"), &out, &err) != 0)
+                return false;
+            const QJsonArray apps = QJsonDocument::fromJson(out).object().value("apps").toArray();
+            for (const QJsonValue& a : apps)
+                if (a.toObject().value("name").toString() == QLatin1String("XTerm"))
+                    xterm = a.toObject();
+            return !xterm.isEmpty();
+        },
+        10000));
+    QCOMPARE(out.count('\n'), 1); // one line
+    QVERIFY(xterm.value("enabled").toBool());
+    QVERIFY(xterm.value("secondsLeft").toDouble() > 0);
+    QVERIFY(QJsonDocument::fromJson(out).object().value("exclusions").isArray());
+
+    QVERIFY(windowsNamed(*m_session, QStringLiteral("Idlewatch Settings")).isEmpty());
+    QCOMPARE(launch(QStringLiteral("--settings"), &out, &err), 0);
+    QVERIFY(m_session->waitFor(
+        [&] { return !windowsNamed(*m_session, QStringLiteral("Idlewatch Settings")).isEmpty(); },
+        10000));
+    QVERIFY(app.process().state() == QProcess::Running);
 }
 
 void TestE2ePopover::darkPaletteAndSecondLaunch() {

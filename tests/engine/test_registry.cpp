@@ -202,23 +202,6 @@ private slots:
         }
         QLoggingCategory::setFilterRules(QString());
     }
-
-    // The process-wide engine: one instance, on the given workspace and the user's store.
-    void sharedEngine() {
-        QTemporaryDir config;
-        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        // Like the engine, the platform's workspace lives until the process ends.
-        static FakeWorkspace* workspace = new FakeWorkspace;
-        const auto app = workspace->add({.name = "Editor"});
-        setSharedWorkspace(workspace);
-        RunningAppsManager& engine = runningAppsManager();
-        QCOMPARE(&runningAppsManager(), &engine);
-        QCOMPARE(&engine.workspace(), workspace);
-        QCOMPARE(&engine.defaults(), &UserDefaults::standard());
-        EngineRig::drain();
-        QVERIFY(engine.runningApps().contains(app));
-        QVERIFY(UserDefaults::standard().filePath().startsWith(config.path()));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestRegistry)

@@ -49,11 +49,12 @@ private slots:
 
         TempStore store;
         Preference<qint64>(*store, Keys::minutesUntilClose).set(1);
-        const double start = SystemClock::shared().now();
-        RunningAppsManager engine(*ws, *store, SystemClock::shared());
+        SystemClock clock;
+        const double start = clock.now();
+        RunningAppsManager engine(*ws, *store, clock);
 
         const std::optional<int> status = m_session.waitForExit(background, 150000);
-        const double closedAt = SystemClock::shared().now();
+        const double closedAt = clock.now();
         QVERIFY2(status, "the background xterm was not closed");
         QVERIFY2(closedAt - start >= 60, qPrintable(QString::number(closedAt - start)));
         // Closed politely: xterm ends on its own rather than by a signal.
