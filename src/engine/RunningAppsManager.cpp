@@ -42,23 +42,6 @@ constexpr qint64 kMinTimeoutSeconds = 60;
 // it (raising its question), not as the user's doing.
 constexpr double kFocusMovedByRequestSeconds = 30;
 
-// Processes of the desktop itself that are never tracked, whatever the platform reports.
-constexpr QLatin1StringView kSystemIdentifiers[] = {
-    QLatin1StringView("com.apple.loginwindow"),
-    QLatin1StringView("com.apple.systemuiserver"),
-    QLatin1StringView("com.apple.dock"),
-    QLatin1StringView("com.apple.finder"),
-    QLatin1StringView("com.apple.coreautha"),
-    QLatin1StringView("com.apple.Spotlight"),
-    QLatin1StringView("com.apple.notificationcenterui"),
-    QLatin1StringView("com.apple.Siri"),
-};
-
-bool isSystemIdentifier(const QString& identifier) {
-    return std::any_of(std::begin(kSystemIdentifiers), std::end(kSystemIdentifiers),
-                       [&](QLatin1StringView system) { return identifier == system; });
-}
-
 // Exclusions are listed by name, ignoring case, in the user's locale; equal names keep
 // their previous order.
 QList<ExcludedApp> sortedByName(QList<ExcludedApp> apps) {
@@ -164,7 +147,7 @@ bool RunningAppsManager::isBlocked(const RunningApplication& app, const BlockRul
     if (identifier == rules.ownIdentifier)
         return true;
     const QString text = identifier.value_or(QString());
-    return isSystemIdentifier(text) || m_excludedIdentifiers.contains(text);
+    return m_excludedIdentifiers.contains(text);
 }
 
 // ---------------------------------------------------------------- events and registration

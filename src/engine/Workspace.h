@@ -9,6 +9,8 @@
 
 #include <optional>
 
+class QWindow;
+
 // What a bundle location holds: its identifier and its information values. On Linux a
 // bundle is a .desktop entry: "CFBundleDisplayName" is its localised Name, "CFBundleName"
 // its plain Name.
@@ -37,6 +39,10 @@ public:
     // The file extension of an application bundle on this platform, lower case:
     // "desktop" on Linux, "app" on macOS.
     virtual QString applicationBundleExtension() const = 0;
+    // Brings one of this program's own windows, just shown and raised by the toolkit, in
+    // front of other applications' windows where the platform needs more than the
+    // toolkit's request. Nothing by default.
+    virtual void activateOwnWindow(QWindow* window) { Q_UNUSED(window) }
 
 signals:
     // One emission per application leaving the foreground, on the main thread. A null

@@ -1,8 +1,8 @@
 #include "SettingsWindowController.h"
 
 #include "SettingsView.h"
-#include "WindowActivation.h"
 
+#include "engine/RunningAppsManager.h"
 #include "ui/Artwork.h"
 
 #include <QCoreApplication>
@@ -64,5 +64,10 @@ void SettingsWindowController::openSettings(RunningAppsManager& manager, Setting
 }
 
 void SettingsWindowController::showWindow() {
-    WindowActivation::bringToFront(m_window);
+    m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
+    m_window->show();
+    m_window->raise();
+    m_window->activateWindow();
+    // A window manager guarding against focus stealing may refuse the toolkit's request.
+    m_view->manager().workspace().activateOwnWindow(m_window->windowHandle());
 }

@@ -93,13 +93,6 @@ private slots:
                                   << true;
         QTest::newRow("excluded, other case")
             << S("org.x.EXCLUDED") << regular << false << false << own << false;
-        for (const char* system :
-             {"com.apple.loginwindow", "com.apple.systemuiserver", "com.apple.dock",
-              "com.apple.finder", "com.apple.coreautha", "com.apple.Spotlight",
-              "com.apple.notificationcenterui", "com.apple.Siri"})
-            QTest::newRow(system) << S(system) << regular << false << false << own << true;
-        QTest::newRow("system id, other case")
-            << S("com.apple.Dock") << regular << false << false << own << false;
     }
     // The rule decides registration and the deactivation stamp alike.
     void blockedRule() {

@@ -8,10 +8,16 @@
 #include <memory>
 
 class DesktopEntryIndex;
+struct X11WorkspaceCore;
 
 // The workspace of an X11 desktop with an EWMH window manager, over its own xcb
-// connection. A per-window cache, kept current from PropertyNotify, CreateNotify,
-// DestroyNotify and client-list changes, answers every query without a round trip.
+// connection. It drives the parts of the backend:
+//   X11Connection    the connection, its atoms and property decoding
+//   WindowCache      the managed windows, kept current from events (no round trip in the
+//                    steady state)
+//   ProcessTable     windows grouped into applications, and the rules read off them
+//   X11Application   each RunningApplication's behaviour: identity and the quit requests
+// Every query first hands what the cache saw since the last one to the table.
 class X11Workspace : public Workspace {
     Q_OBJECT
 public:
@@ -27,12 +33,14 @@ public:
     bool ownWindowIsKeyOrMain() const override;
     std::optional<BundleInfo> bundleAt(const QString& path) const override;
     QString applicationBundleExtension() const override { return QStringLiteral("desktop"); }
+    // Asks again the way a taskbar does: window managers that prevent focus stealing may
+    // refuse a window the user just asked for from the tray.
+    void activateOwnWindow(QWindow* window) override;
 
-    // X requests sent since the connection opened (for the steady-state benchmark).
+    // X requests sent since the connection opened (for the steady-state checks).
     quint64 requestCount() const;
 
 private:
-    X11Workspace();
-    struct Private;
-    std::unique_ptr<Private> d;
+    X11Workspace() = default;
+    std::shared_ptr<X11WorkspaceCore> d;
 };

@@ -1,7 +1,10 @@
 // X11Workspace against a real X server, window manager and clients.
 
+#include "support/ManualClock.h"
+#include "support/TempStore.h"
 #include "support/X11Session.h"
 
+#include "engine/RunningAppsManager.h"
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/x11/SessionCheck.h"
 #include "platform/x11/X11Workspace.h"
@@ -32,10 +35,9 @@ private slots:
     void waylandWarning();
 
     void listsOneHandlePerProcessInClientListOrder();
-    void activationPolicy_data();
-    void activationPolicy();
     void frontmostAndDeactivation();
-    void hiddenOnlyWhenEveryNormalWindowIsMinimised();
+    void minimisedWindowIsSeenHidden();
+    void desktopComponentsAreNeverTracked();
     void politeQuitClosesEveryWindow_data();
     void politeQuitClosesEveryWindow();
     void clientWithoutDeleteWindowGetsNoPoliteRequest_data();
@@ -174,13 +176,6 @@ void TestX11Workspace::listsOneHandlePerProcessInClientListOrder() {
     QCOMPARE(qHash(appFor(b)), qHash(first));
     QVERIFY(first.key().startTime != 0);
 
-    // The tray host is listed as a dock, never as a regular application.
-    bool sawDock = false;
-    for (const RunningApplication& app : m_ws->runningApplications())
-        if (app.localizedName() == QLatin1String("Tint2") || app.bundleIdentifier() == "tint2")
-            sawDock = app.activationPolicy() == ActivationPolicy::Prohibited;
-    QVERIFY(sawDock);
-
     // In the steady state a full sweep asks the server nothing.
     QTest::qWait(100);
     (void)m_ws->runningApplications();
@@ -200,27 +195,6 @@ void TestX11Workspace::listsOneHandlePerProcessInClientListOrder() {
     QVERIFY(m_session.waitForExit(a, 3000));
     const pid_t again = startClient({"--class", "a,A"});
     QTRY_COMPARE(listedPids(), (QList<qint64>{b, c, again}));
-}
-
-void TestX11Workspace::activationPolicy_data() {
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<ActivationPolicy>("policy");
-    QTest::newRow("normal") << QStringList{} << ActivationPolicy::Regular;
-    QTest::newRow("untyped") << QStringList{"--type", "none"} << ActivationPolicy::Regular;
-    QTest::newRow("dialog") << QStringList{"--type", "dialog"} << ActivationPolicy::Accessory;
-    QTest::newRow("utility") << QStringList{"--type", "utility"} << ActivationPolicy::Accessory;
-    QTest::newRow("skip-taskbar") << QStringList{"--skip-taskbar"} << ActivationPolicy::Accessory;
-    QTest::newRow("dock") << QStringList{"--type", "dock"} << ActivationPolicy::Prohibited;
-    QTest::newRow("desktop") << QStringList{"--type", "desktop"} << ActivationPolicy::Prohibited;
-}
-
-void TestX11Workspace::activationPolicy() {
-    QFETCH(QStringList, args);
-    QFETCH(ActivationPolicy, policy);
-    const pid_t pid = startClient(args);
-    QTRY_VERIFY(!appFor(pid).isNull());
-    QCOMPARE(appFor(pid).activationPolicy(), policy);
-    QVERIFY(appFor(pid).isFinishedLaunching());
 }
 
 void TestX11Workspace::frontmostAndDeactivation() {
@@ -257,22 +231,57 @@ void TestX11Workspace::frontmostAndDeactivation() {
     QCOMPARE(spy.size(), 2);
 }
 
-void TestX11Workspace::hiddenOnlyWhenEveryNormalWindowIsMinimised() {
-    const pid_t pid = startClient({"--windows", "2"});
-    QTRY_VERIFY(managed(pid, 2));
+// A state change reaches the handle through PropertyNotify alone.
+void TestX11Workspace::minimisedWindowIsSeenHidden() {
+    const pid_t pid = startClient({});
+    QTRY_VERIFY(managed(pid, 1));
     QTRY_VERIFY(!appFor(pid).isNull());
-    const QList<QByteArray> windows = windowsOf(pid);
     QVERIFY(!appFor(pid).isHidden());
-
-    QCOMPARE(m_session.run({"xdotool", "windowminimize", "--sync", windows[0]}), 0);
-    QTest::qWait(100);
-    QVERIFY(!appFor(pid).isHidden());
-
-    QCOMPARE(m_session.run({"xdotool", "windowminimize", "--sync", windows[1]}), 0);
+    QCOMPARE(m_session.run({"xdotool", "windowminimize", "--sync", windowsOf(pid).value(0)}), 0);
     QTRY_VERIFY(appFor(pid).isHidden());
     // Minimised windows are unmapped, yet the application finished launching long ago.
     QVERIFY(appFor(pid).isFinishedLaunching());
     QCOMPARE(appFor(pid).activationPolicy(), ActivationPolicy::Regular);
+}
+
+// The desktop's own parts (tint2, a dock; a desktop window) are told apart by their window
+// types alone, as is a window kept off the taskbar: the engine never tracks them, in front
+// or not, and never asks them to quit.
+void TestX11Workspace::desktopComponentsAreNeverTracked() {
+    const pid_t desktop = startClient({"--type", "desktop", "--class", "desk,Desk"});
+    const pid_t side = startClient({"--skip-taskbar", "--class", "side,Side"});
+    const pid_t front = startClient({"--class", "front,Front"});
+    QTRY_VERIFY(!appFor(desktop).isNull() && !appFor(side).isNull() && !appFor(front).isNull());
+    auto panel = [this] {
+        for (const RunningApplication& app : m_ws->runningApplications())
+            if (app.bundleIdentifier().value_or(QString()).compare("tint2", Qt::CaseInsensitive) ==
+                0)
+                return app;
+        return RunningApplication();
+    };
+    QTRY_VERIFY(!panel().isNull());
+    QVERIFY(m_session.activate(windowsOf(desktop).value(0)));
+    QTRY_COMPARE(m_ws->frontmostApplication(), appFor(desktop));
+
+    TempStore store;
+    Preference<qint64>(*store, Keys::minutesUntilClose).set(1);
+    ManualClock clock;
+    RunningAppsManager engine(*m_ws, *store, clock);
+    QCoreApplication::sendPostedEvents();
+    // The desktop leaves the foreground: a deactivation the engine must not stamp.
+    QVERIFY(m_session.activate(windowsOf(front).value(0)));
+    QTRY_COMPARE(m_ws->frontmostApplication(), appFor(front));
+    for (int hour = 0; hour < 3; ++hour) {
+        QTest::qWait(20);
+        QCoreApplication::sendPostedEvents();
+        clock.advance(3600);
+        engine.checkOpenApps();
+        QVERIFY(engine.runningApps().contains(appFor(front)));
+        QCOMPARE(engine.runningApps().size(), 1);
+    }
+    QTest::qWait(300);
+    QVERIFY(m_session.isRunning(desktop) && m_session.isRunning(side));
+    QVERIFY(!panel().isNull());
 }
 
 void TestX11Workspace::politeQuitClosesEveryWindow_data() {
@@ -534,6 +543,10 @@ void TestX11Workspace::ownProcessAndOwnWindows() {
     QTRY_VERIFY(!appFor(other).isNull());
     QVERIFY(m_session.activate(windowsOf(other).value(0)));
     QTRY_VERIFY(!m_ws->ownWindowIsKeyOrMain());
+    // Asked for the way a taskbar asks, without Qt's own request, it comes back in front.
+    m_ws->activateOwnWindow(&window);
+    QTRY_COMPARE(m_ws->frontmostApplication(), appFor(self));
+    QTRY_VERIFY(m_ws->ownWindowIsKeyOrMain());
     window.hide();
     QTRY_VERIFY(appFor(self).isNull());
 }
