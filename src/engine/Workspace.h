@@ -2,6 +2,7 @@
 
 #include "RunningApplication.h"
 
+#include <QDir>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -37,6 +38,14 @@ public:
     // The file extension of an application bundle on this platform, lower case:
     // "desktop" on Linux, "app" on macOS.
     virtual QString applicationBundleExtension() const = 0;
+    // The icon a bundle names: an icon-theme name or an absolute image path; empty when
+    // it names none (the views then draw a generic application icon).
+    virtual QString iconNameForEntry(const QString& path) const {
+        Q_UNUSED(path);
+        return {};
+    }
+    // Where the application chooser starts ("/Applications").
+    virtual QString applicationsFolder() const { return QDir::homePath(); }
 
 signals:
     // One emission per application leaving the foreground, on the main thread. A null

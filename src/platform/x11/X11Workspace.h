@@ -28,6 +28,9 @@ public:
     std::optional<BundleInfo> bundleAt(const QString& path) const override;
     QString applicationBundleExtension() const override { return QStringLiteral("desktop"); }
 
+    QString iconNameForEntry(const QString& path) const override;
+    QString applicationsFolder() const override;
+
     // X requests sent since the connection opened (for the steady-state benchmark).
     quint64 requestCount() const;
 
