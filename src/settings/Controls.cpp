@@ -57,6 +57,7 @@ QSpinBox* makeSpinBox(const QString& accessibleName, const Preference<qint64>& p
     spin->setSingleStep(static_cast<int>(range.step));
     spin->setSuffix(suffix);
     spin->setAlignment(Qt::AlignRight);
+    spin->setMinimumWidth(80); // one width for every field, whatever its range
     // Typing writes once, when the user is done, not one key per digit.
     spin->setKeyboardTracking(false);
     QObject::connect(spin, &QSpinBox::valueChanged, spin,

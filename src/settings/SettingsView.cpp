@@ -181,29 +181,29 @@ SettingsView::SettingsView(RunningAppsManager& manager, SettingsPane initialPane
     divider->setPalette(dividerPalette);
     layout->addWidget(divider);
 
-    auto* detail = new QWidget;
-    auto* detailLayout = new QVBoxLayout(detail);
-    detailLayout->setContentsMargins(kDetailPadding, kDetailPadding, kDetailPadding,
-                                     kDetailPadding);
-    detailLayout->setSpacing(18);
-    detailLayout->addWidget(buildPaneHeader());
-    m_panes = new QStackedWidget(detail);
+    // The pane's header stays in place; below it each pane scrolls on its own, so a short
+    // pane never scrolls as far as the tallest one.
+    auto* detail = new QVBoxLayout;
+    detail->setContentsMargins(0, kDetailPadding, 0, 0);
+    detail->setSpacing(0);
+    QWidget* header = buildPaneHeader();
+    header->setContentsMargins(kDetailPadding, 0, kDetailPadding, 0);
+    detail->addWidget(header);
+    m_panes = new QStackedWidget(this);
     for (SettingsPane pane : SettingsPanes::all()) {
-        // Each pane sits on a page of its own, whose size policy says whether it counts.
         auto* page = new QWidget;
         auto* pageLayout = new QVBoxLayout(page);
-        pageLayout->setContentsMargins(0, 0, 0, 0);
+        pageLayout->setContentsMargins(kDetailPadding, 18, kDetailPadding, kDetailPadding);
         pageLayout->addWidget(buildPane(pane, manager));
-        m_panes->addWidget(page);
+        pageLayout->addStretch(1);
+        auto* scroll = new QScrollArea;
+        scroll->setWidget(page);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        m_panes->addWidget(scroll);
     }
-    detailLayout->addWidget(m_panes);
-    detailLayout->addStretch(1);
-
-    m_scrollArea = new QScrollArea(this);
-    m_scrollArea->setWidget(detail);
-    m_scrollArea->setWidgetResizable(true);
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    layout->addWidget(m_scrollArea, 1);
+    detail->addWidget(m_panes, 1);
+    layout->addLayout(detail, 1);
 
     // The accent tints the whole view; redraw everything that carries it when it changes.
     SettingsControls::bindRefresh(
@@ -239,8 +239,12 @@ QAbstractButton* SettingsView::sidebarButton(SettingsPane pane) const {
 }
 
 QWidget* SettingsView::paneBody(SettingsPane pane) const {
-    QWidget* page = m_panes->widget(static_cast<int>(SettingsPanes::all().indexOf(pane)));
-    return page ? page->layout()->itemAt(0)->widget() : nullptr;
+    const auto* scroll = static_cast<QScrollArea*>(m_panes->widget(static_cast<int>(pane)));
+    return scroll->widget()->layout()->itemAt(0)->widget();
+}
+
+QScrollArea* SettingsView::detailScrollArea() const {
+    return static_cast<QScrollArea*>(m_panes->currentWidget());
 }
 
 QWidget* SettingsView::buildSidebar() {
@@ -276,6 +280,7 @@ QWidget* SettingsView::buildSidebar() {
     headerLayout->addLayout(texts, 1);
     layout->addWidget(header);
 
+    // A row's id, like the stack's index, is its pane's value: all() lists them in order.
     m_sidebarRows = new QButtonGroup(this);
     for (SettingsPane pane : SettingsPanes::all()) {
         auto* row = new SidebarRow(pane, m_manager.defaults(), m_sidebar);
@@ -311,15 +316,7 @@ void SettingsView::showSelectedPane() {
     m_paneTitle->setText(SettingsPanes::title(pane));
     m_paneSubtitle->setText(SettingsPanes::subtitle(pane));
     static_cast<PaneBadge*>(m_badge)->setPane(pane);
-    const int current = static_cast<int>(SettingsPanes::all().indexOf(pane));
-    // Only the shown pane counts for the stack's size, so a short pane does not scroll
-    // as far as the tallest one.
-    for (int i = 0; i < m_panes->count(); ++i)
-        m_panes->widget(i)->setSizePolicy(
-            i == current ? QSizePolicy::Preferred : QSizePolicy::Ignored,
-            i == current ? QSizePolicy::Preferred : QSizePolicy::Ignored);
-    m_panes->setCurrentIndex(current);
-    m_scrollArea->ensureVisible(0, 0);
+    m_panes->setCurrentIndex(static_cast<int>(pane));
     for (QAbstractButton* row : m_sidebarRows->buttons())
         row->update();
 }

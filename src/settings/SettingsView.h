@@ -12,9 +12,8 @@ class QStackedWidget;
 class RunningAppsManager;
 
 // The root view of the settings window: a fixed sidebar of checkable rows, one per pane,
-// and a scrolling detail column with the selected pane's header above a stack of the
-// panes. Every pane is built once and kept, so it shows what it showed when it is
-// selected again.
+// and the selected pane's header above a stack of the panes, each scrolling on its own. Every pane
+// is built once and kept, so it shows what it showed when it is selected again.
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
@@ -29,7 +28,8 @@ public:
     QLabel* paneTitleLabel() const { return m_paneTitle; }
     QLabel* paneSubtitleLabel() const { return m_paneSubtitle; }
     QLabel* versionLabel() const { return m_versionLabel; }
-    QScrollArea* detailScrollArea() const { return m_scrollArea; }
+    // The scroll area of the selected pane.
+    QScrollArea* detailScrollArea() const;
     QWidget* sidebar() const { return m_sidebar; }
 
 signals:
@@ -48,5 +48,4 @@ private:
     QLabel* m_paneTitle = nullptr;
     QLabel* m_paneSubtitle = nullptr;
     QLabel* m_versionLabel = nullptr;
-    QScrollArea* m_scrollArea = nullptr;
 };
