@@ -2,6 +2,7 @@
 
 #include "RunningApplication.h"
 
+#include <QDir>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -43,6 +44,14 @@ public:
     // front of other applications' windows where the platform needs more than the
     // toolkit's request. Nothing by default.
     virtual void activateOwnWindow(QWindow* window) { Q_UNUSED(window) }
+    // The icon a bundle names: an icon-theme name or an absolute image path; empty when
+    // it names none (the views then draw a generic application icon).
+    virtual QString iconNameForEntry(const QString& path) const {
+        Q_UNUSED(path);
+        return {};
+    }
+    // Where the application chooser starts ("/Applications").
+    virtual QString applicationsFolder() const { return QDir::homePath(); }
 
 signals:
     // One emission per application leaving the foreground, on the main thread. A null

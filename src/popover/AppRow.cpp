@@ -3,10 +3,10 @@
 #include "Countdown.h"
 
 #include "engine/RunningAppsManager.h"
-#include "platform/linux/DesktopIcons.h"
 #include "preferences/PreferenceKeys.h"
 #include "ui/Accent.h"
 #include "ui/AccentCheckBox.h"
+#include "ui/AppIcon.h"
 #include "ui/ElidedLabel.h"
 #include "ui/Style.h"
 #include "ui/Symbols.h"
@@ -19,7 +19,6 @@
 
 namespace {
 constexpr int kButtonGlyph = 16;
-constexpr int kMaxIconEdge = 256;
 
 QToolButton* makeSymbolButton(QWidget* parent, const QString& accessibleName) {
     auto* button = new QToolButton(parent);
@@ -94,12 +93,12 @@ void AppRow::refresh() {
     m_checkbox->setChecked(on);
     m_checkbox->setAccent(accentColorInUse(store));
 
-    const int edge = static_cast<int>(
-        std::clamp<qint64>(Preference<qint64>(store, Keys::rowIconSize).value(), 1, kMaxIconEdge));
+    const int edge = static_cast<int>(Preference<qint64>(store, Keys::rowIconSize).clamped());
     if (edge != m_iconEdge) {
         m_iconEdge = edge;
         m_icon->setFixedSize(edge, edge);
-        m_icon->setPixmap(iconForFile(m_app.bundlePath().value_or(QString()))
+        const QString path = m_app.bundlePath().value_or(QString());
+        m_icon->setPixmap(iconForApplication(m_manager->workspace().iconNameForEntry(path))
                               .pixmap(QSize(edge, edge), devicePixelRatioF()));
     }
 

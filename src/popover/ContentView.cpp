@@ -2,18 +2,18 @@
 
 #include "AppRow.h"
 #include "Countdown.h"
-#include "ExclusionSection.h"
 
 #include "preferences/PreferenceKeys.h"
 #include "ui/Accent.h"
 #include "ui/ElidedLabel.h"
+#include "ui/ExclusionList.h"
 #include "ui/Style.h"
 #include "ui/Symbols.h"
 
+#include <QAbstractButton>
 #include <QEnterEvent>
 #include <QFrame>
 #include <QLabel>
-#include <QMouseEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QVBoxLayout>
@@ -22,8 +22,6 @@
 
 namespace {
 
-constexpr int kMinWidth = 280;
-constexpr int kMaxWidth = 520;
 constexpr int kEmptyIconSize = 22;
 
 // Plain code-point order of the canonically composed names: case-sensitive and blind to
@@ -34,21 +32,22 @@ QList<uint> sortKey(const QString& name) {
 
 } // namespace
 
-// A full-width text item that highlights in the accent colour under the pointer.
-class ContentView::FooterItem : public QWidget {
+// A full-width text item that highlights in the accent colour under the pointer. The whole
+// rectangle is the click target, transparent parts included.
+class ContentView::FooterItem : public QAbstractButton {
 public:
     FooterItem(const QString& text, HoveredButton which, ContentView* view)
-        : QWidget(view)
-        , m_text(text)
+        : QAbstractButton(view)
         , m_which(which)
         , m_view(view) {
+        setText(text);
+        setFocusPolicy(Qt::NoFocus);
         setAttribute(Qt::WA_Hover);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setAccessibleName(text);
     }
 
-    QString text() const { return m_text; }
     bool isHighlighted() const { return m_view->hoveredButton() == m_which; }
     QColor textColor() const {
         return isHighlighted() ? QColor(Qt::white) : palette().color(QPalette::WindowText);
@@ -56,22 +55,13 @@ public:
 
     QSize sizeHint() const override {
         const QFontMetrics fm = fontMetrics();
-        return {fm.horizontalAdvance(m_text) + 20, fm.height() + 10};
+        return {fm.horizontalAdvance(text()) + 20, fm.height() + 10};
     }
     QSize minimumSizeHint() const override { return sizeHint(); }
-
-    std::function<void()> onClick;
 
 protected:
     void enterEvent(QEnterEvent*) override { m_view->setHovered(m_which); }
     void leaveEvent(QEvent*) override { m_view->setHovered(std::nullopt); }
-    void mousePressEvent(QMouseEvent* event) override { event->accept(); }
-    void mouseReleaseEvent(QMouseEvent* event) override {
-        // The whole rectangle is the target, transparent parts included.
-        if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint()) &&
-            onClick)
-            onClick();
-    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -81,11 +71,10 @@ protected:
             p.fillPath(shape, m_view->accentColor());
         }
         p.setPen(textColor());
-        p.drawText(rect().adjusted(10, 5, -10, -5), Qt::AlignLeft | Qt::AlignVCenter, m_text);
+        p.drawText(rect().adjusted(10, 5, -10, -5), Qt::AlignLeft | Qt::AlignVCenter, text());
     }
 
 private:
-    QString m_text;
     HoveredButton m_which;
     ContentView* m_view;
 };
@@ -136,21 +125,15 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     dividerLayout->addWidget(m_divider);
     root->addWidget(m_dividerBox);
 
-    m_exclusions = new ExclusionSection(manager,
-                                        {[this] { return m_selectedExclusionID; },
-                                         [this](const std::optional<QString>& id) {
-                                             m_selectedExclusionID = id;
-                                             m_exclusions->render();
-                                         }},
-                                        m_root);
+    m_exclusions = new ExclusionList(manager, ExclusionList::Look::popover, m_root);
     root->addWidget(m_exclusions);
 
     m_settings = new FooterItem(QStringLiteral("Settings"), HoveredButton::settings, this);
     m_settings->setParent(m_root);
-    m_settings->onClick = [this] { emit openSettingsRequested(); };
+    connect(m_settings, &QAbstractButton::clicked, this, &ContentView::openSettingsRequested);
     m_quit = new FooterItem(QStringLiteral("Quit Idlewatch"), HoveredButton::quit, this);
     m_quit->setParent(m_root);
-    m_quit->onClick = [this] { emit quitRequested(); };
+    connect(m_quit, &QAbstractButton::clicked, this, &ContentView::quitRequested);
     root->addWidget(m_settings);
     root->addWidget(m_quit);
 
@@ -163,12 +146,9 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
 
 ContentView::~ContentView() = default;
 
-int ContentView::clampedWidth(qint64 popoverWidth) {
-    return static_cast<int>(std::clamp<qint64>(popoverWidth, kMinWidth, kMaxWidth));
-}
-
 int ContentView::contentWidth() const {
-    return clampedWidth(Preference<qint64>(m_manager->defaults(), Keys::popoverWidth).value());
+    return static_cast<int>(
+        Preference<qint64>(m_manager->defaults(), Keys::popoverWidth).clamped());
 }
 
 QColor ContentView::accentColor() const {
@@ -320,8 +300,6 @@ void ContentView::render() {
     const bool showExclusions = Preference<bool>(store, Keys::showExclusionsInPopover).value();
     m_dividerBox->setVisible(showExclusions);
     m_exclusions->setVisible(showExclusions);
-    if (showExclusions)
-        m_exclusions->render();
 
     m_settings->update();
     m_quit->update();

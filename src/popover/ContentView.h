@@ -8,7 +8,7 @@
 #include <optional>
 
 class AppRow;
-class ExclusionSection;
+class ExclusionList;
 class QFrame;
 class QLabel;
 class QVBoxLayout;
@@ -30,13 +30,11 @@ public:
     // The entries of the engine's runningApps in the order of "sortMode".
     QList<RunningApplication> sortedRunningApps() const;
     qint64 remainingSeconds(const RunningApplication& app) const;
-    // min(max(popoverWidth, 280), 520); the view is 10 wider for its outer padding.
+    // "popoverWidth" clamped to its range; the view is 10 wider for its outer padding.
     int contentWidth() const;
-    static int clampedWidth(qint64 popoverWidth);
     QColor accentColor() const;
 
     std::optional<HoveredButton> hoveredButton() const { return m_hoveredButton; }
-    std::optional<QString> selectedExclusionID() const { return m_selectedExclusionID; }
 
     // Parts as currently shown, for tests and the debug dump.
     QList<AppRow*> rows() const;
@@ -45,7 +43,7 @@ public:
     QLabel* emptyStateText() const { return m_emptyText; }
     QWidget* listBlock() const { return m_listBlock; }
     QFrame* divider() const { return m_divider; }
-    ExclusionSection* exclusionSection() const { return m_exclusions; }
+    ExclusionList* exclusionList() const { return m_exclusions; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
     // One line per row: name, then the countdown when it is shown, tab-separated.
@@ -72,7 +70,6 @@ private:
 
     RunningAppsManager* m_manager;
     std::optional<HoveredButton> m_hoveredButton;
-    std::optional<QString> m_selectedExclusionID;
     bool m_live = true;
     bool m_stale = false;
 
@@ -84,7 +81,7 @@ private:
     QLabel* m_emptyText;
     QWidget* m_dividerBox;
     QFrame* m_divider;
-    ExclusionSection* m_exclusions;
+    ExclusionList* m_exclusions;
     FooterItem* m_settings;
     FooterItem* m_quit;
     QHash<RunningApplication, AppRow*> m_rows;

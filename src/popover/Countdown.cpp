@@ -1,6 +1,7 @@
 #include "Countdown.h"
 
 #include "engine/SaturatingTime.h"
+#include "preferences/PreferenceKeys.h"
 
 #include <algorithm>
 
@@ -8,7 +9,8 @@ namespace Countdown {
 
 bool isWarning(qint64 remainingSeconds, qint64 countdownWarningMinutes) {
     return remainingSeconds <
-           SaturatingTime::minutesToSeconds(std::max<qint64>(countdownWarningMinutes, 1));
+           SaturatingTime::minutesToSeconds(
+               Keys::countdownWarningMinutes.range().clamp(countdownWarningMinutes));
 }
 
 QString formatTime(qint64 seconds, const QString& countdownStyle, bool showSecondsInCountdown) {

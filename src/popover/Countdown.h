@@ -5,7 +5,7 @@
 // The texts of a row's countdown; the seconds come from the engine's quit rule.
 namespace Countdown {
 
-// remaining < max(warningMinutes, 1) minutes.
+// remaining < warningMinutes, clamped to the key's range, in minutes.
 bool isWarning(qint64 remainingSeconds, qint64 countdownWarningMinutes);
 
 // "2h 1m left", "2h left", "59m left", "59s left", "less than 1m left"; with the style

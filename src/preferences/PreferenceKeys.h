@@ -6,15 +6,27 @@
 #include <QString>
 #include <QVariant>
 
+#include <algorithm>
 #include <span>
 
-// The one table of preference keys: name, type and default. Every reader takes its
-// default from here, through Preference<T>.
+// The one table of preference keys: name, type, default and, for integers, the range.
+// Every reader takes its default from here, through Preference<T>.
 template <typename T> struct PreferenceKey;
+
+// The values an integer preference may take: what its control offers (in steps of `step`)
+// and what every reader clamps a stored value to, so both agree on an out-of-range value.
+struct IntRange {
+    qint64 minimum;
+    qint64 maximum;
+    qint64 step = 1;
+    constexpr qint64 clamp(qint64 value) const { return std::clamp(value, minimum, maximum); }
+};
 
 template <> struct PreferenceKey<qint64> {
     const char* name;
     qint64 defaultValue;
+    IntRange valueRange;
+    constexpr const IntRange& range() const { return valueRange; }
 };
 template <> struct PreferenceKey<bool> {
     const char* name;
@@ -29,25 +41,26 @@ template <> struct PreferenceKey<QByteArray> { const char* name; };
 
 namespace Keys {
 
-inline constexpr PreferenceKey<qint64> minutesUntilClose{"minutesUntilClose", 480};
+inline constexpr PreferenceKey<qint64> minutesUntilClose{"minutesUntilClose", 480, {1, 4320}};
 inline constexpr PreferenceKey<bool> quittingEnabled{"quittingEnabled", true};
 inline constexpr PreferenceKey<bool> showCloseButton{"showCloseButton", false};
-inline constexpr PreferenceKey<qint64> openAppsRefreshSeconds{"openAppsRefreshSeconds", 5};
-inline constexpr PreferenceKey<qint64> launchGraceMinutes{"launchGraceMinutes", 0};
+inline constexpr PreferenceKey<qint64> openAppsRefreshSeconds{"openAppsRefreshSeconds", 5, {1, 30}};
+inline constexpr PreferenceKey<qint64> launchGraceMinutes{"launchGraceMinutes", 0, {0, 120}};
 inline constexpr PreferenceKey<bool> ignoreHiddenApps{"ignoreHiddenApps", false};
 inline constexpr PreferenceKey<bool> newAppsEnabled{"newAppsEnabled", true};
 inline constexpr PreferenceKey<bool> forceQuitIfTerminateFails{"forceQuitIfTerminateFails", false};
 inline constexpr PreferenceKey<bool> showExclusionsInPopover{"showExclusionsInPopover", true};
 inline constexpr PreferenceKey<bool> showEmptyState{"showEmptyState", true};
 inline constexpr PreferenceKey<bool> compactRows{"compactRows", false};
-inline constexpr PreferenceKey<qint64> popoverWidth{"popoverWidth", 320};
-inline constexpr PreferenceKey<qint64> rowIconSize{"rowIconSize", 28};
-inline constexpr PreferenceKey<qint64> countdownWarningMinutes{"countdownWarningMinutes", 60};
+inline constexpr PreferenceKey<qint64> popoverWidth{"popoverWidth", 320, {280, 520, 20}};
+inline constexpr PreferenceKey<qint64> rowIconSize{"rowIconSize", 28, {20, 40, 2}};
+inline constexpr PreferenceKey<qint64> countdownWarningMinutes{
+    "countdownWarningMinutes", 60, {1, 180, 5}};
 inline constexpr PreferenceKey<QString> countdownStyle{"countdownStyle", "verbose"};
 inline constexpr PreferenceKey<QString> sortMode{"sortMode", "name"};
 inline constexpr PreferenceKey<QString> accentColor{"accentColor", "purple"};
 inline constexpr PreferenceKey<bool> showSecondsInCountdown{"showSecondsInCountdown", true};
-inline constexpr PreferenceKey<qint64> menuBarIconSize{"menuBarIconSize", 18};
+inline constexpr PreferenceKey<qint64> menuBarIconSize{"menuBarIconSize", 18, {14, 24}};
 inline constexpr PreferenceKey<bool> menuBarIconTemplate{"menuBarIconTemplate", true};
 
 inline constexpr PreferenceKey<QByteArray> toggleStatus{"com.Idlewatch.toggleStatus"};
@@ -84,6 +97,11 @@ public:
         return defaultValue();
     }
     T operator()() const { return value(); }
+    // The stored value clamped to the key's range: what every user of the value sees.
+    qint64 clamped() const requires std::is_same_v<T, qint64> {
+        return m_key.range().clamp(value());
+    }
+    const IntRange& range() const requires std::is_same_v<T, qint64> { return m_key.range(); }
 
     void set(const T& value) const;
 

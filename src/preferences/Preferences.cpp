@@ -9,6 +9,9 @@
 namespace Preferences {
 
 namespace {
+constexpr qint64 kMinIdleMinutes = Keys::minutesUntilClose.range().minimum;
+constexpr qint64 kMaxIdleMinutes = Keys::minutesUntilClose.range().maximum;
+
 // hours × 60 clamped to 1...4320 without ever forming a product that overflows.
 qint64 legacyHoursToMinutes(qint64 hours) {
     if (hours < 1)
@@ -31,7 +34,7 @@ void migrateIdleTimePreferenceIfNeeded(UserDefaults& userDefaults) {
 }
 
 QString formattedIdleTime(qint64 minutes) {
-    const qint64 m = std::clamp(minutes, kMinIdleMinutes, kMaxIdleMinutes);
+    const qint64 m = Keys::minutesUntilClose.range().clamp(minutes);
     if (minutes >= 60) {
         const qint64 h = m / 60;
         const qint64 r = m % 60;

@@ -11,7 +11,8 @@ namespace Preferences {
 // "minutesUntilClose" holds any value, or when the legacy value is absent or not an integer.
 void migrateIdleTimePreferenceIfNeeded(UserDefaults& userDefaults);
 
-// Short text of an idle time: "8h", "1h 30m", "45m"; clamps to 1...4320 minutes.
+// Short text of an idle time: "8h", "1h 30m", "45m"; clamps to the range of
+// "minutesUntilClose".
 QString formattedIdleTime(qint64 minutes);
 
 // The colour of an accent name; exact, case-sensitive; unknown names give purple.
@@ -23,8 +24,5 @@ inline constexpr const char* kOfferedAccentColors[] = {"purple", "blue", "green"
 
 // The fixed gold written by presets and the appearance reset.
 QColor goldColor();
-
-inline constexpr qint64 kMinIdleMinutes = 1;
-inline constexpr qint64 kMaxIdleMinutes = 4320;
 
 } // namespace Preferences

@@ -1,9 +1,8 @@
-#include "AdvancedPane.h"
+#include "Panes.h"
 
 #include "Controls.h"
 #include "PreferenceGroup.h"
 #include "SettingsStyle.h"
-#include "SettingsView.h"
 
 #include "engine/RunningAppsManager.h"
 #include "preferences/PreferenceKeys.h"
@@ -37,50 +36,51 @@ void restoreAppearanceDefaults(UserDefaults& store) {
     reset(Keys::showExclusionsInPopover);
 }
 
-AdvancedPane::AdvancedPane(SettingsView& view, QWidget* parent)
-    : QWidget(parent) {
-    RunningAppsManager& manager = view.manager();
-
+// One-click maintenance on the engine and the reset of the display settings.
+QWidget* Panes::advanced(RunningAppsManager& manager) {
+    using SettingsControls::makeButton;
     auto* maintenance = new QWidget;
     auto* maintenanceRows = new QVBoxLayout(maintenance);
     maintenanceRows->setContentsMargins(0, 0, 0, 0);
     auto* buttons = new QHBoxLayout;
-    m_rescan = SettingsControls::makeButton(QStringLiteral("Re-scan running apps"), maintenance);
-    m_resetTimers = SettingsControls::makeButton(QStringLiteral("Reset all timers"), maintenance);
-    buttons->addWidget(m_rescan);
-    buttons->addWidget(m_resetTimers);
+    auto* rescan = makeButton(QStringLiteral("Re-scan running apps"));
+    auto* resetTimers = makeButton(QStringLiteral("Reset all timers"));
+    buttons->addWidget(rescan);
+    buttons->addWidget(resetTimers);
     buttons->addStretch(1);
     maintenanceRows->addLayout(buttons);
-    m_clearToggles =
-        SettingsControls::makeButton(QStringLiteral("Clear per-app on/off choices"), maintenance);
-    maintenanceRows->addWidget(m_clearToggles, 0, Qt::AlignLeft);
+    auto* clearToggles = makeButton(QStringLiteral("Clear per-app on/off choices"));
+    maintenanceRows->addWidget(clearToggles, 0, Qt::AlignLeft);
 
     auto* reset = new QWidget;
     auto* resetRows = new QVBoxLayout(reset);
     resetRows->setContentsMargins(0, 0, 0, 0);
-    m_restoreAppearance =
-        SettingsControls::makeButton(QStringLiteral("Restore appearance defaults"), reset);
-    resetRows->addWidget(m_restoreAppearance, 0, Qt::AlignLeft);
+    auto* restoreAppearance = makeButton(QStringLiteral("Restore appearance defaults"));
+    resetRows->addWidget(restoreAppearance, 0, Qt::AlignLeft);
     auto* note = SettingsStyle::makeLabel(
         QStringLiteral("This keeps your exclusions and app timers intact."),
-        SettingsStyle::captionFont(), true, reset);
+        SettingsStyle::captionFont(), true);
     note->setWordWrap(true);
     resetRows->addWidget(note);
 
-    connect(m_rescan, &QPushButton::clicked, &manager, &RunningAppsManager::addCurrentRunningApps);
-    connect(m_resetTimers, &QPushButton::clicked, &manager, &RunningAppsManager::resetAllTimers);
-    connect(m_clearToggles, &QPushButton::clicked, &manager,
-            &RunningAppsManager::clearPerAppToggles);
-    connect(m_restoreAppearance, &QPushButton::clicked, this,
-            [&view] { restoreAppearanceDefaults(view.store()); });
+    QObject::connect(rescan, &QPushButton::clicked, &manager,
+                     &RunningAppsManager::addCurrentRunningApps);
+    QObject::connect(resetTimers, &QPushButton::clicked, &manager,
+                     &RunningAppsManager::resetAllTimers);
+    QObject::connect(clearToggles, &QPushButton::clicked, &manager,
+                     &RunningAppsManager::clearPerAppToggles);
+    QObject::connect(restoreAppearance, &QPushButton::clicked, &manager,
+                     [&manager] { restoreAppearanceDefaults(manager.defaults()); });
 
-    auto* layout = new QVBoxLayout(this);
+    auto* pane = new QWidget;
+    auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(SettingsView::kPaneSpacing);
+    layout->setSpacing(SettingsStyle::kPaneSpacing);
     layout->addWidget(new PreferenceGroup(QStringLiteral("Maintenance"),
                                           QStringLiteral("wrench.and.screwdriver"), maintenance,
-                                          view.store(), this));
+                                          manager.defaults()));
     layout->addWidget(new PreferenceGroup(QStringLiteral("Reset display settings"),
                                           QStringLiteral("arrow.counterclockwise"), reset,
-                                          view.store(), this));
+                                          manager.defaults()));
+    return pane;
 }

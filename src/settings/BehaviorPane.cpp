@@ -1,60 +1,56 @@
-#include "BehaviorPane.h"
+#include "Panes.h"
 
 #include "Controls.h"
 #include "PreferenceGroup.h"
 #include "SettingsStyle.h"
-#include "SettingsView.h"
 
+#include "engine/RunningAppsManager.h"
 #include "preferences/PreferenceKeys.h"
 
 #include <QCheckBox>
-#include <QHBoxLayout>
 #include <QLabel>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
-BehaviorPane::BehaviorPane(SettingsView& view, QWidget* parent)
-    : QWidget(parent) {
-    UserDefaults& store = view.store();
+// The hidden-app rule, the force-quit fallback, the launch grace and the scan interval.
+// A pure preference editor: the engine reads the keys on its own.
+QWidget* Panes::behavior(RunningAppsManager& manager) {
+    using namespace SettingsControls;
+    UserDefaults& store = manager.defaults();
 
     auto* rules = new QWidget;
     auto* rulesLayout = new QVBoxLayout(rules);
     rulesLayout->setContentsMargins(0, 0, 0, 0);
-    m_ignoreHidden =
-        SettingsControls::makeToggle(QStringLiteral("Ignore hidden apps"),
-                                     Preference<bool>(store, Keys::ignoreHiddenApps), rules);
-    m_forceQuit = SettingsControls::makeToggle(
-        QStringLiteral("Force quit if normal quit fails"),
-        Preference<bool>(store, Keys::forceQuitIfTerminateFails), rules);
-    rulesLayout->addWidget(m_ignoreHidden);
-    rulesLayout->addWidget(m_forceQuit);
-    m_grace = makePreferenceStepper(QStringLiteral("Launch grace period"),
-                                    Preference<qint64>(store, Keys::launchGraceMinutes),
-                                    {0, 120, 1}, QStringLiteral("m"), 54);
     rulesLayout->addWidget(
-        makeStepperRow(QStringLiteral("Launch grace period"), 170, m_grace,
-                       SettingsStyle::makeLabel(QStringLiteral("before an app can be quit"),
-                                                SettingsStyle::bodyFont(), true),
-                       rules));
+        makeToggle(QStringLiteral("Ignore hidden apps"), {store, Keys::ignoreHiddenApps}));
+    rulesLayout->addWidget(makeToggle(QStringLiteral("Force quit if normal quit fails"),
+                                      {store, Keys::forceQuitIfTerminateFails}));
+    const QString grace = QStringLiteral("Launch grace period");
+    rulesLayout->addWidget(makeRow(
+        grace, 170, makeSpinBox(grace, {store, Keys::launchGraceMinutes}, QStringLiteral("m")),
+        SettingsStyle::makeLabel(QStringLiteral("before an app can be quit"),
+                                 SettingsStyle::bodyFont(), true)));
 
     auto* scanning = new QWidget;
     auto* scanningLayout = new QVBoxLayout(scanning);
     scanningLayout->setContentsMargins(0, 0, 0, 0);
-    m_refresh = makePreferenceStepper(QStringLiteral("Refresh running apps every"),
-                                      Preference<qint64>(store, Keys::openAppsRefreshSeconds),
-                                      {1, 30, 1}, QStringLiteral("s"), 54);
-    scanningLayout->addWidget(makeStepperRow(QStringLiteral("Refresh running apps every"), 170,
-                                             m_refresh, nullptr, scanning));
+    const QString refresh = QStringLiteral("Refresh running apps every");
+    scanningLayout->addWidget(
+        makeRow(refresh, 170,
+                makeSpinBox(refresh, {store, Keys::openAppsRefreshSeconds}, QStringLiteral("s"))));
     auto* note = SettingsStyle::makeLabel(
         QStringLiteral("Lower values feel more live; higher values use less background work."),
-        SettingsStyle::captionFont(), true, scanning);
+        SettingsStyle::captionFont(), true);
     note->setWordWrap(true);
     scanningLayout->addWidget(note);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* pane = new QWidget;
+    auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(SettingsView::kPaneSpacing);
+    layout->setSpacing(SettingsStyle::kPaneSpacing);
     layout->addWidget(new PreferenceGroup(QStringLiteral("Quitting rules"), QStringLiteral("bolt"),
-                                          rules, store, this));
+                                          rules, store));
     layout->addWidget(new PreferenceGroup(QStringLiteral("Scanning"), QStringLiteral("speedometer"),
-                                          scanning, store, this));
+                                          scanning, store));
+    return pane;
 }

@@ -6,6 +6,7 @@
 #include "preferences/UserDefaults.h"
 #include "ui/Symbols.h"
 
+#include <QButtonGroup>
 #include <QCheckBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -13,11 +14,9 @@
 #include <QPainterPath>
 #include <QPushButton>
 #include <QSignalBlocker>
-#include <QToolButton>
-#include <QVBoxLayout>
+#include <QSpinBox>
 
 #include <algorithm>
-#include <limits>
 
 namespace SettingsControls {
 
@@ -49,148 +48,49 @@ QCheckBox* makeToggle(const QString& text, const Preference<bool>& preference, Q
     return box;
 }
 
-} // namespace SettingsControls
-
-// --- SymbolView
-
-SymbolView::SymbolView(const QString& symbol, int symbolSize, std::function<QColor()> color,
-                       QWidget* parent)
-    : QWidget(parent)
-    , m_symbol(symbol)
-    , m_symbolSize(symbolSize)
-    , m_color(std::move(color)) {
-    setAttribute(Qt::WA_TranslucentBackground);
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+QSpinBox* makeSpinBox(const QString& accessibleName, const Preference<qint64>& preference,
+                      const QString& suffix, QWidget* parent) {
+    auto* spin = new QSpinBox(parent);
+    const IntRange& range = preference.range();
+    spin->setAccessibleName(accessibleName);
+    spin->setRange(static_cast<int>(range.minimum), static_cast<int>(range.maximum));
+    spin->setSingleStep(static_cast<int>(range.step));
+    spin->setSuffix(suffix);
+    spin->setAlignment(Qt::AlignRight);
+    spin->setMinimumWidth(80); // one width for every field, whatever its range
+    // Typing writes once, when the user is done, not one key per digit.
+    spin->setKeyboardTracking(false);
+    QObject::connect(spin, &QSpinBox::valueChanged, spin,
+                     [preference](int value) { preference.set(value); });
+    bindRefresh(spin, preference.store(), {preference.name()}, [spin, preference] {
+        const QSignalBlocker blocker(spin);
+        spin->setValue(static_cast<int>(preference.clamped()));
+    });
+    return spin;
 }
 
-void SymbolView::setSymbol(const QString& symbol) {
-    m_symbol = symbol;
-    update();
-}
-
-void SymbolView::setColor(std::function<QColor()> color) {
-    m_color = std::move(color);
-    update();
-}
-
-QSize SymbolView::sizeHint() const {
-    return {m_symbolSize, m_symbolSize};
-}
-
-void SymbolView::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    const qreal ratio = devicePixelRatioF();
-    const int side = std::min({m_symbolSize, width(), height()});
-    const QPixmap pixmap = Symbols::pixmap(m_symbol, side, m_color(), ratio);
-    const QSizeF drawn = QSizeF(pixmap.size()) / pixmap.devicePixelRatio();
-    painter.drawPixmap(QPointF((width() - drawn.width()) / 2, (height() - drawn.height()) / 2),
-                       pixmap);
-}
-
-// --- Stepper
-
-Stepper::Stepper(const QString& accessibleLabel, Range range, std::function<qint64()> read,
-                 std::function<void(qint64)> write, const QString& suffix, int valueLabelWidth,
-                 QWidget* parent)
-    : QWidget(parent)
-    , m_range(range)
-    , m_read(std::move(read))
-    , m_write(std::move(write))
-    , m_suffix(suffix) {
-    setAccessibleName(accessibleLabel);
-    auto* layout = new QHBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(6);
-    if (valueLabelWidth > 0) {
-        m_valueLabel = new QLabel(this);
-        m_valueLabel->setFixedWidth(valueLabelWidth);
-        m_valueLabel->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        layout->addWidget(m_valueLabel);
-    }
-
-    auto* arrows = new QVBoxLayout;
-    arrows->setContentsMargins(0, 0, 0, 0);
-    arrows->setSpacing(0);
-    auto makeArrow = [this, &accessibleLabel](Qt::ArrowType type, const QString& what) {
-        auto* button = new QToolButton(this);
-        button->setArrowType(type);
-        button->setFixedSize(20, 12);
-        button->setAutoRepeat(true);
-        button->setFocusPolicy(Qt::TabFocus);
-        button->setAccessibleName(accessibleLabel.isEmpty() ? what : accessibleLabel + ' ' + what);
-        return button;
-    };
-    m_up = makeArrow(Qt::UpArrow, QStringLiteral("increment"));
-    m_down = makeArrow(Qt::DownArrow, QStringLiteral("decrement"));
-    arrows->addWidget(m_up);
-    arrows->addWidget(m_down);
-    layout->addLayout(arrows);
-
-    connect(m_up, &QToolButton::clicked, this, &Stepper::stepUp);
-    connect(m_down, &QToolButton::clicked, this, &Stepper::stepDown);
-    refresh();
-}
-
-void Stepper::stepUp() {
-    stepBy(m_range.step);
-}
-
-void Stepper::stepDown() {
-    stepBy(-m_range.step);
-}
-
-void Stepper::stepBy(qint64 delta) {
-    const qint64 current = m_read();
-    // A value stored from outside may lie beyond the range; a step brings it back inside.
-    qint64 next;
-    if (delta > 0)
-        next = current >= m_range.maximum - delta ? m_range.maximum : current + delta;
-    else
-        next = current <= m_range.minimum - delta ? m_range.minimum : current + delta;
-    next = std::clamp(next, m_range.minimum, m_range.maximum);
-    if (next != current)
-        m_write(next);
-    refresh();
-}
-
-void Stepper::refresh() {
-    const qint64 value = m_read();
-    if (m_valueLabel)
-        m_valueLabel->setText(QString::number(value) + m_suffix);
-    m_up->setEnabled(value < m_range.maximum);
-    m_down->setEnabled(value > m_range.minimum);
-}
-
-Stepper* makePreferenceStepper(const QString& accessibleLabel, const Preference<qint64>& preference,
-                               Stepper::Range range, const QString& suffix, int valueLabelWidth,
-                               QWidget* parent) {
-    auto* stepper = new Stepper(
-        accessibleLabel, range, [preference] { return preference(); },
-        [preference](qint64 value) { preference.set(value); }, suffix, valueLabelWidth, parent);
-    SettingsControls::bindRefresh(stepper, preference.store(), {preference.name()},
-                                  [stepper] { stepper->refresh(); });
-    return stepper;
-}
-
-QWidget* makeStepperRow(const QString& label, int labelWidth, Stepper* stepper, QWidget* trailing,
-                        QWidget* parent) {
+QWidget* makeRow(const QString& label, int labelWidth, QWidget* control, QWidget* trailing,
+                 QWidget* parent) {
     auto* row = new QWidget(parent);
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
     auto* text = new QLabel(label, row);
     text->setFixedWidth(labelWidth);
     layout->addWidget(text, 0, Qt::AlignVCenter);
-    stepper->setParent(row);
-    layout->addWidget(stepper, 0, Qt::AlignVCenter);
-    if (trailing) {
-        trailing->setParent(row);
+    layout->addWidget(control, 0, Qt::AlignVCenter);
+    if (trailing)
         layout->addWidget(trailing, 0, Qt::AlignVCenter);
-    }
     layout->addStretch(1);
-    if (stepper->accessibleName().isEmpty())
-        stepper->setAccessibleName(label);
     return row;
 }
+
+void setSymbol(QLabel* label, const QString& symbol, int size, const QColor& color) {
+    label->setFixedSize(size + 4, size);
+    label->setAlignment(Qt::AlignCenter);
+    label->setPixmap(Symbols::pixmap(symbol, size, color, label->devicePixelRatioF()));
+}
+
+} // namespace SettingsControls
 
 // --- SegmentedPicker
 
@@ -253,29 +153,26 @@ SegmentedPicker::SegmentedPicker(const QString& label, QList<Option> options,
                                  const Preference<QString>& preference, QWidget* parent)
     : QWidget(parent)
     , m_options(std::move(options))
-    , m_preference(preference) {
+    , m_preference(preference)
+    , m_group(new QButtonGroup(this)) {
     setAccessibleName(label);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->addWidget(new QLabel(label, this));
-
     auto* segments = new QHBoxLayout;
     segments->setSpacing(0);
     for (qsizetype i = 0; i < m_options.size(); ++i) {
-        const Option& option = m_options[i];
         using Position = SegmentButton::Position;
         const Position position = m_options.size() == 1       ? Position::Only
                                   : i == 0                    ? Position::First
                                   : i == m_options.size() - 1 ? Position::Last
                                                               : Position::Middle;
-        auto* button = new SegmentButton(option.title, position, this);
-        connect(button, &QAbstractButton::clicked, this, [this, value = option.value] {
-            m_preference.set(value);
-            refresh();
-        });
+        auto* button = new SegmentButton(m_options[i].title, position, this);
+        m_group->addButton(button, static_cast<int>(i));
         segments->addWidget(button);
-        m_buttons << button;
     }
+    connect(m_group, &QButtonGroup::idClicked, this,
+            [this](int id) { m_preference.set(m_options[id].value); });
     layout->addLayout(segments);
     layout->addStretch(1);
     SettingsControls::bindRefresh(this, m_preference.store(), {m_preference.name()},
@@ -285,23 +182,22 @@ SegmentedPicker::SegmentedPicker(const QString& label, QList<Option> options,
 QAbstractButton* SegmentedPicker::segment(const QString& value) const {
     for (qsizetype i = 0; i < m_options.size(); ++i)
         if (m_options[i].value == value)
-            return m_buttons[i];
+            return m_group->button(static_cast<int>(i));
     return nullptr;
 }
 
 QString SegmentedPicker::selectedValue() const {
-    for (qsizetype i = 0; i < m_options.size(); ++i)
-        if (m_buttons[i]->isChecked())
-            return m_options[i].value;
-    return {};
+    const int id = m_group->checkedId();
+    return id < 0 ? QString() : m_options[id].value;
 }
 
 void SegmentedPicker::refresh() {
     const QString stored = m_preference();
-    for (qsizetype i = 0; i < m_options.size(); ++i) {
-        const QSignalBlocker blocker(m_buttons[i]);
-        m_buttons[i]->setChecked(m_options[i].value == stored);
-    }
+    // An exclusive group cannot show "none"; the stored value may match no segment.
+    m_group->setExclusive(false);
+    for (qsizetype i = 0; i < m_options.size(); ++i)
+        m_group->button(static_cast<int>(i))->setChecked(m_options[i].value == stored);
+    m_group->setExclusive(true);
 }
 
 // --- AccentSwatch

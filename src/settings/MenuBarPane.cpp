@@ -1,56 +1,53 @@
-#include "MenuBarPane.h"
+#include "Panes.h"
 
 #include "Controls.h"
 #include "PreferenceGroup.h"
 #include "SettingsStyle.h"
-#include "SettingsView.h"
 
+#include "engine/RunningAppsManager.h"
 #include "preferences/PreferenceKeys.h"
 
 #include <QCheckBox>
 #include <QLabel>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
-MenuBarPane::MenuBarPane(SettingsView& view, QWidget* parent)
-    : QWidget(parent) {
-    UserDefaults& store = view.store();
+// The tray icon's size and rendering, and which sections the popover shows.
+QWidget* Panes::menuBar(RunningAppsManager& manager) {
+    using namespace SettingsControls;
+    UserDefaults& store = manager.defaults();
 
     auto* icon = new QWidget;
     auto* iconRows = new QVBoxLayout(icon);
     iconRows->setContentsMargins(0, 0, 0, 0);
-    m_iconSize = makePreferenceStepper(QStringLiteral("Icon size"),
-                                       Preference<qint64>(store, Keys::menuBarIconSize),
-                                       {14, 24, 1}, QStringLiteral("px"), 70);
-    iconRows->addWidget(
-        makeStepperRow(QStringLiteral("Icon size"), 130, m_iconSize, nullptr, icon));
-    m_template =
-        SettingsControls::makeToggle(QStringLiteral("Use macOS template rendering"),
-                                     Preference<bool>(store, Keys::menuBarIconTemplate), icon);
-    iconRows->addWidget(m_template);
+    const QString size = QStringLiteral("Icon size");
+    iconRows->addWidget(makeRow(
+        size, 130, makeSpinBox(size, {store, Keys::menuBarIconSize}, QStringLiteral("px"))));
+    // Panels differ in colour: a silhouette in their own text colour fits every one.
+    iconRows->addWidget(makeToggle(QStringLiteral("Monochrome icon in the panel's text color"),
+                                   {store, Keys::menuBarIconTemplate}));
 
     auto* sections = new QWidget;
     auto* sectionRows = new QVBoxLayout(sections);
     sectionRows->setContentsMargins(0, 0, 0, 0);
-    m_showExclusions = SettingsControls::makeToggle(
-        QStringLiteral("Show Exclusions section in the menu bar popover"),
-        Preference<bool>(store, Keys::showExclusionsInPopover), sections);
-    sectionRows->addWidget(m_showExclusions);
-    m_showEmptyState =
-        SettingsControls::makeToggle(QStringLiteral("Show empty state"),
-                                     Preference<bool>(store, Keys::showEmptyState), sections);
-    sectionRows->addWidget(m_showEmptyState);
+    sectionRows->addWidget(
+        makeToggle(QStringLiteral("Show Exclusions section in the menu bar popover"),
+                   {store, Keys::showExclusionsInPopover}));
+    sectionRows->addWidget(
+        makeToggle(QStringLiteral("Show empty state"), {store, Keys::showEmptyState}));
     auto* note = SettingsStyle::makeLabel(
         QStringLiteral("You can keep exclusions only in Settings if you want the popover tighter."),
-        SettingsStyle::captionFont(), true, sections);
+        SettingsStyle::captionFont(), true);
     note->setWordWrap(true);
     sectionRows->addWidget(note);
 
-    auto* layout = new QVBoxLayout(this);
+    auto* pane = new QWidget;
+    auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(SettingsView::kPaneSpacing);
+    layout->setSpacing(SettingsStyle::kPaneSpacing);
     layout->addWidget(new PreferenceGroup(QStringLiteral("Menu bar icon"),
-                                          QStringLiteral("menubar.rectangle"), icon, store, this));
+                                          QStringLiteral("menubar.rectangle"), icon, store));
     layout->addWidget(new PreferenceGroup(QStringLiteral("Popover sections"),
-                                          QStringLiteral("sidebar.leading"), sections, store,
-                                          this));
+                                          QStringLiteral("sidebar.leading"), sections, store));
+    return pane;
 }

@@ -28,9 +28,7 @@ PreferenceGroup::PreferenceGroup(const QString& title, const QString& icon, QWid
 
     auto* header = new QHBoxLayout;
     header->setSpacing(8);
-    auto* symbol = new SymbolView(
-        icon, 16, [this] { return groupAccentColor(); }, this);
-    symbol->setFixedWidth(20);
+    auto* symbol = new QLabel(this);
     header->addWidget(symbol, 0, Qt::AlignVCenter);
     header->addWidget(SettingsStyle::makeLabel(title, SettingsStyle::headlineFont(), false, this),
                       1, Qt::AlignVCenter);
@@ -40,8 +38,9 @@ PreferenceGroup::PreferenceGroup(const QString& title, const QString& icon, QWid
     layout->addWidget(content);
 
     // Follow the accent wherever it is written from.
-    SettingsControls::bindRefresh(this, store, {QString::fromLatin1(Keys::accentColor.name)},
-                                  [symbol] { symbol->update(); });
+    SettingsControls::bindRefresh(
+        this, store, {QString::fromLatin1(Keys::accentColor.name)},
+        [this, symbol] { SettingsControls::setSymbol(symbol, m_icon, 16, groupAccentColor()); });
 }
 
 QColor PreferenceGroup::groupAccentColor() const {

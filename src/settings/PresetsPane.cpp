@@ -1,11 +1,11 @@
-#include "PresetsPane.h"
+#include "Panes.h"
 
 #include "Controls.h"
 #include "PreferenceGroup.h"
 #include "SettingsStyle.h"
-#include "SettingsView.h"
 
 #include "engine/ApplyPreset.h"
+#include "engine/RunningAppsManager.h"
 #include "preferences/BehaviorPreset.h"
 #include "preferences/Preferences.h"
 
@@ -33,9 +33,8 @@ public:
         auto* layout = new QHBoxLayout(this);
         layout->setContentsMargins(10, 10, 10, 10);
         layout->setSpacing(12);
-        auto* icon = new SymbolView(
-            preset.icon, 20, [] { return Preferences::goldColor(); }, this);
-        icon->setFixedWidth(24);
+        auto* icon = new QLabel(this);
+        SettingsControls::setSymbol(icon, preset.icon, 20, Preferences::goldColor());
         layout->addWidget(icon, 0, Qt::AlignVCenter);
 
         auto* texts = new QVBoxLayout;
@@ -78,24 +77,18 @@ protected:
 
 } // namespace
 
-PresetsPane::PresetsPane(SettingsView& view, QWidget* parent)
-    : QWidget(parent) {
+QWidget* Panes::presets(RunningAppsManager& manager) {
     auto* content = new QWidget;
     auto* rows = new QVBoxLayout(content);
     rows->setContentsMargins(0, 0, 0, 0);
     rows->setSpacing(10);
     for (const BehaviorPreset& preset : BehaviorPreset::all()) {
         auto* row = new PresetRow(preset, content);
-        connect(row, &QAbstractButton::clicked, this,
-                [&view, &preset] { applyPreset(preset, view.manager()); });
+        QObject::connect(row, &QAbstractButton::clicked, &manager,
+                         [&manager, &preset] { applyPreset(preset, manager); });
         rows->addWidget(row);
-        m_rows << row;
     }
-
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(SettingsView::kPaneSpacing);
-    layout->addWidget(new PreferenceGroup(QStringLiteral("Presets"),
-                                          QStringLiteral("slider.horizontal.below.sun.max"),
-                                          content, view.store(), this));
+    return new PreferenceGroup(QStringLiteral("Presets"),
+                               QStringLiteral("slider.horizontal.below.sun.max"), content,
+                               manager.defaults());
 }

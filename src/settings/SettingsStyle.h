@@ -11,6 +11,9 @@ class QWidget;
 // body text is the application font and the other styles scale from it.
 namespace SettingsStyle {
 
+// Between the cards of a pane.
+inline constexpr int kPaneSpacing = 14;
+
 QFont bodyFont();
 QFont headlineFont();   // body size, semibold
 QFont captionFont();    // smaller than body

@@ -1,19 +1,12 @@
 #include "SettingsView.h"
 
-#include "AdvancedPane.h"
-#include "AppearancePane.h"
-#include "BehaviorPane.h"
 #include "Controls.h"
-#include "ExclusionsPane.h"
-#include "GeneralPane.h"
-#include "MenuBarPane.h"
-#include "PreferenceGroup.h"
-#include "PresetsPane.h"
+#include "Panes.h"
 #include "SettingsStyle.h"
-#include "SupportPane.h"
 
 #include "engine/RunningAppsManager.h"
 #include "preferences/AppIdentity.h"
+#include "preferences/PreferenceKeys.h"
 #include "preferences/Preferences.h"
 #include "preferences/UserDefaults.h"
 #include "ui/Accent.h"
@@ -21,6 +14,7 @@
 #include "ui/Symbols.h"
 
 #include <QAbstractButton>
+#include <QButtonGroup>
 #include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
@@ -28,6 +22,7 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QScrollArea>
+#include <QStackedWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -35,10 +30,11 @@ namespace {
 // One pane in the sidebar: symbol and title, filled with the accent while selected.
 class SidebarRow : public QAbstractButton {
 public:
-    SidebarRow(SettingsPane pane, SettingsView& view)
-        : QAbstractButton(&view)
+    SidebarRow(SettingsPane pane, UserDefaults& store, QWidget* parent)
+        : QAbstractButton(parent)
         , m_pane(pane)
-        , m_view(view) {
+        , m_store(store) {
+        setCheckable(true);
         setText(SettingsPanes::title(pane));
         setAccessibleName(text());
         setFocusPolicy(Qt::TabFocus);
@@ -55,9 +51,9 @@ protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        const bool selected = m_view.selectedPane() == m_pane;
+        const bool selected = isChecked();
         const QColor accent =
-            m_pane == SettingsPane::presets ? Preferences::goldColor() : m_view.accentColor();
+            m_pane == SettingsPane::presets ? Preferences::goldColor() : accentColorInUse(m_store);
         if (selected) {
             QPainterPath path;
             path.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
@@ -101,45 +97,76 @@ private:
     static constexpr int kCornerRadius = 8;
 
     SettingsPane m_pane;
-    SettingsView& m_view;
+    UserDefaults& m_store;
     bool m_keyboardFocus = false;
 };
 
 // The pane's symbol on a faint accent tile.
 class PaneBadge : public QWidget {
 public:
-    PaneBadge(SettingsView& view)
-        : QWidget(&view)
-        , m_view(view) {
+    PaneBadge(UserDefaults& store, QWidget* parent)
+        : QWidget(parent)
+        , m_store(store) {
         setFixedSize(34, 34);
+    }
+
+    void setPane(SettingsPane pane) {
+        m_pane = pane;
+        update();
     }
 
 protected:
     void paintEvent(QPaintEvent*) override {
         QPainter painter(this);
         painter.setRenderHint(QPainter::Antialiasing);
-        QColor fill = m_view.accentColor();
+        const QColor accent = accentColorInUse(m_store);
+        QColor fill = accent;
         fill.setAlphaF(0.14f);
         QPainterPath path;
         path.addRoundedRect(QRectF(rect()), 8, 8);
         painter.fillPath(path, fill);
-        const QPixmap symbol = Symbols::pixmap(SettingsPanes::icon(m_view.selectedPane()), 22,
-                                               m_view.accentColor(), devicePixelRatioF());
+        const QPixmap symbol =
+            Symbols::pixmap(SettingsPanes::icon(m_pane), 22, accent, devicePixelRatioF());
         const QSizeF drawn = QSizeF(symbol.size()) / symbol.devicePixelRatio();
         painter.drawPixmap(QPointF((width() - drawn.width()) / 2, (height() - drawn.height()) / 2),
                            symbol);
     }
 
 private:
-    SettingsView& m_view;
+    UserDefaults& m_store;
+    SettingsPane m_pane = SettingsPane::general;
 };
+
+QWidget* buildPane(SettingsPane pane, RunningAppsManager& manager) {
+    switch (pane) {
+    case SettingsPane::general:
+        return Panes::general(manager);
+    case SettingsPane::presets:
+        return Panes::presets(manager);
+    case SettingsPane::behavior:
+        return Panes::behavior(manager);
+    case SettingsPane::appearance:
+        return Panes::appearance(manager);
+    case SettingsPane::menuBar:
+        return Panes::menuBar(manager);
+    case SettingsPane::exclusions:
+        return Panes::exclusions(manager);
+    case SettingsPane::advanced:
+        return Panes::advanced(manager);
+    case SettingsPane::support:
+        return Panes::support(manager);
+    }
+    return new QWidget;
+}
+
+constexpr int kSidebarWidth = 206;
+constexpr int kDetailPadding = 28;
 
 } // namespace
 
 SettingsView::SettingsView(RunningAppsManager& manager, SettingsPane initialPane, QWidget* parent)
     : QWidget(parent)
-    , m_manager(&manager)
-    , m_selectedPane(initialPane) {
+    , m_manager(manager) {
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -154,69 +181,70 @@ SettingsView::SettingsView(RunningAppsManager& manager, SettingsPane initialPane
     divider->setPalette(dividerPalette);
     layout->addWidget(divider);
 
-    auto* detail = new QWidget;
-    auto* detailLayout = new QVBoxLayout(detail);
-    detailLayout->setContentsMargins(kDetailPadding, kDetailPadding, kDetailPadding,
-                                     kDetailPadding);
-    detailLayout->setSpacing(kDetailSpacing);
-    detailLayout->addWidget(buildPaneHeader());
+    // The pane's header stays in place; below it each pane scrolls on its own, so a short
+    // pane never scrolls as far as the tallest one.
+    auto* detail = new QVBoxLayout;
+    detail->setContentsMargins(0, kDetailPadding, 0, 0);
+    detail->setSpacing(0);
+    QWidget* header = buildPaneHeader();
+    header->setContentsMargins(kDetailPadding, 0, kDetailPadding, 0);
+    detail->addWidget(header);
+    m_panes = new QStackedWidget(this);
     for (SettingsPane pane : SettingsPanes::all()) {
-        QWidget* body = buildPaneBody(pane);
-        body->setParent(detail);
-        m_paneBodies.insert(pane, body);
-        detailLayout->addWidget(body);
+        auto* page = new QWidget;
+        auto* pageLayout = new QVBoxLayout(page);
+        pageLayout->setContentsMargins(kDetailPadding, 18, kDetailPadding, kDetailPadding);
+        pageLayout->addWidget(buildPane(pane, manager));
+        pageLayout->addStretch(1);
+        auto* scroll = new QScrollArea;
+        scroll->setWidget(page);
+        scroll->setWidgetResizable(true);
+        scroll->setFrameShape(QFrame::NoFrame);
+        m_panes->addWidget(scroll);
     }
-    detailLayout->addStretch(1);
-
-    m_scrollArea = new QScrollArea(this);
-    m_scrollArea->setWidget(detail);
-    m_scrollArea->setWidgetResizable(true);
-    m_scrollArea->setFrameShape(QFrame::NoFrame);
-    m_scrollArea->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    m_scrollArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
-    layout->addWidget(m_scrollArea, 1);
+    detail->addWidget(m_panes, 1);
+    layout->addLayout(detail, 1);
 
     // The accent tints the whole view; redraw everything that carries it when it changes.
-    SettingsControls::bindRefresh(this, store(), {QString::fromLatin1(Keys::accentColor.name)},
-                                  [this] {
-                                      QPalette tinted = palette();
-                                      tinted.setColor(QPalette::Highlight, accentColor());
-                                      setPalette(tinted);
-                                      repaintAccentParts();
-                                  });
-    showSelectedPane();
+    SettingsControls::bindRefresh(
+        this, manager.defaults(), {QString::fromLatin1(Keys::accentColor.name)}, [this] {
+            QPalette tinted = palette();
+            tinted.setColor(QPalette::Highlight, accentColorInUse(m_manager.defaults()));
+            setPalette(tinted);
+            for (QAbstractButton* row : m_sidebarRows->buttons())
+                row->update();
+            m_badge->update();
+        });
+    connect(m_sidebarRows, &QButtonGroup::idToggled, this, [this](int, bool checked) {
+        if (checked) {
+            showSelectedPane();
+            emit selectedPaneChanged(selectedPane());
+        }
+    });
+    m_sidebarRows->button(static_cast<int>(initialPane))->setChecked(true);
 
-    Preferences::migrateIdleTimePreferenceIfNeeded(store());
+    Preferences::migrateIdleTimePreferenceIfNeeded(manager.defaults());
 }
 
-SettingsView::~SettingsView() {
-    // The panes refer to this view: take them down while it is still whole.
-    delete m_scrollArea;
-    m_scrollArea = nullptr;
-    m_paneBodies.clear();
-}
-
-UserDefaults& SettingsView::store() const {
-    return m_manager->defaults();
-}
-
-QColor SettingsView::accentColor() const {
-    return accentColorInUse(store());
+SettingsPane SettingsView::selectedPane() const {
+    return static_cast<SettingsPane>(m_sidebarRows->checkedId());
 }
 
 void SettingsView::setSelectedPane(SettingsPane pane) {
-    if (pane == m_selectedPane)
-        return;
-    m_selectedPane = pane;
-    showSelectedPane();
-    emit selectedPaneChanged(pane);
+    m_sidebarRows->button(static_cast<int>(pane))->setChecked(true);
 }
 
-void SettingsView::setSelectedExclusionID(std::optional<QString> id) {
-    if (id == m_selectedExclusionID)
-        return;
-    m_selectedExclusionID = std::move(id);
-    emit selectedExclusionIDChanged();
+QAbstractButton* SettingsView::sidebarButton(SettingsPane pane) const {
+    return m_sidebarRows->button(static_cast<int>(pane));
+}
+
+QWidget* SettingsView::paneBody(SettingsPane pane) const {
+    const auto* scroll = static_cast<QScrollArea*>(m_panes->widget(static_cast<int>(pane)));
+    return scroll->widget()->layout()->itemAt(0)->widget();
+}
+
+QScrollArea* SettingsView::detailScrollArea() const {
+    return static_cast<QScrollArea*>(m_panes->currentWidget());
 }
 
 QWidget* SettingsView::buildSidebar() {
@@ -252,11 +280,11 @@ QWidget* SettingsView::buildSidebar() {
     headerLayout->addLayout(texts, 1);
     layout->addWidget(header);
 
+    // A row's id, like the stack's index, is its pane's value: all() lists them in order.
+    m_sidebarRows = new QButtonGroup(this);
     for (SettingsPane pane : SettingsPanes::all()) {
-        auto* row = new SidebarRow(pane, *this);
-        row->setParent(m_sidebar);
-        connect(row, &QAbstractButton::clicked, this, [this, pane] { setSelectedPane(pane); });
-        m_sidebarButtons.insert(pane, row);
+        auto* row = new SidebarRow(pane, m_manager.defaults(), m_sidebar);
+        m_sidebarRows->addButton(row, static_cast<int>(pane));
         layout->addWidget(row);
     }
     layout->addStretch(1);
@@ -268,8 +296,7 @@ QWidget* SettingsView::buildPaneHeader() {
     auto* layout = new QHBoxLayout(header);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(12);
-    m_badge = new PaneBadge(*this);
-    m_badge->setParent(header);
+    m_badge = new PaneBadge(m_manager.defaults(), header);
     layout->addWidget(m_badge, 0, Qt::AlignVCenter);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(2);
@@ -284,41 +311,12 @@ QWidget* SettingsView::buildPaneHeader() {
     return header;
 }
 
-QWidget* SettingsView::buildPaneBody(SettingsPane pane) {
-    switch (pane) {
-    case SettingsPane::general:
-        return new GeneralPane(*this);
-    case SettingsPane::presets:
-        return new PresetsPane(*this);
-    case SettingsPane::behavior:
-        return new BehaviorPane(*this);
-    case SettingsPane::appearance:
-        return new AppearancePane(*this);
-    case SettingsPane::menuBar:
-        return new MenuBarPane(*this);
-    case SettingsPane::exclusions:
-        return new ExclusionsPane(*this);
-    case SettingsPane::advanced:
-        return new AdvancedPane(*this);
-    case SettingsPane::support:
-        return new SupportPane(*this);
-    }
-    return new QWidget;
-}
-
 void SettingsView::showSelectedPane() {
-    m_paneTitle->setText(SettingsPanes::title(m_selectedPane));
-    m_paneSubtitle->setText(paneSubtitle());
-    for (auto it = m_paneBodies.cbegin(); it != m_paneBodies.cend(); ++it)
-        it.value()->setVisible(it.key() == m_selectedPane);
-    if (m_scrollArea)
-        m_scrollArea->ensureVisible(0, 0);
-    repaintAccentParts();
-}
-
-void SettingsView::repaintAccentParts() {
-    for (QAbstractButton* row : std::as_const(m_sidebarButtons))
+    const SettingsPane pane = selectedPane();
+    m_paneTitle->setText(SettingsPanes::title(pane));
+    m_paneSubtitle->setText(SettingsPanes::subtitle(pane));
+    static_cast<PaneBadge*>(m_badge)->setPane(pane);
+    m_panes->setCurrentIndex(static_cast<int>(pane));
+    for (QAbstractButton* row : m_sidebarRows->buttons())
         row->update();
-    if (m_badge)
-        m_badge->update();
 }

@@ -1,9 +1,8 @@
-#include "SupportPane.h"
+#include "Panes.h"
 
 #include "Controls.h"
 #include "PreferenceGroup.h"
 #include "SettingsStyle.h"
-#include "SettingsView.h"
 
 #include "BuildInfo.h"
 #include "engine/RunningAppsManager.h"
@@ -76,30 +75,29 @@ void setUrlOpener(std::function<bool(const QUrl&)> opener) {
     urlOpener() = std::move(opener);
 }
 
-SupportPane::SupportPane(SettingsView& view, QWidget* parent)
-    : QWidget(parent)
-    , m_view(view) {
+// Version and identity, the two links and the diagnostics text for a bug report.
+QWidget* Panes::support(RunningAppsManager& manager) {
+    using SettingsControls::makeButton;
     auto* about = new QWidget;
     auto* aboutRow = new QHBoxLayout(about);
     aboutRow->setContentsMargins(0, 0, 0, 0);
     aboutRow->setSpacing(14);
-    auto* image = new QLabel(about);
+    auto* image = new QLabel;
     image->setFixedSize(76, 76);
-    image->setPixmap(Artwork::image(76, devicePixelRatioF()));
+    image->setPixmap(Artwork::image(76, image->devicePixelRatioF()));
     image->setScaledContents(true);
     aboutRow->addWidget(image, 0, Qt::AlignVCenter);
     auto* texts = new QVBoxLayout;
     texts->setSpacing(4);
     texts->addWidget(SettingsStyle::makeLabel(QLatin1String(kAppDisplayName),
-                                              SettingsStyle::title2Font(), false, about));
-    m_version =
-        SettingsStyle::makeLabel(QStringLiteral("Version ") + appVersion() + QStringLiteral(" (") +
-                                     appBuildNumber() + QLatin1Char(')'),
-                                 SettingsStyle::bodyFont(), true, about);
-    texts->addWidget(m_version);
+                                              SettingsStyle::title2Font(), false));
+    texts->addWidget(SettingsStyle::makeLabel(QStringLiteral("Version ") + appVersion() +
+                                                  QStringLiteral(" (") + appBuildNumber() +
+                                                  QLatin1Char(')'),
+                                              SettingsStyle::bodyFont(), true));
     auto* tagline = SettingsStyle::makeLabel(
         QStringLiteral("Local-first menu bar app for automatic app quitting."),
-        SettingsStyle::bodyFont(), true, about);
+        SettingsStyle::bodyFont(), true);
     tagline->setWordWrap(true);
     texts->addWidget(tagline);
     aboutRow->addLayout(texts, 1);
@@ -107,51 +105,47 @@ SupportPane::SupportPane(SettingsView& view, QWidget* parent)
     auto* links = new QWidget;
     auto* linksRow = new QHBoxLayout(links);
     linksRow->setContentsMargins(0, 0, 0, 0);
-    m_website = SettingsControls::makeButton(QStringLiteral("Website"), links);
-    m_download = SettingsControls::makeButton(QStringLiteral("Download DMG"), links);
-    linksRow->addWidget(m_website, 0, Qt::AlignVCenter);
-    linksRow->addWidget(m_download, 0, Qt::AlignVCenter);
+    auto* website = makeButton(QStringLiteral("Website"));
+    auto* download = makeButton(QStringLiteral("Download DMG"));
+    linksRow->addWidget(website, 0, Qt::AlignVCenter);
+    linksRow->addWidget(download, 0, Qt::AlignVCenter);
     linksRow->addStretch(1);
-    connect(m_website, &QPushButton::clicked, this,
-            [] { openURL(QString::fromLatin1(kWebsiteAddress)); });
-    connect(m_download, &QPushButton::clicked, this,
-            [] { openURL(QString::fromLatin1(kDownloadAddress)); });
+    QObject::connect(website, &QPushButton::clicked, website,
+                     [] { openURL(QString::fromLatin1(kWebsiteAddress)); });
+    QObject::connect(download, &QPushButton::clicked, download,
+                     [] { openURL(QString::fromLatin1(kDownloadAddress)); });
 
     auto* diagnostics = new QWidget;
     auto* diagnosticsRows = new QVBoxLayout(diagnostics);
     diagnosticsRows->setContentsMargins(0, 0, 0, 0);
-    m_copy = SettingsControls::makeButton(QStringLiteral("Copy diagnostics"), diagnostics);
-    diagnosticsRows->addWidget(m_copy, 0, Qt::AlignLeft);
-    m_count = SettingsStyle::makeLabel(QString(), SettingsStyle::captionFont(), true, diagnostics);
-    diagnosticsRows->addWidget(m_count);
-    connect(m_copy, &QPushButton::clicked, this, &SupportPane::copyDiagnostics);
-    connect(&view.manager(), &RunningAppsManager::runningAppsChanged, this,
-            &SupportPane::refreshCounts);
-    connect(&view.manager(), &RunningAppsManager::excludedAppsChanged, this,
-            &SupportPane::refreshCounts);
-    refreshCounts();
+    auto* copy = makeButton(QStringLiteral("Copy diagnostics"));
+    diagnosticsRows->addWidget(copy, 0, Qt::AlignLeft);
+    auto* count = SettingsStyle::makeLabel(QString(), SettingsStyle::captionFont(), true);
+    diagnosticsRows->addWidget(count);
+    QObject::connect(copy, &QPushButton::clicked, copy, [&manager] {
+        QClipboard* clipboard = QGuiApplication::clipboard();
+        clipboard->clear();
+        clipboard->setText(diagnosticsText(manager));
+    });
+    const auto refreshCount = [count, &manager] {
+        count->setText(QStringLiteral("%1 tracked apps, %2 exclusions")
+                           .arg(manager.runningApps().size())
+                           .arg(manager.excludedApps().size()));
+    };
+    QObject::connect(&manager, &RunningAppsManager::runningAppsChanged, count, refreshCount);
+    QObject::connect(&manager, &RunningAppsManager::excludedAppsChanged, count, refreshCount);
+    refreshCount();
 
-    auto* layout = new QVBoxLayout(this);
+    auto* pane = new QWidget;
+    auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->setSpacing(SettingsView::kPaneSpacing);
-    layout->addWidget(new PreferenceGroup(QStringLiteral("About"), QStringLiteral("info.circle"),
-                                          about, view.store(), this));
-    layout->addWidget(new PreferenceGroup(QStringLiteral("Links"), QStringLiteral("link"), links,
-                                          view.store(), this));
+    layout->setSpacing(SettingsStyle::kPaneSpacing);
+    UserDefaults& store = manager.defaults();
+    layout->addWidget(
+        new PreferenceGroup(QStringLiteral("About"), QStringLiteral("info.circle"), about, store));
+    layout->addWidget(
+        new PreferenceGroup(QStringLiteral("Links"), QStringLiteral("link"), links, store));
     layout->addWidget(new PreferenceGroup(QStringLiteral("Diagnostics"),
-                                          QStringLiteral("doc.on.clipboard"), diagnostics,
-                                          view.store(), this));
-}
-
-void SupportPane::copyDiagnostics() {
-    QClipboard* clipboard = QGuiApplication::clipboard();
-    clipboard->clear();
-    clipboard->setText(diagnosticsText(m_view.manager()));
-}
-
-void SupportPane::refreshCounts() {
-    const RunningAppsManager& manager = m_view.manager();
-    m_count->setText(QStringLiteral("%1 tracked apps, %2 exclusions")
-                         .arg(manager.runningApps().size())
-                         .arg(manager.excludedApps().size()));
+                                          QStringLiteral("doc.on.clipboard"), diagnostics, store));
+    return pane;
 }

@@ -2,6 +2,8 @@
 
 #include "Resources.h"
 
+#include "preferences/PreferenceKeys.h"
+
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -86,7 +88,7 @@ QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor, qreal
 }
 
 int clampedMenuBarIconSize(qint64 stored) {
-    return static_cast<int>(std::clamp<qint64>(stored, 14, 24));
+    return static_cast<int>(Keys::menuBarIconSize.range().clamp(stored));
 }
 
 } // namespace Artwork

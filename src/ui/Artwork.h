@@ -19,7 +19,7 @@ QIcon applicationIcon();
 QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor,
                    qreal devicePixelRatio = 1.0);
 
-// The menu bar icon edge in use: "menuBarIconSize" clamped to 14...24.
+// The menu bar icon edge in use: "menuBarIconSize" clamped to its range.
 int clampedMenuBarIconSize(qint64 stored);
 
 } // namespace Artwork

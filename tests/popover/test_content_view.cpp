@@ -1,8 +1,7 @@
 #include "PopoverRig.h"
 
-#include "popover/ExcludedAppRow.h"
-#include "popover/ExclusionSection.h"
 #include "ui/Accent.h"
+#include "ui/ExclusionList.h"
 
 #include <QEnterEvent>
 #include <QFrame>
@@ -10,8 +9,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
-
-#include <limits>
 
 namespace {
 
@@ -32,25 +29,12 @@ bool containsColor(const QImage& image, const QColor& color) {
     return false;
 }
 
-void addBundle(FakeWorkspace& workspace, const QString& path, const QString& id,
-               const QString& name) {
-    workspace.addBundle(path, BundleInfo{id, {{QStringLiteral("CFBundleName"), name}}});
-}
-
-QStringList exclusionNames(ExclusionSection* section) {
-    QStringList out;
-    for (ExcludedAppRow* row : section->rows())
-        out << row->app().name;
-    return out;
-}
-
 } // namespace
 
 class TestContentView : public QObject {
     Q_OBJECT
 private slots:
-    void widthIsClampedAndFollowsTheStore_data();
-    void widthIsClampedAndFollowsTheStore();
+    void widthFollowsTheStore();
     void sortOrders_data();
     void sortOrders();
     void nameOrderIsCodePointOrderOfComposedNames();
@@ -59,41 +43,17 @@ private slots:
     void followsEnginePublishing();
     void exclusionsSectionCanBeHidden();
     void footerHighlightAndActions();
-
-    void exclusionsStartEmptyAndUnselected();
-    void addingSeveralSelectsTheLastAdded();
-    void removingSelectsTheFirstRemaining();
-    void removingAnExclusionTracksTheAppAgain();
-    void cancelledChooserChangesNothing();
-    void exclusionIconSizes_data();
-    void exclusionIconSizes();
 };
 
-void TestContentView::widthIsClampedAndFollowsTheStore_data() {
-    QTest::addColumn<bool>("stored");
-    QTest::addColumn<qint64>("popoverWidth");
-    QTest::addColumn<int>("width");
-    QTest::newRow("default") << false << qint64(0) << 320;
-    QTest::newRow("too narrow") << true << qint64(100) << 280;
-    QTest::newRow("too wide") << true << qint64(1000) << 520;
-    QTest::newRow("in range") << true << qint64(440) << 440;
-    QTest::newRow("most negative") << true << std::numeric_limits<qint64>::min() << 280;
-    QTest::newRow("largest") << true << std::numeric_limits<qint64>::max() << 520;
-}
-
-void TestContentView::widthIsClampedAndFollowsTheStore() {
-    QFETCH(bool, stored);
-    QFETCH(qint64, popoverWidth);
-    QFETCH(int, width);
+void TestContentView::widthFollowsTheStore() {
     PopoverRig rig;
     rig.workspace.add({.name = "Editor"});
     ContentView& view = rig.open();
     QCOMPARE(view.width(), 320 + 10);
-    if (stored)
-        rig.set("popoverWidth", popoverWidth); // seen by the open view at once
-    QCOMPARE(view.contentWidth(), width);
-    QCOMPARE(view.width(), width + 10);
-    QCOMPARE(view.rows().first()->width(), width - 20); // the list block's side padding
+    rig.set("popoverWidth", qint64(440)); // seen by the open view at once
+    QCOMPARE(view.contentWidth(), 440);
+    QCOMPARE(view.width(), 440 + 10);
+    QCOMPARE(view.rows().first()->width(), 440 - 20); // the list block's side padding
 }
 
 void TestContentView::sortOrders_data() {
@@ -204,10 +164,10 @@ void TestContentView::exclusionsSectionCanBeHidden() {
     PopoverRig rig;
     ContentView& view = rig.open();
     QVERIFY(view.divider()->isVisible());
-    QVERIFY(view.exclusionSection()->isVisible());
+    QVERIFY(view.exclusionList()->isVisible());
     rig.set("showExclusionsInPopover", false);
     QVERIFY(!view.divider()->isVisible());
-    QVERIFY(!view.exclusionSection()->isVisible());
+    QVERIFY(!view.exclusionList()->isVisible());
 }
 
 void TestContentView::footerHighlightAndActions() {
@@ -251,141 +211,6 @@ void TestContentView::footerHighlightAndActions() {
     QCOMPARE(quitRequested.size(), 0);
     QTest::mouseClick(quit, Qt::LeftButton, {}, QPoint(quit->width() - 3, quit->height() - 2));
     QCOMPARE(quitRequested.size(), 1);
-}
-
-void TestContentView::exclusionsStartEmptyAndUnselected() {
-    PopoverRig rig;
-    addBundle(rig.workspace, "/apps/a.desktop", "org.a", "Alpha");
-    ContentView& view = rig.open();
-    ExclusionSection* section = view.exclusionSection();
-    QVERIFY(section->emptyLabel()->isVisible());
-    QCOMPARE(section->emptyLabel()->text(), QStringLiteral("No apps excluded"));
-    QVERIFY(!section->removeButton()->isEnabled());
-    QVERIFY(section->addButton()->isEnabled());
-    rig.engine->addExcludedApp(QStringLiteral("/apps/a.desktop"));
-
-    // A popover opened later starts with nothing selected, even with exclusions.
-    ContentView reopened(*rig.engine);
-    QCOMPARE(exclusionNames(reopened.exclusionSection()), QStringList{"Alpha"});
-    QVERIFY(!reopened.selectedExclusionID().has_value());
-    QVERIFY(!reopened.exclusionSection()->removeButton()->isEnabled());
-    QVERIFY(reopened.exclusionSection()->addButton()->isEnabled());
-}
-
-void TestContentView::addingSeveralSelectsTheLastAdded() {
-    PopoverRig rig;
-    addBundle(rig.workspace, "/apps/gamma.desktop", "org.gamma", "gamma");
-    addBundle(rig.workspace, "/apps/alpha.desktop", "org.alpha", "Alpha");
-    addBundle(rig.workspace, "/apps/beta.desktop", "org.beta", "beta");
-    addBundle(rig.workspace, "/apps/other.desktop", "org.alpha", "Alpha 2");
-    ContentView& view = rig.open();
-    ExclusionSection* section = view.exclusionSection();
-    section->setChooser([](QWidget*) {
-        return QStringList{"/apps/gamma.desktop", "/apps/alpha.desktop", "/apps/beta.desktop",
-                           "/apps/notes.txt", "/apps/unreadable.desktop"};
-    });
-    QTest::mouseClick(section->addButton(), Qt::LeftButton);
-    QCOMPARE(exclusionNames(section), (QStringList{"Alpha", "beta", "gamma"}));
-    QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.beta"));
-    QVERIFY(section->rows().at(1)->isSelected());
-    QVERIFY(!section->rows().at(0)->isSelected());
-    QVERIFY(section->removeButton()->isEnabled());
-    QVERIFY(!section->emptyLabel()->isVisible());
-
-    // An application already excluded is refreshed and selected, not duplicated.
-    section->setChooser([](QWidget*) { return QStringList{"/apps/other.desktop"}; });
-    section->addExclusion();
-    QCOMPARE(exclusionNames(section), (QStringList{"Alpha 2", "beta", "gamma"}));
-    QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.alpha"));
-}
-
-void TestContentView::removingSelectsTheFirstRemaining() {
-    PopoverRig rig;
-    addBundle(rig.workspace, "/apps/c.desktop", "org.c", "Cello");
-    addBundle(rig.workspace, "/apps/a.desktop", "org.a", "Alpha");
-    addBundle(rig.workspace, "/apps/b.desktop", "org.b", "Bass");
-    ContentView& view = rig.open();
-    ExclusionSection* section = view.exclusionSection();
-    section->setChooser([](QWidget*) {
-        return QStringList{"/apps/c.desktop", "/apps/a.desktop", "/apps/b.desktop"};
-    });
-    section->addExclusion();
-    // Clicking a row selects it; clicking it again keeps it.
-    QTest::mouseClick(section->rows().at(1), Qt::LeftButton);
-    QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.b"));
-    QTest::mouseClick(section->rows().at(1), Qt::LeftButton);
-    QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.b"));
-
-    QTest::mouseClick(section->removeButton(), Qt::LeftButton);
-    QCOMPARE(exclusionNames(section), (QStringList{"Alpha", "Cello"}));
-    QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.a"));
-    QVERIFY(section->rows().at(0)->isSelected());
-
-    section->removeSelectedExclusion();
-    section->removeSelectedExclusion();
-    QVERIFY(section->rows().isEmpty());
-    QVERIFY(section->emptyLabel()->isVisible());
-    QVERIFY(!view.selectedExclusionID().has_value());
-    QVERIFY(!section->removeButton()->isEnabled());
-    section->removeSelectedExclusion(); // nothing selected: nothing happens
-    QVERIFY(rig.engine->excludedApps().isEmpty());
-}
-
-void TestContentView::removingAnExclusionTracksTheAppAgain() {
-    PopoverRig rig;
-    const auto term = rig.workspace.add({.name = "Terminal", .bundleIdentifier = "org.term"});
-    addBundle(rig.workspace, "/apps/term.desktop", "org.term", "Terminal");
-    ContentView& view = rig.open();
-    view.exclusionSection()->setChooser([](QWidget*) { return QStringList{"/apps/term.desktop"}; });
-    rig.clock.advance(600);
-    view.render();
-    QCOMPARE(view.rowTexts(), QStringList{"Terminal\t7h 50m left"});
-    view.exclusionSection()->addExclusion();
-    QVERIFY(view.rows().isEmpty());
-
-    rig.clock.advance(3600);
-    view.exclusionSection()->removeSelectedExclusion();
-    rig.drain();
-    QCOMPARE(view.rowTexts(), QStringList{"Terminal\t8h left"});
-    QCOMPARE(rig.stamp(term), rig.clock.now());
-}
-
-void TestContentView::cancelledChooserChangesNothing() {
-    PopoverRig rig;
-    ContentView& view = rig.open();
-    const QByteArray before =
-        rig.store->data(QStringLiteral("com.Idlewatch.excludedApps")).value_or("absent");
-    view.exclusionSection()->setChooser([](QWidget*) { return QStringList(); });
-    view.exclusionSection()->addExclusion();
-    QVERIFY(rig.engine->excludedApps().isEmpty());
-    QCOMPARE(rig.store->data(QStringLiteral("com.Idlewatch.excludedApps")).value_or("absent"),
-             before);
-    QVERIFY(!view.selectedExclusionID().has_value());
-}
-
-void TestContentView::exclusionIconSizes_data() {
-    QTest::addColumn<qint64>("rowIconSize");
-    QTest::addColumn<int>("edge");
-    QTest::newRow("20") << qint64(20) << 16;
-    QTest::newRow("28") << qint64(28) << 20;
-    QTest::newRow("40") << qint64(40) << 32;
-    QTest::newRow("0") << qint64(0) << 16;
-    QTest::newRow("most negative") << std::numeric_limits<qint64>::min() << 16;
-    QTest::newRow("largest") << std::numeric_limits<qint64>::max() << 512;
-}
-
-void TestContentView::exclusionIconSizes() {
-    QFETCH(qint64, rowIconSize);
-    QFETCH(int, edge);
-    PopoverRig rig;
-    addBundle(rig.workspace, "/apps/a.desktop", "org.a", "Alpha");
-    ContentView& view = rig.open();
-    rig.engine->addExcludedApp(QStringLiteral("/apps/a.desktop"));
-    rig.set("rowIconSize", rowIconSize); // the open row follows the store
-    ExcludedAppRow* row = view.exclusionSection()->rows().value(0);
-    QVERIFY(row);
-    QCOMPARE(row->currentIconSize(), edge);
-    QCOMPARE(row->findChild<QLabel*>()->size(), QSize(edge, edge));
 }
 
 QTEST_MAIN(TestContentView)

@@ -1,4 +1,5 @@
 #include "popover/Countdown.h"
+#include "preferences/PreferenceKeys.h"
 
 #include <QTest>
 
@@ -60,8 +61,12 @@ void TestCountdown::warning_data() {
     QTest::newRow("zero acts as one minute, above") << qint64(60) << qint64(0) << false;
     QTest::newRow("negative acts as one minute") << qint64(60) << qint64(-10) << false;
     QTest::newRow("overdue") << qint64(-5) << qint64(1) << true;
-    QTest::newRow("huge threshold")
-        << qint64(1'000'000'000) << std::numeric_limits<qint64>::max() << true;
+    // Beyond its range a threshold acts as the largest the settings offer.
+    const qint64 largest = Keys::countdownWarningMinutes.range().maximum * 60;
+    QTest::newRow("huge threshold, under the largest")
+        << largest - 1 << std::numeric_limits<qint64>::max() << true;
+    QTest::newRow("huge threshold, beyond the largest")
+        << largest << std::numeric_limits<qint64>::max() << false;
 }
 
 void TestCountdown::warning() {

@@ -1,3 +1,4 @@
+#include "preferences/BehaviorPreset.h"
 #include "preferences/PreferenceKeys.h"
 #include "preferences/Preferences.h"
 #include "support/TempStore.h"
@@ -116,6 +117,24 @@ private slots:
         QCOMPARE(Preference<QString>(*temp, Keys::accentColor).value(), QStringLiteral("purple"));
         QCOMPARE(Preference<bool>(*temp, Keys::menuBarIconTemplate).value(), true);
         QVERIFY(Preference<QByteArray>(*temp, Keys::toggleStatus).value().isEmpty());
+    }
+
+    // A default or a preset outside its key's range would be clamped where it is used and
+    // shown otherwise than it was meant.
+    void defaultsAndPresetsLieInTheirRanges() {
+        const auto inRange = [](const PreferenceKey<qint64>& key, qint64 value) {
+            return key.range().clamp(value) == value;
+        };
+        for (const auto* key : {&Keys::minutesUntilClose, &Keys::openAppsRefreshSeconds,
+                                &Keys::launchGraceMinutes, &Keys::popoverWidth, &Keys::rowIconSize,
+                                &Keys::countdownWarningMinutes, &Keys::menuBarIconSize})
+            QVERIFY2(inRange(*key, key->defaultValue), key->name);
+        for (const BehaviorPreset& preset : BehaviorPreset::all()) {
+            QVERIFY(inRange(Keys::minutesUntilClose, preset.minutesUntilClose));
+            QVERIFY(inRange(Keys::openAppsRefreshSeconds, preset.openAppsRefreshSeconds));
+            QVERIFY(inRange(Keys::launchGraceMinutes, preset.launchGraceMinutes));
+            QVERIFY(inRange(Keys::countdownWarningMinutes, preset.countdownWarningMinutes));
+        }
     }
 };
 

@@ -7,10 +7,13 @@
 #include "support/ManualClock.h"
 #include "support/TempStore.h"
 
+#include <QAbstractButton>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QTemporaryDir>
 
 #include <memory>
+#include <type_traits>
 
 // A settings view over an engine on a fake workspace, a manual clock and a temporary
 // store. The launch-at-login switch reads a private autostart folder, never the user's.
@@ -35,10 +38,23 @@ struct SettingsRig {
         return *view;
     }
 
-    template <typename Pane> Pane& pane(SettingsPane which) {
-        auto* body = qobject_cast<Pane*>(view->paneBody(which));
-        Q_ASSERT(body);
-        return *body;
+    // The control of the open view whose accessible name or button text is `name`.
+    template <typename W> W* control(const QString& name) const {
+        for (W* widget : view->findChildren<W*>()) {
+            if (widget->accessibleName() == name)
+                return widget;
+            if constexpr (std::is_base_of_v<QAbstractButton, W>)
+                if (widget->text() == name)
+                    return widget;
+        }
+        return nullptr;
+    }
+    // The first label of the open view whose text starts with `prefix`.
+    QLabel* label(const QString& prefix) const {
+        for (QLabel* l : view->findChildren<QLabel*>())
+            if (l->text().startsWith(prefix))
+                return l;
+        return nullptr;
     }
 
     static void drain() { QCoreApplication::sendPostedEvents(); }

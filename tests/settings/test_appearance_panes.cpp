@@ -1,93 +1,93 @@
 #include "SettingsRig.h"
 
-#include "settings/AppearancePane.h"
-#include "settings/BehaviorPane.h"
 #include "settings/Controls.h"
-#include "settings/MenuBarPane.h"
+
+#include "popover/AppRow.h"
+#include "popover/ContentView.h"
+#include "popover/Countdown.h"
+#include "ui/Artwork.h"
+#include "ui/ExclusionList.h"
 
 #include <QCheckBox>
 #include <QLabel>
-#include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
-#include <QToolButton>
 
-namespace {
-Stepper* stepperNamed(SettingsRig& rig, const QString& name) {
-    for (SettingsPane pane : SettingsPanes::all())
-        for (Stepper* stepper : rig.view->paneBody(pane)->findChildren<Stepper*>())
-            if (stepper->accessibleName() == name)
-                return stepper;
-    return nullptr;
-}
-} // namespace
+#include <limits>
 
 class TestAppearancePanes : public QObject {
     Q_OBJECT
 private slots:
-    // Each stepper shows the raw stored number with its unit and stops at its bounds.
-    void steppers_data() {
-        QTest::addColumn<QString>("name");
+    // A stored value outside its key's range (written by another tool or version) shows
+    // clamped in its control exactly as the popover, the tray icon and the countdowns
+    // use it, and only a change by the user writes anything.
+    void outOfRangeValuesShowAsTheyAreUsed_data() {
+        QTest::addColumn<QString>("control");
         QTest::addColumn<QString>("key");
-        QTest::addColumn<QString>("atDefault");
-        QTest::addColumn<qint64>("minimum");
-        QTest::addColumn<qint64>("maximum");
-        QTest::addColumn<QString>("suffix");
-        QTest::addColumn<qint64>("step");
-        QTest::newRow("popover width")
-            << "Popover width"
-            << "popoverWidth"
-            << "320px" << qint64(280) << qint64(520) << "px" << qint64(20);
-        QTest::newRow("app icon size") << "App icon size"
-                                       << "rowIconSize"
-                                       << "28px" << qint64(20) << qint64(40) << "px" << qint64(2);
-        QTest::newRow("bold countdown") << "Bold countdown under"
-                                        << "countdownWarningMinutes"
-                                        << "60m" << qint64(1) << qint64(180) << "m" << qint64(5);
-        QTest::newRow("menu bar icon") << "Icon size"
-                                       << "menuBarIconSize"
-                                       << "18px" << qint64(14) << qint64(24) << "px" << qint64(1);
-        QTest::newRow("launch grace") << "Launch grace period"
-                                      << "launchGraceMinutes"
-                                      << "0m" << qint64(0) << qint64(120) << "m" << qint64(1);
-        QTest::newRow("refresh") << "Refresh running apps every"
-                                 << "openAppsRefreshSeconds"
-                                 << "5s" << qint64(1) << qint64(30) << "s" << qint64(1);
+        QTest::addColumn<qint64>("stored");
+        const qint64 huge = std::numeric_limits<qint64>::max();
+        const qint64 tiny = std::numeric_limits<qint64>::min();
+        for (const qint64 stored : {qint64(-5), qint64(1000), huge, tiny}) {
+            const QByteArray n = QByteArray::number(stored);
+            QTest::newRow("popover width " + n) << "Popover width"
+                                                << "popoverWidth" << stored;
+            QTest::newRow("app icon size " + n) << "App icon size"
+                                                << "rowIconSize" << stored;
+            QTest::newRow("bold countdown " + n) << "Bold countdown under"
+                                                 << "countdownWarningMinutes" << stored;
+            QTest::newRow("menu bar icon " + n) << "Icon size"
+                                                << "menuBarIconSize" << stored;
+            QTest::newRow("launch grace " + n) << "Launch grace period"
+                                               << "launchGraceMinutes" << stored;
+            QTest::newRow("refresh " + n) << "Refresh running apps every"
+                                          << "openAppsRefreshSeconds" << stored;
+        }
     }
-    void steppers() {
-        QFETCH(QString, name);
+    void outOfRangeValuesShowAsTheyAreUsed() {
+        QFETCH(QString, control);
         QFETCH(QString, key);
-        QFETCH(QString, atDefault);
-        QFETCH(qint64, minimum);
-        QFETCH(qint64, maximum);
-        QFETCH(QString, suffix);
-        QFETCH(qint64, step);
+        QFETCH(qint64, stored);
         SettingsRig rig;
+        const RunningApplication app = rig.workspace.add({.name = "Editor"});
+        const QString excluded = rig.addBundle("org.example.Mail", "Mail");
+        rig.store->setInteger(key, stored);
         rig.open();
-        Stepper* stepper = stepperNamed(rig, name);
-        QVERIFY(stepper);
-        QCOMPARE(stepper->valueLabel()->text(), atDefault);
-        QVERIFY(!rig.store->contains(key));
+        rig.engine->addExcludedApp(excluded);
+        QSpinBox* spin = rig.control<QSpinBox>(control);
+        QVERIFY(spin);
+        const int shown = spin->value();
+        QVERIFY(shown >= spin->minimum() && shown <= spin->maximum());
 
-        QTest::mouseClick(stepper->incrementButton(), Qt::LeftButton);
-        const qint64 stepped = rig.store->integer(key).value_or(-1);
-        QCOMPARE(stepped, std::min(atDefault.chopped(suffix.size()).toLongLong() + step, maximum));
+        ContentView popover(*rig.engine);
+        if (key == "popoverWidth")
+            QCOMPARE(popover.contentWidth(), shown);
+        if (key == "rowIconSize") {
+            QCOMPARE(popover.rows().value(0)->iconLabel()->width(), shown);
+            QCOMPARE(popover.exclusionList()->rows().value(0)->currentIconEdge(),
+                     std::max(shown - 8, 16));
+        }
+        if (key == "menuBarIconSize")
+            QCOMPARE(Artwork::clampedMenuBarIconSize(stored), shown);
+        if (key == "countdownWarningMinutes") {
+            QVERIFY(Countdown::isWarning(qint64(shown) * 60 - 1, stored));
+            QVERIFY(!Countdown::isWarning(qint64(shown) * 60, stored));
+        }
+        QCOMPARE(rig.store->integer(key), stored); // showing writes nothing
+        Q_UNUSED(app);
 
-        rig.store->setInteger(key, maximum);
-        QVERIFY(!stepper->incrementButton()->isEnabled());
-        QCOMPARE(stepper->valueLabel()->text(), QString::number(maximum) + suffix);
-        rig.store->setInteger(key, minimum + 1);
-        QTest::mouseClick(stepper->decrementButton(), Qt::LeftButton);
-        QCOMPARE(rig.store->integer(key), minimum); // a step never leaves the range
-        QVERIFY(!stepper->decrementButton()->isEnabled());
-        QCOMPARE(stepper->valueLabel()->text(), QString::number(minimum) + suffix);
+        // A step goes from what is shown and stays inside the range.
+        if (shown > spin->minimum()) {
+            spin->stepDown();
+            QCOMPARE(rig.store->integer(key), qint64(shown - spin->singleStep()));
+        }
     }
 
     void bothEmptyStateSwitchesAreOneKey() {
         SettingsRig rig;
         rig.open();
         QCheckBox* appearance =
-            rig.pane<AppearancePane>(SettingsPane::appearance).showEmptyStateToggle();
-        QCheckBox* menuBar = rig.pane<MenuBarPane>(SettingsPane::menuBar).showEmptyStateToggle();
+            rig.control<QCheckBox>("Show empty state when no apps are counting down");
+        QCheckBox* menuBar = rig.control<QCheckBox>("Show empty state");
         QVERIFY(appearance->isChecked() && menuBar->isChecked());
         QVERIFY(!rig.store->contains("showEmptyState")); // showing a default writes nothing
         menuBar->click();
@@ -107,7 +107,6 @@ private slots:
                                   << "graphite";
         QTest::newRow("gold") << "gold" << QString();
         QTest::newRow("capitalised") << "Blue" << QString();
-        QTest::newRow("unknown") << "red" << QString();
     }
     void swatchRing() {
         QFETCH(QString, stored);
@@ -116,29 +115,23 @@ private slots:
         if (!stored.isNull())
             rig.store->setText("accentColor", stored);
         rig.open();
-        auto& pane = rig.pane<AppearancePane>(SettingsPane::appearance);
-        QStringList names;
+        const QList<AccentSwatch*> swatches = rig.view->findChildren<AccentSwatch*>();
         QStringList withRing;
-        for (AccentSwatch* swatch : pane.swatches()) {
-            names << swatch->name();
+        for (AccentSwatch* swatch : swatches)
             if (swatch->isRinged())
                 withRing << swatch->name();
-            QCOMPARE(swatch->toolTip(), swatch->name());
-        }
-        QCOMPARE(names, (QStringList{"purple", "blue", "green", "orange", "pink", "graphite"}));
         QCOMPARE(withRing, ringed.isEmpty() ? QStringList() : QStringList{ringed});
 
-        pane.swatches()[2]->click();
+        rig.control<AccentSwatch>("green")->click();
         QCOMPARE(rig.store->text("accentColor"), QStringLiteral("green"));
-        for (AccentSwatch* swatch : pane.swatches())
+        for (AccentSwatch* swatch : swatches)
             QCOMPARE(swatch->isRinged(), swatch->name() == "green");
     }
 
     void pickersWriteAndFollowTheirKeys() {
         SettingsRig rig;
         rig.open();
-        auto& pane = rig.pane<AppearancePane>(SettingsPane::appearance);
-        SegmentedPicker* sort = pane.sortModePicker();
+        auto* sort = rig.control<SegmentedPicker>("Sort apps by");
         QCOMPARE(sort->selectedValue(), QStringLiteral("name"));
         QTest::mouseClick(sort->segment("remaining"), Qt::LeftButton);
         QCOMPARE(rig.store->text("sortMode"), QStringLiteral("remaining"));
@@ -148,13 +141,11 @@ private slots:
         QVERIFY(sort->segment("remaining")->isChecked());
         rig.store->setText("sortMode", "bogus");
         QCOMPARE(sort->selectedValue(), QString());
+        rig.store->setText("sortMode", "recent");
+        QCOMPARE(sort->selectedValue(), QStringLiteral("recent"));
 
-        SegmentedPicker* style = pane.countdownStylePicker();
-        QStringList titles;
-        for (QAbstractButton* segment : style->segments())
-            titles << segment->text();
-        QCOMPARE(titles, (QStringList{"Verbose", "Compact"}));
-        QTest::mouseClick(style->segment("compact"), Qt::LeftButton);
+        QTest::mouseClick(rig.control<SegmentedPicker>("Countdown style")->segment("compact"),
+                          Qt::LeftButton);
         QCOMPARE(rig.store->text("countdownStyle"), QStringLiteral("compact"));
     }
 };

@@ -1,10 +1,6 @@
 #include "SettingsRig.h"
 
-#include "settings/AdvancedPane.h"
-#include "settings/ExclusionsPane.h"
-#include "settings/SupportPane.h"
-
-#include "popover/ExcludedAppRow.h"
+#include "settings/Panes.h"
 
 #include <QClipboard>
 #include <QGuiApplication>
@@ -45,7 +41,6 @@ private slots:
     void cleanup() {
         overrideAppVersion(std::nullopt, std::nullopt);
         setUrlOpener({});
-        ExclusionsPane::setChooser({});
     }
 
     // The reset writes the appearance keys, in order, and nothing else.
@@ -92,7 +87,7 @@ private slots:
         QCOMPARE(others.size(), 11);
 
         QSignalSpy writes(&store, &UserDefaults::changed);
-        rig.pane<AdvancedPane>(SettingsPane::advanced).restoreAppearanceButton()->click();
+        rig.control<QPushButton>("Restore appearance defaults")->click();
         QCOMPARE(writes.count(), appearance.size());
         for (qsizetype i = 0; i < appearance.size(); ++i) {
             QCOMPARE(writes.at(i).at(0).toString(), appearance[i].key);
@@ -107,7 +102,6 @@ private slots:
     void maintenanceButtonsReachTheEngine() {
         SettingsRig rig;
         rig.open(SettingsPane::advanced);
-        auto& pane = rig.pane<AdvancedPane>(SettingsPane::advanced);
         const RunningApplication first = rig.addTrackedApp("Editor");
         rig.engine->setToggle("Editor", false);
 
@@ -115,16 +109,16 @@ private slots:
         const RunningApplication second =
             rig.workspace.add({.name = "Mail", .bundleIdentifier = "org.example.Mail"});
         QVERIFY(!rig.engine->runningApps().contains(second));
-        pane.rescanButton()->click();
+        rig.control<QPushButton>("Re-scan running apps")->click();
         rig.drain();
         QVERIFY(rig.engine->runningApps().contains(second));
 
         rig.clock.advance(50);
-        pane.resetTimersButton()->click();
+        rig.control<QPushButton>("Reset all timers")->click();
         QCOMPARE(rig.engine->runningApps().value(first), rig.clock.now());
         QCOMPARE(rig.engine->runningApps().value(second), rig.clock.now());
 
-        pane.clearTogglesButton()->click();
+        rig.control<QPushButton>("Clear per-app on/off choices")->click();
         QVERIFY(rig.engine->toggleStatus().isEmpty());
     }
 
@@ -153,13 +147,12 @@ private slots:
         rig.addTrackedApp("Editor");
         rig.addTrackedApp("Mail");
         rig.engine->addExcludedApp(rig.addBundle("org.example.Notes", "Notes"));
-        auto& pane = rig.pane<SupportPane>(SettingsPane::support);
-        QCOMPARE(pane.versionLabel()->text(), expectedAbout);
-        QCOMPARE(pane.countLabel()->text(), QStringLiteral("2 tracked apps, 1 exclusions"));
+        QVERIFY(rig.label(expectedAbout));
+        QVERIFY(rig.label("2 tracked apps, 1 exclusions"));
 
         QClipboard* clipboard = QGuiApplication::clipboard();
         clipboard->setText("something older");
-        pane.copyDiagnosticsButton()->click();
+        rig.control<QPushButton>("Copy diagnostics")->click();
         const QString expected = expectedFirstLine +
                                  "\nTracked apps: 2\nExclusions: 1\nQuitting enabled: false\n"
                                  "Idle timeout: 1h 30m\nRefresh seconds: 12";
@@ -168,7 +161,7 @@ private slots:
 
         // Copying again leaves only the new text.
         rig.store->setBoolean("quittingEnabled", true);
-        pane.copyDiagnosticsButton()->click();
+        rig.control<QPushButton>("Copy diagnostics")->click();
         QCOMPARE(clipboard->text(), QString(expected).replace("false", "true"));
     }
 
@@ -180,9 +173,8 @@ private slots:
         });
         SettingsRig rig;
         rig.open(SettingsPane::support);
-        auto& pane = rig.pane<SupportPane>(SettingsPane::support);
-        pane.websiteButton()->click();
-        pane.downloadButton()->click();
+        rig.control<QPushButton>("Website")->click();
+        rig.control<QPushButton>("Download DMG")->click();
         QCOMPARE(opened.size(), 2);
         QCOMPARE(opened[0].path(), QStringLiteral("/"));
         QCOMPARE(opened[1].host(), opened[0].host());
@@ -192,87 +184,6 @@ private slots:
         openURL("not a web address");
         openURL("http://exa mple.com/");
         QCOMPARE(opened.size(), 2);
-    }
-
-    void exclusionsAddSelectAndRemove() {
-        SettingsRig rig;
-        const QString mail = rig.addBundle("org.example.Mail", "Mail");
-        const QString notes = rig.addBundle("org.example.Notes", "Notes");
-        const QString books = rig.addBundle("org.example.Books", "Books");
-        QList<QStringList> answers{
-            QStringList(), // cancelled
-            QStringList{notes, "/apps/broken.desktop", books, mail, "/tmp/readme.txt"}};
-        ExclusionsPane::setChooser([&answers](QWidget*) { return answers.takeFirst(); });
-        SettingsView& view = rig.open(SettingsPane::exclusions);
-        auto& pane = rig.pane<ExclusionsPane>(SettingsPane::exclusions);
-
-        QVERIFY(pane.emptyLabel()->isVisibleTo(&view));
-        QCOMPARE(pane.emptyLabel()->text(), QStringLiteral("No excluded apps yet."));
-        QCOMPARE(pane.countLabel()->text(), QStringLiteral("0 active"));
-        QVERIFY(!pane.removeButton()->isEnabled());
-        QVERIFY(pane.addButton()->isEnabled());
-
-        pane.addButton()->click(); // cancelled: nothing changes
-        QVERIFY(rig.engine->excludedApps().isEmpty());
-        QCOMPARE(view.selectedExclusionID(), std::nullopt);
-
-        pane.addButton()->click();
-        QCOMPARE(rig.engine->excludedApps().size(), 3);
-        QCOMPARE(pane.countLabel()->text(), QStringLiteral("3 active"));
-        QVERIFY(!pane.emptyLabel()->isVisibleTo(&view));
-        // The last chosen entry that made a record is selected.
-        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Mail"));
-        QVERIFY(pane.removeButton()->isEnabled());
-        QStringList shown;
-        QStringList selected;
-        for (QWidget* widget : pane.rows()) {
-            auto* row = static_cast<ExcludedAppRow*>(widget);
-            shown << row->app().name;
-            if (row->isSelected())
-                selected << row->app().name;
-        }
-        QCOMPARE(shown, (QStringList{"Books", "Mail", "Notes"}));
-        QCOMPARE(selected, QStringList{"Mail"});
-
-        // Clicking a row selects it; clicking it again keeps it.
-        QTest::mouseClick(pane.rows()[2], Qt::LeftButton);
-        QTest::mouseClick(pane.rows()[2], Qt::LeftButton);
-        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Notes"));
-
-        pane.removeButton()->click();
-        QCOMPARE(rig.engine->excludedApps().size(), 2);
-        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Books"));
-        QCOMPARE(static_cast<ExcludedAppRow*>(pane.rows()[0])->isSelected(), true);
-
-        // Removed elsewhere (the popover): Remove still saves and moves to the first record.
-        rig.engine->removeExcludedApp("org.example.Books");
-        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Books"));
-        pane.removeButton()->click();
-        QCOMPARE(view.selectedExclusionID(), QStringLiteral("org.example.Mail"));
-
-        pane.removeButton()->click();
-        QVERIFY(rig.engine->excludedApps().isEmpty());
-        QCOMPARE(view.selectedExclusionID(), std::nullopt);
-        QVERIFY(!pane.removeButton()->isEnabled());
-        QVERIFY(pane.emptyLabel()->isVisibleTo(&view));
-        QCOMPARE(pane.countLabel()->text(), QStringLiteral("0 active"));
-    }
-
-    // Removing an exclusion brings its running application back at once, freshly stamped.
-    void removingAnExclusionTracksItsAppAgain() {
-        SettingsRig rig;
-        const QString path = rig.addBundle("org.example.Mail", "Mail");
-        ExclusionsPane::setChooser([path](QWidget*) { return QStringList{path}; });
-        SettingsView& view = rig.open(SettingsPane::exclusions);
-        const RunningApplication mail = rig.addTrackedApp("Mail");
-        auto& pane = rig.pane<ExclusionsPane>(SettingsPane::exclusions);
-        pane.addButton()->click();
-        QVERIFY(!rig.engine->runningApps().contains(mail));
-        rig.clock.advance(30);
-        pane.removeButton()->click();
-        rig.drain();
-        QCOMPARE(rig.engine->runningApps().value(mail, -1), rig.clock.now());
-        Q_UNUSED(view);
     }
 };
 

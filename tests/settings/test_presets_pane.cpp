@@ -1,15 +1,12 @@
 #include "SettingsRig.h"
 
-#include "settings/GeneralPane.h"
-#include "settings/PresetsPane.h"
-
 #include "preferences/BehaviorPreset.h"
 #include "preferences/Preferences.h"
 
 #include <QAbstractButton>
 #include <QLabel>
-#include <QLineEdit>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QTest>
 
 class TestPresetsPane : public QObject {
@@ -37,14 +34,13 @@ private slots:
         rig.store->setInteger("popoverWidth", 500);
         SettingsView& view = rig.open(SettingsPane::presets);
         const RunningApplication app = rig.addTrackedApp("Editor");
-        auto& pane = rig.pane<PresetsPane>(SettingsPane::presets);
-        QCOMPARE(pane.rows().size(), 3);
+        QAbstractButton* row = rig.control<QAbstractButton>(preset.title);
+        QVERIFY(row);
 
         for (int round = 1; round <= 2; ++round) { // twice in a row restarts twice
             rig.clock.advance(100);
             QSignalSpy writes(&*rig.store, &UserDefaults::changed);
             // Click on the row's face away from its centre: the whole row is the target.
-            QAbstractButton* row = pane.rows()[index];
             QTest::mouseClick(row, Qt::LeftButton, {}, QPoint(row->width() - 4, 4));
             QCOMPARE(writes.count(), 8);
             QCOMPARE(rig.engine->runningApps().value(app), rig.clock.now());
@@ -62,17 +58,14 @@ private slots:
 
         // The General pane follows at once, split into hours and minutes, and its timeout
         // line shows the same text as the preset row.
-        auto& general = rig.pane<GeneralPane>(SettingsPane::general);
-        QCOMPARE(general.hoursField()->text(), QString::number(preset.minutesUntilClose / 60));
-        QCOMPARE(general.minutesField()->text(), QString::number(preset.minutesUntilClose % 60));
+        QCOMPARE(rig.control<QSpinBox>("Hours")->value(), preset.minutesUntilClose / 60);
+        QCOMPARE(rig.control<QSpinBox>("Minutes")->value(), preset.minutesUntilClose % 60);
         const QString formatted = Preferences::formattedIdleTime(preset.minutesUntilClose);
-        QCOMPARE(general.currentTimeoutLabel()->text(), "Current timeout: " + formatted);
+        QCOMPARE(rig.label("Current timeout: ")->text(), "Current timeout: " + formatted);
         QStringList rowTexts;
-        for (QLabel* label : pane.rows()[index]->findChildren<QLabel*>())
+        for (QLabel* label : row->findChildren<QLabel*>())
             rowTexts << label->text();
         QVERIFY(rowTexts.contains(formatted));
-        QVERIFY(rowTexts.contains(preset.title));
-        QVERIFY(rowTexts.contains(preset.detail));
         Q_UNUSED(view);
     }
 };

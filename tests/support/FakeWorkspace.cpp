@@ -21,6 +21,7 @@ struct FakeWorkspace::State {
     bool ownWindowFocused = false;
     QString extension = QStringLiteral("desktop");
     QHash<QString, BundleInfo> bundles;
+    QHash<QString, QString> iconNames;
     qint64 nextPid = 1000;
     mutable int listings = 0;
 
@@ -118,6 +119,14 @@ std::optional<BundleInfo> FakeWorkspace::bundleAt(const QString& path) const {
 
 QString FakeWorkspace::applicationBundleExtension() const {
     return m_state->extension;
+}
+
+QString FakeWorkspace::iconNameForEntry(const QString& path) const {
+    return m_state->iconNames.value(path);
+}
+
+void FakeWorkspace::setIconName(const QString& path, const QString& icon) {
+    m_state->iconNames.insert(path, icon);
 }
 
 RunningApplication FakeWorkspace::add(const FakeApp& app) {

@@ -46,6 +46,7 @@ public:
     bool ownWindowIsKeyOrMain() const override;
     std::optional<BundleInfo> bundleAt(const QString& path) const override;
     QString applicationBundleExtension() const override;
+    QString iconNameForEntry(const QString& path) const override;
 
     // --- running applications
     // Starts an application at the end of the list; each gets a new ProcessKey.
@@ -85,6 +86,8 @@ public:
     void setApplicationBundleExtension(const QString& extension);
     // bundleAt(path) answers `info`; unregistered paths cannot be read.
     void addBundle(const QString& path, const BundleInfo& info);
+    // iconNameForEntry(path) answers `icon`; other paths name none.
+    void setIconName(const QString& path, const QString& icon);
 
     // How often runningApplications() was asked (a sweep asks once).
     int listingCount() const;

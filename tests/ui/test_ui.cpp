@@ -1,5 +1,6 @@
 #include "support/TempStore.h"
 #include "ui/Accent.h"
+#include "ui/AppIcon.h"
 #include "ui/Artwork.h"
 #include "ui/Symbols.h"
 
@@ -8,6 +9,7 @@
 #include <QDirIterator>
 #include <QRegularExpression>
 #include <QSet>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -71,6 +73,7 @@ private slots:
     void menuBarIconSizeAndRendering_data();
     void menuBarIconSizeAndRendering();
     void applicationImageDraws();
+    void applicationIconsByName();
 };
 
 void TestUi::everySymbolTheAppNamesHasADrawing_data() {
@@ -241,6 +244,36 @@ void TestUi::applicationImageDraws() {
     QCOMPARE(qAlpha(img.pixel(34, 34)), 255);
     QCOMPARE(qAlpha(img.pixel(0, 0)), 0); // rounded corner
     QVERIFY(!Artwork::applicationIcon().availableSizes().isEmpty());
+}
+
+// What a workspace names: an image path, a theme name (also with an extension), or
+// nothing usable, which still draws a generic icon without any icon theme.
+void TestUi::applicationIconsByName() {
+    QTemporaryDir dir;
+    QImage red(24, 24, QImage::Format_ARGB32);
+    red.fill(Qt::red);
+    const QString png = dir.filePath("red.png");
+    QVERIFY(red.save(png));
+    QCOMPARE(iconForApplication(png).pixmap(24).toImage().pixelColor(12, 12), QColor(Qt::red));
+
+    QVERIFY(QDir().mkpath(dir.filePath("icons/t/24x24/apps")));
+    QVERIFY(red.save(dir.filePath("icons/t/24x24/apps/themed-red.png")));
+    QFile index(dir.filePath("icons/t/index.theme"));
+    QVERIFY(index.open(QIODevice::WriteOnly));
+    index.write("[Icon Theme]\nName=t\nDirectories=24x24/apps\n"
+                "[24x24/apps]\nSize=24\nType=Fixed\n");
+    index.close();
+    QIcon::setThemeSearchPaths({dir.filePath("icons")});
+    QIcon::setThemeName("t");
+    for (const char* name : {"themed-red", "themed-red.png"})
+        QCOMPARE(iconForApplication(name).pixmap(24).toImage().pixelColor(12, 12), QColor(Qt::red));
+
+    QIcon::setThemeSearchPaths({});
+    for (const QString& name : {QString(), QStringLiteral("no-such-icon"), dir.filePath("none")}) {
+        const QImage image = iconForApplication(name).pixmap(32).toImage();
+        QVERIFY2(!image.isNull(), qPrintable(name));
+        QVERIFY(image.pixelColor(16, 16).alpha() > 0);
+    }
 }
 
 QTEST_MAIN(TestUi)

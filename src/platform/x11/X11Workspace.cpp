@@ -175,3 +175,12 @@ std::optional<BundleInfo> X11Workspace::bundleAt(const QString& path) const {
 quint64 X11Workspace::requestCount() const {
     return d->connection->requestCount();
 }
+
+QString X11Workspace::iconNameForEntry(const QString& path) const {
+    const std::optional<DesktopApplication> entry = d->desktopIndex().entryAt(path);
+    return entry ? entry->icon : QString();
+}
+
+QString X11Workspace::applicationsFolder() const {
+    return DesktopEntryIndex::applicationsFolder();
+}

@@ -37,6 +37,9 @@ public:
     // refuse a window the user just asked for from the tray.
     void activateOwnWindow(QWindow* window) override;
 
+    QString iconNameForEntry(const QString& path) const override;
+    QString applicationsFolder() const override;
+
     // X requests sent since the connection opened (for the steady-state checks).
     quint64 requestCount() const;
 

@@ -1,5 +1,4 @@
 #include "platform/linux/DesktopEntryIndex.h"
-#include "platform/linux/DesktopIcons.h"
 
 #include <QDir>
 #include <QFile>
@@ -169,41 +168,6 @@ private slots:
         changed.clear();
         index.refresh();
         QCOMPARE(changed.size(), 0);
-    }
-
-    void icons() {
-        DataDirs dirs;
-        QImage red(24, 24, QImage::Format_ARGB32);
-        red.fill(Qt::red);
-        const QString png = dirs.path("red.png");
-        QVERIFY(red.save(png));
-        const QString withFile = dirs.app("sys1", "f.desktop", "F", "Icon=" + png.toUtf8() + "\n");
-        const QString missing = dirs.app("sys1", "m.desktop", "M", "Icon=no-such-icon-anywhere\n");
-
-        QCOMPARE(iconForFile(withFile).pixmap(24).toImage().pixelColor(12, 12), QColor(Qt::red));
-
-        // Theme names, also when written with an extension.
-        const QString themeDir = dirs.path("icons/t/24x24/apps");
-        QVERIFY(QDir().mkpath(themeDir));
-        QVERIFY(red.save(themeDir + "/themed-red.png"));
-        QFile index(dirs.path("icons/t/index.theme"));
-        QVERIFY(index.open(QIODevice::WriteOnly));
-        index.write("[Icon Theme]\nName=t\nDirectories=24x24/apps\n"
-                    "[24x24/apps]\nSize=24\nType=Fixed\n");
-        index.close();
-        QIcon::setThemeSearchPaths({dirs.path("icons")});
-        QIcon::setThemeName("t");
-        for (const QByteArray icon : {"themed-red", "themed-red.png"}) {
-            const QString themed = dirs.app("sys1", "t.desktop", "T", "Icon=" + icon + "\n");
-            QCOMPARE(iconForFile(themed).pixmap(24).toImage().pixelColor(12, 12), QColor(Qt::red));
-        }
-        // Anything else gets a generic icon that draws even without an icon theme.
-        QIcon::setThemeSearchPaths({});
-        for (const QString& path : {missing, dirs.path("nothing"), png}) {
-            const QImage image = iconForFile(path).pixmap(32).toImage();
-            QVERIFY2(!image.isNull(), qPrintable(path));
-            QVERIFY(image.pixelColor(16, 16).alpha() > 0);
-        }
     }
 };
 

@@ -1,6 +1,4 @@
-#include "DesktopIcons.h"
-
-#include "DesktopEntryFile.h"
+#include "AppIcon.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -90,16 +88,10 @@ QIcon iconNamed(const QString& icon) {
 
 } // namespace
 
-QIcon iconForFile(const QString& path) {
-    if (path.endsWith(QLatin1String(".desktop"), Qt::CaseInsensitive)) {
-        if (const auto file = DesktopEntryFile::load(path)) {
-            const QString icon =
-                file->localeString(QStringLiteral("Icon"), DesktopEntryFile::messagesLocale());
-            if (!icon.isEmpty()) {
-                if (QIcon found = iconNamed(icon); !found.isNull())
-                    return found;
-            }
-        }
+QIcon iconForApplication(const QString& iconName) {
+    if (!iconName.isEmpty()) {
+        if (QIcon found = iconNamed(iconName); !found.isNull())
+            return found;
     }
     return genericApplicationIcon();
 }

@@ -2,40 +2,30 @@
 
 #include <QString>
 #include <QUrl>
-#include <QWidget>
 
 #include <functional>
 #include <optional>
 
-class QLabel;
-class QPushButton;
+class QWidget;
 class RunningAppsManager;
-class SettingsView;
+class UserDefaults;
 
-// Version and identity, the two links and the diagnostics text for a bug report.
-class SupportPane : public QWidget {
-    Q_OBJECT
-public:
-    explicit SupportPane(SettingsView& view, QWidget* parent = nullptr);
+// The body of each settings pane, one file each. A pane works on the engine and the store
+// it is given and knows nothing of the window around it.
+namespace Panes {
+QWidget* general(RunningAppsManager& manager);
+QWidget* presets(RunningAppsManager& manager);
+QWidget* behavior(RunningAppsManager& manager);
+QWidget* appearance(RunningAppsManager& manager);
+QWidget* menuBar(RunningAppsManager& manager);
+QWidget* exclusions(RunningAppsManager& manager);
+QWidget* advanced(RunningAppsManager& manager);
+QWidget* support(RunningAppsManager& manager);
+} // namespace Panes
 
-    QLabel* versionLabel() const { return m_version; }
-    QLabel* countLabel() const { return m_count; }
-    QPushButton* websiteButton() const { return m_website; }
-    QPushButton* downloadButton() const { return m_download; }
-    QPushButton* copyDiagnosticsButton() const { return m_copy; }
-
-    void copyDiagnostics();
-
-private:
-    void refreshCounts();
-
-    SettingsView& m_view;
-    QLabel* m_version = nullptr;
-    QLabel* m_count = nullptr;
-    QPushButton* m_website = nullptr;
-    QPushButton* m_download = nullptr;
-    QPushButton* m_copy = nullptr;
-};
+// Writes the appearance keys back to their defaults, with the accent set to "gold".
+// Nothing else is touched: not the timers, the quitting keys nor the exclusions.
+void restoreAppearanceDefaults(UserDefaults& store);
 
 inline constexpr char kWebsiteAddress[] = "https://idlewatch.app/";
 inline constexpr char kDownloadAddress[] = "https://idlewatch.app/downloads/Idlewatch-1.0.dmg";

@@ -1,0 +1,95 @@
+#pragma once
+
+#include "engine/ExcludedApp.h"
+
+#include <QAbstractButton>
+#include <QStringList>
+#include <QWidget>
+
+#include <functional>
+#include <optional>
+
+class ElidedLabel;
+class QLabel;
+class QVBoxLayout;
+class RunningAppsManager;
+
+// One exclusion: the application's icon and name, tinted with the accent while selected.
+// The icon and the tint follow the store live.
+class ExcludedAppRow : public QAbstractButton {
+    Q_OBJECT
+public:
+    ExcludedAppRow(ExcludedApp app, RunningAppsManager& manager, QWidget* parent = nullptr);
+
+    const ExcludedApp& app() const { return m_app; }
+    bool isSelected() const { return m_selected; }
+    void setSelected(bool selected);
+
+    // "rowIconSize" clamped to its range, less 8, at least 16.
+    static int iconEdge(qint64 rowIconSize);
+    int currentIconEdge() const;
+    QSize sizeHint() const override;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    void refresh();
+
+    ExcludedApp m_app;
+    RunningAppsManager* m_manager;
+    bool m_selected = false;
+    QLabel* m_icon;
+    ElidedLabel* m_name;
+};
+
+// The permanent exclusions, shared by the popover and the settings pane: add through the
+// application chooser, select a row, remove the selected one. The selection belongs to the
+// list: it starts empty, follows each addition, and when the selected record goes (from
+// here or elsewhere) it moves to the first remaining one.
+class ExclusionList : public QWidget {
+    Q_OBJECT
+public:
+    // The popover's compact section with symbol buttons, or the settings pane's body with
+    // labelled buttons and a count.
+    enum class Look { popover, pane };
+    // Shows the chooser; the chosen paths in the chooser's order, none when cancelled.
+    using Chooser = std::function<QStringList(QWidget* parent)>;
+
+    ExclusionList(RunningAppsManager& manager, Look look, QWidget* parent = nullptr);
+
+    std::optional<QString> selectedID() const { return m_selected; }
+    void setSelectedID(const std::optional<QString>& id);
+
+    void addExclusion();
+    void removeSelectedExclusion();
+
+    // Replaces the application chooser (tests).
+    void setChooser(Chooser chooser) { m_chooser = std::move(chooser); }
+    // The file dialog: .desktop files only, several at once, starting in `folder`.
+    static QStringList chooseApplications(QWidget* parent, const QString& folder);
+
+    QAbstractButton* addButton() const { return m_add; }
+    QAbstractButton* removeButton() const { return m_remove; }
+    QLabel* emptyLabel() const { return m_empty; }
+    // "N active"; only the pane look has one.
+    QLabel* countLabel() const { return m_count; }
+    QList<ExcludedAppRow*> rows() const;
+
+signals:
+    void selectedIDChanged();
+
+private:
+    void followList();
+    void render();
+
+    RunningAppsManager* m_manager;
+    Chooser m_chooser;
+    std::optional<QString> m_selected;
+    QAbstractButton* m_add = nullptr;
+    QAbstractButton* m_remove = nullptr;
+    QLabel* m_empty = nullptr;
+    QLabel* m_count = nullptr;
+    QWidget* m_rowsBox;
+    QVBoxLayout* m_rowsLayout;
+};
