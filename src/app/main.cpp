@@ -5,6 +5,9 @@
 #include "engine/RunningAppsManager.h"
 #include "platform/x11/SessionCheck.h"
 #include "platform/x11/X11Workspace.h"
+#ifdef IDLEWATCH_HAVE_WAYLAND
+#include "platform/wayland/WaylandWorkspace.h"
+#endif
 #include "preferences/AppIdentity.h"
 #include "preferences/UserDefaults.h"
 #include "ui/Artwork.h"
@@ -25,9 +28,33 @@ void describe(QCoreApplication& app) {
     app.setApplicationVersion(QString::fromLatin1(kAppVersion));
 }
 
+// Whether the Wayland compositor of this session lists other applications' windows.
+bool waylandToplevelsOffered() {
+#ifdef IDLEWATCH_HAVE_WAYLAND
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && WaylandWorkspace::available({});
+#else
+    return false;
+#endif
+}
+
+// The compositor's own window list where it offers one; otherwise X11, which under Wayland
+// sees only XWayland clients.
+std::unique_ptr<Workspace> connectWorkspace(bool wayland, QString* error) {
+#ifdef IDLEWATCH_HAVE_WAYLAND
+    if (wayland)
+        if (auto workspace = WaylandWorkspace::connect({}, error))
+            return workspace;
+#else
+    Q_UNUSED(wayland);
+#endif
+    if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(warning));
+    return X11Workspace::connect(qgetenv("DISPLAY"), error);
+}
+
 // Nothing else may start before this answers: a second launch only asks the first one to
-// open its popover, and without an X display there is nothing to watch.
-int preflight(int argc, char** argv, bool* runHere) {
+// open its popover, and without a window list to watch there is nothing to do.
+int preflight(int argc, char** argv, bool* runHere, bool* wayland) {
     QCoreApplication probe(argc, argv);
     describe(probe);
     QCommandLineParser parser;
@@ -44,9 +71,10 @@ int preflight(int argc, char** argv, bool* runHere) {
         return 0;
 
     QString error;
-    // A bare connection: a workspace here would create the desktop-entry index under this
+    // Bare connections: a workspace here would create the desktop-entry index under this
     // throwaway application, and its file watcher would never fire under the real one.
-    if (!x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
+    *wayland = waylandToplevelsOffered();
+    if (!*wayland && !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
@@ -58,11 +86,9 @@ int preflight(int argc, char** argv, bool* runHere) {
 
 int main(int argc, char** argv) {
     bool runHere = false;
-    if (const int code = preflight(argc, argv, &runHere); !runHere)
+    bool wayland = false;
+    if (const int code = preflight(argc, argv, &runHere, &wayland); !runHere)
         return code;
-
-    if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
-        std::fprintf(stderr, "%s\n", qPrintable(warning));
 
     QApplication app(argc, argv);
     describe(app);
@@ -91,7 +117,7 @@ int main(int argc, char** argv) {
     }
 
     QString error;
-    std::unique_ptr<X11Workspace> workspace = X11Workspace::connect(qgetenv("DISPLAY"), &error);
+    std::unique_ptr<Workspace> workspace = connectWorkspace(wayland, &error);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
