@@ -141,7 +141,7 @@ bool WaylandSession::start(bool* unavailable) {
     if (spawn({QStringLiteral("dbus-daemon"), QStringLiteral("--session"),
                QStringLiteral("--nofork"), QStringLiteral("--nopidfile"),
                QStringLiteral("--address=unix:path=") + runtime + QStringLiteral("/bus")}) < 0 ||
-        !waitUntil(10000, [&] { return QFile::exists(runtime + QStringLiteral("/bus")); }))
+        !waitFor([&] { return QFile::exists(runtime + QStringLiteral("/bus")); }, 10000))
         return failed(QStringLiteral("the session bus did not start"));
 
     const QString config = m_dir->filePath(QStringLiteral("sway.conf"));
@@ -162,23 +162,25 @@ bool WaylandSession::start(bool* unavailable) {
     if (m_sway < 0)
         return failed(QStringLiteral("cannot start sway"));
 
-    QString socket, ipc;
-    const bool up = waitUntil(10000, [&] {
-        if (!isRunning(m_sway))
-            return true;
-        const QDir dir(runtime);
-        const QStringList sockets = dir.entryList({QStringLiteral("wayland-*")}, QDir::System);
-        const QStringList ipcs = dir.entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
-        for (const QString& s : sockets)
-            if (!s.endsWith(QLatin1String(".lock")))
-                socket = s;
-        if (socket.isEmpty() || ipcs.isEmpty())
-            return false;
-        ipc = dir.filePath(ipcs.first());
-        m_env.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
-        m_env.insert(QStringLiteral("SWAYSOCK"), ipc);
-        return swaymsg({QStringLiteral("-t"), QStringLiteral("get_outputs")}) == 0;
-    });
+    QString socket;
+    const bool up = waitFor(
+        [&] {
+            if (!isRunning(m_sway))
+                return true;
+            const QDir dir(runtime);
+            const QStringList sockets = dir.entryList({QStringLiteral("wayland-*")}, QDir::System);
+            const QStringList ipcs =
+                dir.entryList({QStringLiteral("sway-ipc.*.sock")}, QDir::System);
+            for (const QString& s : sockets)
+                if (!s.endsWith(QLatin1String(".lock")))
+                    socket = s;
+            if (socket.isEmpty() || ipcs.isEmpty())
+                return false;
+            m_env.insert(QStringLiteral("WAYLAND_DISPLAY"), socket);
+            m_env.insert(QStringLiteral("SWAYSOCK"), dir.filePath(ipcs.first()));
+            return swaymsg({QStringLiteral("-t"), QStringLiteral("get_outputs")}) == 0;
+        },
+        10000);
     if (!isRunning(m_sway)) {
         // A machine whose sway cannot start headless at all: say what it said.
         const QString log = logText();
@@ -336,16 +338,6 @@ bool WaylandSession::waitFor(const std::function<bool()>& ready, int timeoutMs) 
             return false;
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
         QThread::msleep(5);
-    }
-    return true;
-}
-
-bool WaylandSession::waitUntil(int timeoutMs, const std::function<bool()>& ready) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!ready()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
     }
     return true;
 }

@@ -57,7 +57,6 @@ public:
     QString logText() const;
 
 private:
-    bool waitUntil(int timeoutMs, const std::function<bool()>& ready);
     bool ownByUser(const QString& path) const;
 
     std::unique_ptr<QTemporaryDir> m_dir;

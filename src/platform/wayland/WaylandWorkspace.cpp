@@ -110,6 +110,7 @@ struct State {
     void pump(bool readSocket);
     bool flush();
     void markBroken();
+    void releaseProxies();
     void announce(zwlr_foreign_toplevel_handle_v1* handle);
     void onDone(Toplevel* t);
     void onClosed(Toplevel* t);
@@ -289,13 +290,27 @@ void State::markBroken() {
     qCWarning(lcWayland) << "The Wayland connection was lost; no applications are seen any more.";
     if (notifier)
         notifier->setEnabled(false);
-    // The proxies die with the connection; only the cache is dropped here.
-    for (auto& t : toplevels)
-        t->handle = nullptr;
-    toplevels.clear();
-    manager = nullptr;
+    releaseProxies();
     rebuildApps();
     updateActivation();
+}
+
+void State::releaseProxies() {
+    // Destroying a proxy sends a request only where one is defined; either way the
+    // client-side object is freed, which disconnecting alone would not do.
+    for (auto& t : toplevels)
+        zwlr_foreign_toplevel_handle_v1_destroy(t->handle);
+    toplevels.clear();
+    if (manager) {
+        if (!broken)
+            zwlr_foreign_toplevel_manager_v1_stop(manager);
+        zwlr_foreign_toplevel_manager_v1_destroy(manager);
+        manager = nullptr;
+    }
+    if (registry) {
+        wl_registry_destroy(registry);
+        registry = nullptr;
+    }
 }
 
 void State::pump(bool readSocket) {
@@ -568,18 +583,12 @@ WaylandWorkspace::~WaylandWorkspace() {
     d->self.reset();
     delete d->notifier;
     d->notifier = nullptr;
-    if (d->display && !d->broken) {
-        for (auto& t : d->toplevels)
-            zwlr_foreign_toplevel_handle_v1_destroy(t->handle);
-        if (d->manager)
-            zwlr_foreign_toplevel_manager_v1_stop(d->manager);
-        if (d->registry)
-            wl_registry_destroy(d->registry);
-        wl_display_flush(d->display);
-    }
-    d->toplevels.clear();
-    if (d->display)
+    if (d->display) {
+        d->releaseProxies();
+        if (!d->broken)
+            wl_display_flush(d->display);
         wl_display_disconnect(d->display);
+    }
 }
 
 std::unique_ptr<WaylandWorkspace>
