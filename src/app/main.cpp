@@ -9,6 +9,9 @@
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/x11/SessionCheck.h"
 #include "platform/x11/X11Workspace.h"
+#ifdef IDLEWATCH_HAVE_WAYLAND
+#include "platform/wayland/WaylandWorkspace.h"
+#endif
 #include "preferences/AppIdentity.h"
 #include "preferences/UserDefaults.h"
 #include "ui/Artwork.h"
@@ -35,10 +38,36 @@ struct Launch {
     bool runHere = false;
     bool showPopover = false;
     bool openSettings = false;
+    bool wayland = false; // the compositor lists other applications' windows
 };
 
+// Whether the Wayland compositor of this session lists other applications' windows.
+bool waylandToplevelsOffered() {
+#ifdef IDLEWATCH_HAVE_WAYLAND
+    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && WaylandWorkspace::available({});
+#else
+    return false;
+#endif
+}
+
+// The compositor's own window list where it offers one; otherwise X11, which under Wayland
+// sees only XWayland clients.
+std::unique_ptr<Workspace> connectWorkspace(bool wayland, DesktopEntryIndex* entries,
+                                            QString* error) {
+#ifdef IDLEWATCH_HAVE_WAYLAND
+    if (wayland)
+        if (auto workspace = WaylandWorkspace::connect({}, error, entries))
+            return workspace;
+#else
+    Q_UNUSED(wayland);
+#endif
+    if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(warning));
+    return X11Workspace::connect(qgetenv("DISPLAY"), error, entries);
+}
+
 // Nothing else may start before this answers: a second launch only passes its request to
-// the running instance, and without an X display there is nothing to watch.
+// the running instance, and without a window list to watch there is nothing to do.
 int preflight(int argc, char** argv, Launch* launch) {
     QCoreApplication probe(argc, argv);
     describe(probe);
@@ -78,9 +107,10 @@ int preflight(int argc, char** argv, Launch* launch) {
     launch->openSettings = parser.isSet(settings);
 
     QString error;
-    // A bare connection: a workspace here would create the desktop-entry index under this
+    // Bare connections: a workspace here would create the desktop-entry index under this
     // throwaway application, and its file watcher would never fire under the real one.
-    if (!x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
+    launch->wayland = waylandToplevelsOffered();
+    if (!launch->wayland && !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
@@ -96,9 +126,6 @@ int main(int argc, char** argv) {
     Launch launch;
     if (const int code = preflight(argc, argv, &launch); !launch.runHere)
         return code;
-
-    if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
-        std::fprintf(stderr, "%s\n", qPrintable(warning));
 
     QApplication app(argc, argv);
     describe(app);
@@ -130,8 +157,8 @@ int main(int argc, char** argv) {
     SystemClock clock;
     DesktopEntryIndex desktopEntries;
     QString error;
-    std::unique_ptr<X11Workspace> workspace =
-        X11Workspace::connect(qgetenv("DISPLAY"), &error, &desktopEntries);
+    std::unique_ptr<Workspace> workspace =
+        connectWorkspace(launch.wayland, &desktopEntries, &error);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
