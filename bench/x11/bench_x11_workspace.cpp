@@ -27,7 +27,7 @@ DesktopEntryIndex* g_index = nullptr;
 
 std::unique_ptr<X11Workspace> connectWorkspace() {
     QString error;
-    auto ws = X11Workspace::connect(g_session->display(), &error, g_index);
+    auto ws = X11Workspace::connect(g_session->display(), &error, *g_index);
     if (!ws)
         fprintf(stderr, "%s\n", qPrintable(error));
     return ws;

@@ -221,12 +221,6 @@ DesktopEntryIndex::~DesktopEntryIndex() {
     delete d;
 }
 
-DesktopEntryIndex& DesktopEntryIndex::shared() {
-    // Lives until the process ends, beyond the application object.
-    static auto* index = new DesktopEntryIndex;
-    return *index;
-}
-
 QString DesktopEntryIndex::applicationsFolder() {
     for (const QString& dir : dataDirs()) {
         const QString root = dir + QStringLiteral("/applications");

@@ -33,9 +33,6 @@ public:
     explicit DesktopEntryIndex(QObject* parent = nullptr);
     ~DesktopEntryIndex() override;
 
-    // The index of the running program, created on first use.
-    static DesktopEntryIndex& shared();
-
     // First hit wins: _GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE, StartupWMClass equal
     // to the WM_CLASS class, desktop ID equal to the WM_CLASS class or instance (any case),
     // the Exec program equal to the executable name.

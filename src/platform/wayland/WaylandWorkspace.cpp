@@ -125,7 +125,7 @@ struct State {
     App* app(const ProcessKey& key) { return const_cast<App*>(std::as_const(*this).app(key)); }
     RunningApplication handleFor(const App& a) const;
     const std::optional<DesktopApplication>& entryFor(const App& a);
-    DesktopEntryIndex& desktopIndex() const { return index ? *index : DesktopEntryIndex::shared(); }
+    DesktopEntryIndex& desktopIndex() const { return *index; }
 };
 
 bool isOwn(const ToplevelProperties& p) {
@@ -574,9 +574,10 @@ struct WaylandWorkspace::Private : State {};
 
 // ---------------------------------------------------------------- WaylandWorkspace
 
-WaylandWorkspace::WaylandWorkspace()
+WaylandWorkspace::WaylandWorkspace(DesktopEntryIndex& index)
     : d(std::make_unique<Private>()) {
     d->q = this;
+    d->index = &index;
 }
 
 WaylandWorkspace::~WaylandWorkspace() {
@@ -592,9 +593,8 @@ WaylandWorkspace::~WaylandWorkspace() {
 }
 
 std::unique_ptr<WaylandWorkspace>
-WaylandWorkspace::connect(const QByteArray& display, QString* error, DesktopEntryIndex* index) {
-    std::unique_ptr<WaylandWorkspace> ws(new WaylandWorkspace());
-    ws->d->index = index;
+WaylandWorkspace::connect(const QByteArray& display, QString* error, DesktopEntryIndex& index) {
+    std::unique_ptr<WaylandWorkspace> ws(new WaylandWorkspace(index));
     if (!ws->d->open(displayName(display), error))
         return nullptr;
     Private* d = ws->d.get();

@@ -18,8 +18,9 @@ class WaylandWorkspace : public Workspace {
 public:
     // Connects to `display` (empty: $WAYLAND_DISPLAY). Nothing, with `error` set to one line
     // for the user, when no compositor answers or it does not offer the toplevel list.
+    // `index` must outlive the workspace.
     static std::unique_ptr<WaylandWorkspace> connect(const QByteArray& display, QString* error,
-                                                     DesktopEntryIndex* index = nullptr);
+                                                     DesktopEntryIndex& index);
     // Whether the compositor at `display` (empty: $WAYLAND_DISPLAY) offers the toplevel list.
     // Opens and closes a bare connection and creates nothing else, so it is safe before the
     // application object exists.
@@ -34,7 +35,7 @@ public:
     QString applicationBundleExtension() const override { return QStringLiteral("desktop"); }
 
 private:
-    WaylandWorkspace();
+    explicit WaylandWorkspace(DesktopEntryIndex& index);
     struct Private;
     std::unique_ptr<Private> d;
 };

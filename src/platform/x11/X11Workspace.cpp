@@ -31,7 +31,7 @@ Q_LOGGING_CATEGORY(lcX11, "com.Idlewatch.Idlewatch.X11Workspace", QtInfoMsg)
 
 X11WorkspaceCore::X11WorkspaceCore(X11Workspace* workspace,
                                    std::unique_ptr<X11Connection> openConnection,
-                                   DesktopEntryIndex* index)
+                                   DesktopEntryIndex& index)
     : q(workspace)
     , connection(std::move(openConnection))
     , cache(*connection)
@@ -103,7 +103,7 @@ const std::optional<DesktopApplication>& X11WorkspaceCore::entryFor(const Proces
 X11Workspace::~X11Workspace() = default;
 
 std::unique_ptr<X11Workspace> X11Workspace::connect(const QByteArray& display, QString* error,
-                                                    DesktopEntryIndex* index) {
+                                                    DesktopEntryIndex& index) {
     std::unique_ptr<X11Connection> connection = X11Connection::open(display, error);
     if (!connection)
         return nullptr;

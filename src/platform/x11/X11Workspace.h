@@ -22,9 +22,9 @@ class X11Workspace : public Workspace {
     Q_OBJECT
 public:
     // Connects to `display` (empty: $DISPLAY). Nothing, with `error` set to one line for
-    // the user, when no X server can be reached.
+    // the user, when no X server can be reached. `index` must outlive the workspace.
     static std::unique_ptr<X11Workspace> connect(const QByteArray& display, QString* error,
-                                                 DesktopEntryIndex* index = nullptr);
+                                                 DesktopEntryIndex& index);
     ~X11Workspace() override;
 
     QList<RunningApplication> runningApplications() const override;

@@ -20,7 +20,7 @@ class X11Workspace;
 // kept in an engine map after the workspace is gone reports an ended application.
 struct X11WorkspaceCore : std::enable_shared_from_this<X11WorkspaceCore> {
     X11WorkspaceCore(X11Workspace* workspace, std::unique_ptr<X11Connection> connection,
-                     DesktopEntryIndex* entries);
+                     DesktopEntryIndex& entries);
 
     // Brings the cache up to date and feeds the table from it; posts a deactivation when
     // the owner of the active window changed. `readSocket`: read what the server sent too.
@@ -34,15 +34,13 @@ struct X11WorkspaceCore : std::enable_shared_from_this<X11WorkspaceCore> {
     // Changes whenever an application's identity may have: its windows, their hints, or the
     // installed desktop entries.
     quint64 identityGeneration() const { return table.generation() + entriesGeneration; }
-    DesktopEntryIndex& desktopIndex() const {
-        return entries ? *entries : DesktopEntryIndex::shared();
-    }
+    DesktopEntryIndex& desktopIndex() const { return entries; }
 
     X11Workspace* const q;
     const std::unique_ptr<X11Connection> connection;
     WindowCache cache;
     ProcessTable table;
-    DesktopEntryIndex* const entries;
+    DesktopEntryIndex& entries;
     quint64 entriesGeneration = 0;
     // Declared after the connection, so that it goes before the socket it watches closes.
     std::unique_ptr<QSocketNotifier> notifier;

@@ -140,7 +140,7 @@ void TestWaylandWorkspace::initTestCase() {
 
 void TestWaylandWorkspace::init() {
     QString error;
-    m_ws = WaylandWorkspace::connect(m_session.display(), &error, m_index.get());
+    m_ws = WaylandWorkspace::connect(m_session.display(), &error, *m_index);
     QVERIFY2(m_ws, qPrintable(error));
 }
 

@@ -26,7 +26,7 @@ private slots:
     void backgroundXtermIsClosedForegroundKept() {
         DesktopEntryIndex index;
         QString error;
-        auto ws = X11Workspace::connect(m_session.display(), &error, &index);
+        auto ws = X11Workspace::connect(m_session.display(), &error, index);
         QVERIFY2(ws, qPrintable(error));
 
         const pid_t background = m_session.spawn({QStringLiteral("xterm")});

@@ -51,7 +51,7 @@ private:
 
 void TestX11PoliteQuit::init() {
     QString error;
-    m_ws = X11Workspace::connect(m_session.display(), &error, &m_index);
+    m_ws = X11Workspace::connect(m_session.display(), &error, m_index);
     QVERIFY2(m_ws, qPrintable(error));
     m_store = std::make_unique<TempStore>();
     Preference<qint64>(**m_store, Keys::minutesUntilClose).set(1);

@@ -105,7 +105,7 @@ void TestX11Workspace::init() {
     // Each test reads the entries it wrote into the session's XDG_DATA_HOME.
     m_index = new DesktopEntryIndex(this);
     QString error;
-    m_ws = X11Workspace::connect(m_session.display(), &error, m_index);
+    m_ws = X11Workspace::connect(m_session.display(), &error, *m_index);
     QVERIFY2(m_ws, qPrintable(error));
 }
 
@@ -124,7 +124,8 @@ void TestX11Workspace::cleanup() {
 void TestX11Workspace::connectWithoutDisplay() {
     QString error;
     // Display 1023 is never served by the rig.
-    QVERIFY(!X11Workspace::connect(":1023", &error));
+    DesktopEntryIndex index;
+    QVERIFY(!X11Workspace::connect(":1023", &error, index));
     QVERIFY2(error.contains(QLatin1String("X11 display")) && error.contains(QLatin1String(":1023")),
              qPrintable(error));
     QVERIFY(error.contains(QLatin1String("$DISPLAY")));
@@ -380,7 +381,7 @@ void TestX11Workspace::pidReusedBeforeTheWindowWasSeenIsNeverSignalled() {
     m_session.run({"sleep", "0.2"}); // let the decoy exec
 
     QString error;
-    m_ws = X11Workspace::connect(m_session.display(), &error, m_index);
+    m_ws = X11Workspace::connect(m_session.display(), &error, *m_index);
     QVERIFY2(m_ws, qPrintable(error));
     QTRY_VERIFY(!appFor(parent).isNull());
     const RunningApplication app = appFor(parent);
@@ -413,7 +414,7 @@ void TestX11Workspace::withoutXResourceNoPidIsSignalled() {
     QVERIFY2(bare.start({.windowManager = true, .xvfbArguments = {"-extension", "X-Resource"}}),
              qPrintable(bare.errorString()));
     QString error;
-    auto ws = X11Workspace::connect(bare.display(), &error, m_index);
+    auto ws = X11Workspace::connect(bare.display(), &error, *m_index);
     QVERIFY2(ws, qPrintable(error));
     const pid_t decoy = bare.spawn({QStringLiteral("sleep"), QStringLiteral("30")});
     const pid_t liar = bare.spawn({QStringLiteral(TESTCLIENT_PATH), QStringLiteral("--pid"),
