@@ -226,12 +226,6 @@ bool wasLaunchedAtLogin() {
     return QCoreApplication::instance() && wasLaunchedAtLogin(QCoreApplication::arguments());
 }
 
-Observable& Observable::shared() {
-    // Lives until the process ends.
-    static Observable* instance = new Observable;
-    return *instance;
-}
-
 void Observable::setEnabled(bool enabled) {
     LaunchAtLogin::setEnabled(enabled);
     emit changed();

@@ -32,22 +32,21 @@ QString autostartEntry(const QString& executablePath);
 // One Exec argument quoted by the Desktop Entry rules, before the string-value escaping.
 QString quoteExecArgument(const QString& argument);
 
-// The one switch model of the process: reads and writes isEnabled(). It announces
-// `changed` after every write so that every switch shows the state the system then has.
+// The switch model: reads and writes isEnabled(). It announces `changed` after every write
+// so that every switch over it shows the state the system then has. The program makes one
+// and hands it to each switch.
 class Observable : public QObject {
     Q_OBJECT
     Q_PROPERTY(bool isEnabled READ isEnabled WRITE setEnabled NOTIFY changed)
 public:
-    static Observable& shared();
+    explicit Observable(QObject* parent = nullptr)
+        : QObject(parent) {}
 
     bool isEnabled() const { return LaunchAtLogin::isEnabled(); }
     void setEnabled(bool enabled);
 
 signals:
     void changed();
-
-private:
-    Observable() = default;
 };
 
 } // namespace LaunchAtLogin

@@ -10,23 +10,27 @@
 
 namespace LaunchAtLogin {
 
-Toggle::Toggle(QWidget* parent)
-    : QWidget(parent) {
+Toggle::Toggle(Observable& model, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model) {
     build(QStringLiteral("Launch at login"), nullptr);
 }
 
-Toggle::Toggle(const char* titleKey, QWidget* parent)
-    : QWidget(parent) {
+Toggle::Toggle(Observable& model, const char* titleKey, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model) {
     build(QCoreApplication::translate("LaunchAtLogin", titleKey), nullptr);
 }
 
-Toggle::Toggle(const QString& title, QWidget* parent)
-    : QWidget(parent) {
+Toggle::Toggle(Observable& model, const QString& title, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model) {
     build(title, nullptr);
 }
 
-Toggle::Toggle(const std::function<QWidget*()>& makeLabel, QWidget* parent)
-    : QWidget(parent) {
+Toggle::Toggle(Observable& model, const std::function<QWidget*()>& makeLabel, QWidget* parent)
+    : QWidget(parent)
+    , m_model(model) {
     build(QString(), makeLabel ? makeLabel() : nullptr);
 }
 
@@ -43,14 +47,13 @@ void Toggle::build(const QString& text, QWidget* label) {
     }
     refresh();
 
-    connect(m_switch, &QCheckBox::clicked, this,
-            [](bool on) { Observable::shared().setEnabled(on); });
-    connect(&Observable::shared(), &Observable::changed, this, &Toggle::refresh);
+    connect(m_switch, &QCheckBox::clicked, this, [this](bool on) { m_model.setEnabled(on); });
+    connect(&m_model, &Observable::changed, this, &Toggle::refresh);
 }
 
 void Toggle::refresh() {
     const QSignalBlocker blocker(m_switch);
-    m_switch->setChecked(Observable::shared().isEnabled());
+    m_switch->setChecked(m_model.isEnabled());
 }
 
 void Toggle::showEvent(QShowEvent* event) {

@@ -4,7 +4,6 @@
 
 #include "engine/RunningAppsManager.h"
 #include "popover/ContentView.h"
-#include "preferences/Preferences.h"
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindowController.h"
 #include "ui/Artwork.h"
@@ -26,9 +25,7 @@ IdlewatchApp::IdlewatchApp(UserDefaults& defaults, QObject* parent)
     , menuBarIconSize(defaults, Keys::menuBarIconSize)
     , menuBarIconTemplate(defaults, Keys::menuBarIconTemplate)
     , m_defaults(&defaults)
-    , m_dump(!qEnvironmentVariableIsEmpty("IDLEWATCH_TEST_DUMP")) {
-    Preferences::migrateIdleTimePreferenceIfNeeded(defaults);
-}
+    , m_dump(!qEnvironmentVariableIsEmpty("IDLEWATCH_TEST_DUMP")) {}
 
 IdlewatchApp::~IdlewatchApp() {
     delete m_popover;
@@ -38,8 +35,8 @@ ContentView* IdlewatchApp::contentView() const {
     return m_popover ? m_popover->content() : nullptr;
 }
 
-void IdlewatchApp::start(RunningAppsManager& manager) {
-    m_manager = &manager;
+void IdlewatchApp::start(RunningAppsManager& manager, SettingsWindowController& settings) {
+    m_settings = &settings;
     auto* content = new ContentView(manager);
     m_popover = new PopoverWindow(content);
     connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
@@ -106,11 +103,11 @@ void IdlewatchApp::showPopover() {
 }
 
 void IdlewatchApp::openSettings() {
-    if (!m_manager)
+    if (!m_settings)
         return;
     if (m_popover)
         m_popover->close();
-    SettingsWindowController::openSettings(*m_manager, SettingsPane::general);
+    m_settings->openSettings(SettingsPane::general);
     emit settingsRequested();
 }
 
@@ -146,7 +143,7 @@ void IdlewatchApp::dumpForTests() const {
 }
 
 void IdlewatchApp::dumpSettingsForTests() {
-    const SettingsWindowController* controller = SettingsWindowController::current();
+    const SettingsWindowController* controller = m_settings;
     // Before it is exposed the window manager has not placed the window yet; afterwards it
     // may still move it: print again whenever the sidebar moves or the selection changes.
     const QWidget* window = controller ? controller->window() : nullptr;

@@ -10,6 +10,7 @@ class ContentView;
 class PopoverWindow;
 class QSystemTrayIcon;
 class RunningAppsManager;
+class SettingsWindowController;
 class UserDefaults;
 
 // The application object: the tray icon, drawn from "MenuBarIcon" at "menuBarIconSize"
@@ -18,12 +19,13 @@ class UserDefaults;
 class IdlewatchApp : public QObject {
     Q_OBJECT
 public:
-    // Binds the two icon preferences and runs the idle-time migration.
+    // Binds the two icon preferences.
     explicit IdlewatchApp(UserDefaults& defaults, QObject* parent = nullptr);
     ~IdlewatchApp() override;
 
-    // Builds the popover's content on the engine and shows the tray icon.
-    void start(RunningAppsManager& manager);
+    // Builds the popover's content on the engine and shows the tray icon. "Settings" opens
+    // the window of `settings`; both must outlive this object.
+    void start(RunningAppsManager& manager, SettingsWindowController& settings);
 
     Preference<qint64> menuBarIconSize;
     Preference<bool> menuBarIconTemplate;
@@ -57,7 +59,7 @@ private:
     void dumpSettingsForTests();
 
     UserDefaults* m_defaults;
-    RunningAppsManager* m_manager = nullptr;
+    SettingsWindowController* m_settings = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     PopoverWindow* m_popover = nullptr;
     QIcon m_icon;

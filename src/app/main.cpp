@@ -4,6 +4,7 @@
 #include "BuildInfo.h"
 #include "StatusReport.h"
 
+#include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/Clock.h"
 #include "engine/RunningAppsManager.h"
 #include "platform/linux/DesktopEntryIndex.h"
@@ -13,7 +14,9 @@
 #include "platform/wayland/WaylandWorkspace.h"
 #endif
 #include "preferences/AppIdentity.h"
+#include "preferences/Preferences.h"
 #include "preferences/UserDefaults.h"
+#include "settings/SettingsWindowController.h"
 #include "ui/Artwork.h"
 
 #include <QApplication>
@@ -52,7 +55,7 @@ bool waylandToplevelsOffered() {
 
 // The compositor's own window list where it offers one; otherwise X11, which under Wayland
 // sees only XWayland clients.
-std::unique_ptr<Workspace> connectWorkspace(bool wayland, DesktopEntryIndex* entries,
+std::unique_ptr<Workspace> connectWorkspace(bool wayland, DesktopEntryIndex& entries,
                                             QString* error) {
 #ifdef IDLEWATCH_HAVE_WAYLAND
     if (wayland)
@@ -154,19 +157,22 @@ int main(int argc, char** argv) {
     }
 
     UserDefaults& store = UserDefaults::standard();
+    // Once, before anything reads the idle time.
+    Preferences::migrateIdleTimePreferenceIfNeeded(store);
     SystemClock clock;
     DesktopEntryIndex desktopEntries;
     QString error;
-    std::unique_ptr<Workspace> workspace =
-        connectWorkspace(launch.wayland, &desktopEntries, &error);
+    std::unique_ptr<Workspace> workspace = connectWorkspace(launch.wayland, desktopEntries, &error);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
     RunningAppsManager engine(*workspace, store, clock);
+    LaunchAtLogin::Observable launchAtLogin;
+    SettingsWindowController settings(engine, launchAtLogin);
 
     IdlewatchApp idlewatch(store);
-    idlewatch.start(engine);
+    idlewatch.start(engine, settings);
     instance.setStatusProvider([&engine] { return StatusReport::json(engine); });
     QObject::connect(&instance, &SingleInstance::showRequested, &idlewatch,
                      &IdlewatchApp::showPopover);

@@ -19,7 +19,6 @@
 #include "SaturatingTime.h"
 #include "StoredCollections.h"
 
-#include "preferences/Preferences.h"
 #include "preferences/UserDefaults.h"
 
 #include <QCollator>
@@ -62,8 +61,6 @@ RunningAppsManager::RunningAppsManager(Workspace& workspace, UserDefaults& defau
     , m_defaults(&defaults)
     , m_clock(&clock)
     , m_lastOpenAppsCheck(kDistantPast) {
-    // Before any preference is read.
-    Preferences::migrateIdleTimePreferenceIfNeeded(*m_defaults);
     syncToggleStatus();
     // Before registration: the blocked rule reads the exclusions.
     syncExcludedApps();

@@ -36,8 +36,9 @@ public:
     // Localized application name (empty when it has none) -> may be quit.
     using ToggleMap = QHash<QString, bool>;
 
-    // Creation: migration, sync toggles, sync exclusions, register the running
-    // applications, "Init", subscribe to deactivations, start the one-second timer.
+    // Creation: sync toggles, sync exclusions, register the running applications, "Init",
+    // subscribe to deactivations, start the one-second timer. The program has run the
+    // idle-time migration before.
     RunningAppsManager(Workspace& workspace, UserDefaults& defaults, Clock& clock,
                        QObject* parent = nullptr);
     ~RunningAppsManager() override;

@@ -24,8 +24,9 @@ namespace {
 // hours and minutes, and the manual quit button of the popover rows.
 class GeneralPane : public QWidget {
 public:
-    explicit GeneralPane(RunningAppsManager& manager)
+    GeneralPane(RunningAppsManager& manager, LaunchAtLogin::Observable& launchAtLogin)
         : m_manager(manager)
+        , m_launchAtLogin(launchAtLogin)
         , m_timeout(manager.defaults(), Keys::minutesUntilClose) {
         auto* layout = new QVBoxLayout(this);
         layout->setContentsMargins(0, 0, 0, 0);
@@ -50,7 +51,7 @@ private:
                                                      {store(), Keys::quittingEnabled}));
         auto* launchRow = new QHBoxLayout;
         launchRow->addWidget(new QLabel(QStringLiteral("Launch at login")), 0, Qt::AlignVCenter);
-        launchRow->addWidget(new LaunchAtLogin::Toggle, 0, Qt::AlignVCenter);
+        launchRow->addWidget(new LaunchAtLogin::Toggle(m_launchAtLogin), 0, Qt::AlignVCenter);
         launchRow->addStretch(1);
         rows->addLayout(launchRow);
         rows->addWidget(SettingsControls::makeToggle(
@@ -127,6 +128,7 @@ private:
     }
 
     RunningAppsManager& m_manager;
+    LaunchAtLogin::Observable& m_launchAtLogin;
     Preference<qint64> m_timeout;
     QSpinBox* m_hours = nullptr;
     QSpinBox* m_minutes = nullptr;
@@ -134,6 +136,6 @@ private:
 
 } // namespace
 
-QWidget* Panes::general(RunningAppsManager& manager) {
-    return new GeneralPane(manager);
+QWidget* Panes::general(RunningAppsManager& manager, LaunchAtLogin::Observable& launchAtLogin) {
+    return new GeneralPane(manager, launchAtLogin);
 }

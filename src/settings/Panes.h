@@ -9,11 +9,14 @@
 class QWidget;
 class RunningAppsManager;
 class UserDefaults;
+namespace LaunchAtLogin {
+class Observable;
+}
 
 // The body of each settings pane, one file each. A pane works on the engine and the store
 // it is given and knows nothing of the window around it.
 namespace Panes {
-QWidget* general(RunningAppsManager& manager);
+QWidget* general(RunningAppsManager& manager, LaunchAtLogin::Observable& launchAtLogin);
 QWidget* presets(RunningAppsManager& manager);
 QWidget* behavior(RunningAppsManager& manager);
 QWidget* appearance(RunningAppsManager& manager);

@@ -137,10 +137,11 @@ private:
     SettingsPane m_pane = SettingsPane::general;
 };
 
-QWidget* buildPane(SettingsPane pane, RunningAppsManager& manager) {
+QWidget* buildPane(SettingsPane pane, RunningAppsManager& manager,
+                   LaunchAtLogin::Observable& launchAtLogin) {
     switch (pane) {
     case SettingsPane::general:
-        return Panes::general(manager);
+        return Panes::general(manager, launchAtLogin);
     case SettingsPane::presets:
         return Panes::presets(manager);
     case SettingsPane::behavior:
@@ -164,7 +165,8 @@ constexpr int kDetailPadding = 28;
 
 } // namespace
 
-SettingsView::SettingsView(RunningAppsManager& manager, SettingsPane initialPane, QWidget* parent)
+SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observable& launchAtLogin,
+                           SettingsPane initialPane, QWidget* parent)
     : QWidget(parent)
     , m_manager(manager) {
     auto* layout = new QHBoxLayout(this);
@@ -194,7 +196,7 @@ SettingsView::SettingsView(RunningAppsManager& manager, SettingsPane initialPane
         auto* page = new QWidget;
         auto* pageLayout = new QVBoxLayout(page);
         pageLayout->setContentsMargins(kDetailPadding, 18, kDetailPadding, kDetailPadding);
-        pageLayout->addWidget(buildPane(pane, manager));
+        pageLayout->addWidget(buildPane(pane, manager, launchAtLogin));
         pageLayout->addStretch(1);
         auto* scroll = new QScrollArea;
         scroll->setWidget(page);
@@ -222,8 +224,6 @@ SettingsView::SettingsView(RunningAppsManager& manager, SettingsPane initialPane
         }
     });
     m_sidebarRows->button(static_cast<int>(initialPane))->setChecked(true);
-
-    Preferences::migrateIdleTimePreferenceIfNeeded(manager.defaults());
 }
 
 SettingsPane SettingsView::selectedPane() const {

@@ -10,6 +10,9 @@ class QLabel;
 class QScrollArea;
 class QStackedWidget;
 class RunningAppsManager;
+namespace LaunchAtLogin {
+class Observable;
+}
 
 // The root view of the settings window: a fixed sidebar of checkable rows, one per pane,
 // and the selected pane's header above a stack of the panes, each scrolling on its own. Every pane
@@ -17,7 +20,8 @@ class RunningAppsManager;
 class SettingsView : public QWidget {
     Q_OBJECT
 public:
-    SettingsView(RunningAppsManager& manager, SettingsPane initialPane, QWidget* parent = nullptr);
+    SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observable& launchAtLogin,
+                 SettingsPane initialPane, QWidget* parent = nullptr);
 
     RunningAppsManager& manager() const { return m_manager; }
     SettingsPane selectedPane() const;

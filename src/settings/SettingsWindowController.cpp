@@ -5,69 +5,41 @@
 #include "engine/RunningAppsManager.h"
 #include "ui/Artwork.h"
 
-#include <QCoreApplication>
 #include <QVBoxLayout>
+#include <QWidget>
+#include <QWindow>
 
-namespace {
-SettingsWindowController*& currentSlot() {
-    static SettingsWindowController* controller = nullptr;
-    return controller;
-}
+SettingsWindowController::SettingsWindowController(RunningAppsManager& manager,
+                                                   LaunchAtLogin::Observable& launchAtLogin,
+                                                   QObject* parent)
+    : QObject(parent)
+    , m_manager(manager)
+    , m_launchAtLogin(launchAtLogin) {}
 
-// Runs while the application object is torn down, before the widgets' platform is gone.
-void destroyCurrentAtExit() {
-    SettingsWindowController::resetCurrent();
-}
-} // namespace
+SettingsWindowController::~SettingsWindowController() = default;
 
-SettingsWindowController::SettingsWindowController(SettingsView* rootView)
-    : m_window(new QWidget)
-    , m_view(rootView) {
-    m_window->setWindowTitle(QStringLiteral("Idlewatch Settings"));
-    m_window->setWindowIcon(Artwork::applicationIcon());
-    auto* layout = new QVBoxLayout(m_window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(rootView);
-    m_window->resize(kContentSize);
-    m_window->setMinimumSize(kMinimumSize);
-
-    static bool cleanupRegistered = false;
-    if (!cleanupRegistered) {
-        qAddPostRoutine(destroyCurrentAtExit);
-        cleanupRegistered = true;
+void SettingsWindowController::openSettings(SettingsPane initialPane) {
+    if (!m_window) {
+        m_window = std::make_unique<QWidget>();
+        m_window->setWindowTitle(QStringLiteral("Idlewatch Settings"));
+        m_window->setWindowIcon(Artwork::applicationIcon());
+        auto* layout = new QVBoxLayout(m_window.get());
+        layout->setContentsMargins(0, 0, 0, 0);
+        m_view = new SettingsView(m_manager, m_launchAtLogin, initialPane);
+        layout->addWidget(m_view);
+        m_window->resize(kContentSize);
+        m_window->setMinimumSize(kMinimumSize);
     }
-    delete currentSlot();
-    currentSlot() = this;
-}
-
-SettingsWindowController::~SettingsWindowController() {
-    if (currentSlot() == this)
-        currentSlot() = nullptr;
-    delete m_window;
-}
-
-SettingsWindowController* SettingsWindowController::current() {
-    return currentSlot();
-}
-
-void SettingsWindowController::resetCurrent() {
-    delete currentSlot();
-}
-
-void SettingsWindowController::openSettings(RunningAppsManager& manager, SettingsPane initialPane) {
-    if (SettingsWindowController* existing = current()) {
-        existing->showWindow();
-        return;
-    }
-    auto* controller = new SettingsWindowController(new SettingsView(manager, initialPane));
-    controller->showWindow();
+    showWindow();
 }
 
 void SettingsWindowController::showWindow() {
+    if (!m_window)
+        return;
     m_window->setWindowState(m_window->windowState() & ~Qt::WindowMinimized);
     m_window->show();
     m_window->raise();
     m_window->activateWindow();
     // A window manager guarding against focus stealing may refuse the toolkit's request.
-    m_view->manager().workspace().activateOwnWindow(m_window->windowHandle());
+    m_manager.workspace().activateOwnWindow(m_window->windowHandle());
 }

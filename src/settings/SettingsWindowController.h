@@ -3,30 +3,32 @@
 #include "SettingsPane.h"
 
 #include <QObject>
-#include <QPointer>
-#include <QWidget>
+#include <QSize>
 
+#include <memory>
+
+class QWidget;
 class RunningAppsManager;
 class SettingsView;
+namespace LaunchAtLogin {
+class Observable;
+}
 
-// Owns the one settings window of the process. The first openSettings builds it; later
+// Keeps the one settings window of the program. The first openSettings builds it; later
 // calls bring the same window forward as it was left, whatever pane they ask for. Closing
-// the window only hides it.
+// the window only hides it; it goes with the controller, which the program creates after
+// the engine and the launch-at-login model so that it ends before them.
 class SettingsWindowController : public QObject {
     Q_OBJECT
 public:
-    // Takes a fully built view and makes the window around it; becomes `current`.
-    explicit SettingsWindowController(SettingsView* rootView);
+    SettingsWindowController(RunningAppsManager& manager, LaunchAtLogin::Observable& launchAtLogin,
+                             QObject* parent = nullptr);
     ~SettingsWindowController() override;
 
-    static void openSettings(RunningAppsManager& manager, SettingsPane initialPane);
+    void openSettings(SettingsPane initialPane);
 
-    // The one live controller, or null before the first opening.
-    static SettingsWindowController* current();
-    // Destroys the current controller and its window (tests).
-    static void resetCurrent();
-
-    QWidget* window() const { return m_window; }
+    // Both null before the first opening.
+    QWidget* window() const { return m_window.get(); }
     SettingsView* view() const { return m_view; }
 
     // Brings the window in front of other applications' windows and gives it the focus.
@@ -36,6 +38,8 @@ public:
     static constexpr QSize kMinimumSize{780, 500};
 
 private:
-    QWidget* m_window;
-    SettingsView* m_view;
+    RunningAppsManager& m_manager;
+    LaunchAtLogin::Observable& m_launchAtLogin;
+    std::unique_ptr<QWidget> m_window;
+    SettingsView* m_view = nullptr;
 };

@@ -114,7 +114,6 @@ private slots:
         QDir().mkpath(LaunchAtLogin::autostartFolder());
         writeFile(entryPath(), content);
         QCOMPARE(LaunchAtLogin::isEnabled(), enabled);
-        QCOMPARE(LaunchAtLogin::Observable::shared().isEnabled(), enabled);
     }
 
     // Whatever sits at the entry's path, reading it never blocks nor reads without end;
@@ -191,7 +190,8 @@ private slots:
         // A plain file where the autostart folder belongs: nothing can be written there,
         // whoever runs the test.
         writeFile(LaunchAtLogin::autostartFolder(), "not a folder");
-        LaunchAtLogin::Toggle toggle;
+        LaunchAtLogin::Observable model;
+        LaunchAtLogin::Toggle toggle(model);
         QVERIFY(!toggle.switchButton()->isChecked());
 
         LogCapture log;
@@ -206,8 +206,9 @@ private slots:
     }
 
     void switchesFollowEachOther() {
-        LaunchAtLogin::Toggle first;
-        LaunchAtLogin::Toggle second;
+        LaunchAtLogin::Observable model;
+        LaunchAtLogin::Toggle first(model);
+        LaunchAtLogin::Toggle second(model);
         first.switchButton()->click();
         QVERIFY(LaunchAtLogin::isEnabled());
         QVERIFY(second.switchButton()->isChecked());

@@ -2,8 +2,10 @@
 #include "app/PopoverWindow.h"
 #include "app/SingleInstance.h"
 
+#include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
 #include "popover/ContentView.h"
+#include "settings/SettingsWindowController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -20,6 +22,22 @@
 #include <signal.h>
 
 namespace {
+
+// The tray application on an engine rig, with what main hands it; each part ends before
+// the ones it uses.
+struct AppRig : EngineRig {
+    LaunchAtLogin::Observable launchAtLogin;
+    std::unique_ptr<SettingsWindowController> settings;
+    std::unique_ptr<IdlewatchApp> app;
+
+    IdlewatchApp& startApp() {
+        startAndDrain();
+        settings = std::make_unique<SettingsWindowController>(*engine, launchAtLogin);
+        app = std::make_unique<IdlewatchApp>(*store);
+        app->start(*engine, *settings);
+        return *app;
+    }
+};
 
 QImage trayImage(const IdlewatchApp& app) {
     const QIcon icon = app.trayIconImage();
@@ -50,7 +68,6 @@ bool allNear(const QSet<QRgb>& colors, QRgb expected) {
 class TestApp : public QObject {
     Q_OBJECT
 private slots:
-    void constructionMigratesTheLegacyIdleTime();
     void trayIconSizeIsClampedAndRedrawnAtOnce_data();
     void trayIconSizeIsClampedAndRedrawnAtOnce();
     void templateIconIsASilhouetteInThePanelTextColour();
@@ -61,13 +78,6 @@ private slots:
     void staleSocketIsTakenOver();
     void aStoppedFirstInstanceIsNotReplaced();
 };
-
-void TestApp::constructionMigratesTheLegacyIdleTime() {
-    TempStore store;
-    store->setInteger(QStringLiteral("hoursUntilClose"), 2);
-    IdlewatchApp app(*store);
-    QCOMPARE(store->integer(QStringLiteral("minutesUntilClose")), qint64(120));
-}
 
 void TestApp::trayIconSizeIsClampedAndRedrawnAtOnce_data() {
     QTest::addColumn<bool>("stored");
@@ -83,9 +93,8 @@ void TestApp::trayIconSizeIsClampedAndRedrawnAtOnce() {
     QFETCH(bool, stored);
     QFETCH(qint64, size);
     QFETCH(int, edge);
-    EngineRig rig;
-    IdlewatchApp app(*rig.store);
-    app.start(rig.startAndDrain());
+    AppRig rig;
+    IdlewatchApp& app = rig.startApp();
     QCOMPARE(trayImage(app).size(), QSize(18, 18));
     if (stored)
         rig.store->setInteger(QStringLiteral("menuBarIconSize"), size);
@@ -94,9 +103,8 @@ void TestApp::trayIconSizeIsClampedAndRedrawnAtOnce() {
 }
 
 void TestApp::templateIconIsASilhouetteInThePanelTextColour() {
-    EngineRig rig;
-    IdlewatchApp app(*rig.store);
-    app.start(rig.startAndDrain());
+    AppRig rig;
+    IdlewatchApp& app = rig.startApp();
     const QRgb text = QApplication::palette().color(QPalette::WindowText).rgb() & 0xffffff;
     // Every opaque pixel is the panel text colour; the halo around it is translucent.
     QVERIFY(allNear(opaqueColors(trayImage(app)), text));
@@ -117,10 +125,9 @@ void TestApp::templateIconIsASilhouetteInThePanelTextColour() {
 }
 
 void TestApp::popoverOpensClosesAndQuits() {
-    EngineRig rig;
+    AppRig rig;
     rig.workspace.add({.name = "Editor"});
-    IdlewatchApp app(*rig.store);
-    app.start(rig.startAndDrain());
+    IdlewatchApp& app = rig.startApp();
     QSignalSpy quit(&app, &IdlewatchApp::quitRequested);
     QSignalSpy settings(&app, &IdlewatchApp::settingsRequested);
 
@@ -144,6 +151,7 @@ void TestApp::popoverOpensClosesAndQuits() {
     QTest::mouseClick(app.contentView()->settingsItem(), Qt::LeftButton);
     QCOMPARE(settings.size(), 1);
     QVERIFY(!popover->isVisible());
+    QVERIFY(rig.settings->window() && rig.settings->window()->isVisible());
     app.showPopover();
     QTest::mouseClick(app.contentView()->quitItem(), Qt::LeftButton);
     QCOMPARE(quit.size(), 1);

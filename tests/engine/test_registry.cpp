@@ -22,12 +22,11 @@ const QString kToggleKey = QStringLiteral("com.Idlewatch.toggleStatus");
 class TestRegistry : public QObject {
     Q_OBJECT
 private slots:
-    // Creation migrates, loads both collections before registering, writes one toggle
+    // Creation loads both collections before registering, writes one toggle
     // entry per new name (saved once), and stamps every app with one time only after the
     // current work has finished.
     void creationLoadsThenRegistersWithOneTimeAndOneSave() {
         EngineRig rig;
-        rig.store->setInteger("hoursUntilClose", 2);
         rig.store->setData(kToggleKey, R"({"Editor":true})"); // never overwritten
         rig.store->setData("com.Idlewatch.excludedApps",
                            R"([{"bundleIdentifier":"org.x.Hidden","name":"Hidden","path":"/h"}])");
@@ -42,7 +41,6 @@ private slots:
 
         auto& engine = rig.start();
         const double created = rig.clock.now();
-        QCOMPARE(rig.store->integer("minutesUntilClose"), 120);
         QVERIFY(engine.runningApps().isEmpty()); // nothing lands before the posted work runs
         QCOMPARE(writesOf(writes, kToggleKey), 1);
         const RunningAppsManager::ToggleMap expected{{"Editor", true},

@@ -2,6 +2,7 @@
 
 #include "settings/SettingsView.h"
 
+#include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/RunningAppsManager.h"
 #include "support/FakeWorkspace.h"
 #include "support/ManualClock.h"
@@ -22,6 +23,7 @@ struct SettingsRig {
     TempStore store;
     FakeWorkspace workspace;
     ManualClock clock;
+    LaunchAtLogin::Observable launchAtLogin;
     std::unique_ptr<RunningAppsManager> engine;
     std::unique_ptr<SettingsView> view;
 
@@ -34,7 +36,7 @@ struct SettingsRig {
     SettingsView& open(SettingsPane pane = SettingsPane::general) {
         engine = std::make_unique<RunningAppsManager>(workspace, *store, clock);
         drain();
-        view = std::make_unique<SettingsView>(*engine, pane);
+        view = std::make_unique<SettingsView>(*engine, launchAtLogin, pane);
         return *view;
     }
 

@@ -3,6 +3,7 @@
 // "quit"; it answers each with "done" once the event loop has handled it.
 #include "settings/SettingsWindowController.h"
 
+#include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/RunningAppsManager.h"
 #include "support/FakeWorkspace.h"
 #include "support/ManualClock.h"
@@ -11,6 +12,7 @@
 #include <QApplication>
 #include <QSocketNotifier>
 #include <QTimer>
+#include <QWidget>
 
 #include <cstdio>
 #include <iostream>
@@ -23,6 +25,8 @@ int main(int argc, char** argv) {
     FakeWorkspace workspace;
     ManualClock clock;
     RunningAppsManager engine(workspace, *store, clock);
+    LaunchAtLogin::Observable launchAtLogin;
+    SettingsWindowController settings(engine, launchAtLogin);
 
     QSocketNotifier input(fileno(stdin), QSocketNotifier::Read);
     QObject::connect(&input, &QSocketNotifier::activated, [&] {
@@ -32,9 +36,9 @@ int main(int argc, char** argv) {
             return;
         }
         if (line == "open")
-            SettingsWindowController::openSettings(engine, SettingsPane::general);
-        else if (line == "close" && SettingsWindowController::current())
-            SettingsWindowController::current()->window()->close();
+            settings.openSettings(SettingsPane::general);
+        else if (line == "close" && settings.window())
+            settings.window()->close();
         QTimer::singleShot(0, [] { std::cout << "done" << std::endl; });
     });
     return app.exec();

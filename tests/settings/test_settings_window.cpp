@@ -8,36 +8,33 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSignalSpy>
-#include <QSpinBox>
 #include <QTest>
 
 class TestSettingsWindow : public QObject {
     Q_OBJECT
 private slots:
-    void cleanup() { SettingsWindowController::resetCurrent(); }
-
     void openingTwiceKeepsOneWindowAndItsPane() {
         SettingsRig rig;
         rig.engine = std::make_unique<RunningAppsManager>(rig.workspace, *rig.store, rig.clock);
+        SettingsWindowController controller(*rig.engine, rig.launchAtLogin);
+        QVERIFY(!controller.window());
 
-        SettingsWindowController::openSettings(*rig.engine, SettingsPane::general);
-        SettingsWindowController* first = SettingsWindowController::current();
-        QVERIFY(first);
-        QWidget* window = first->window();
+        controller.openSettings(SettingsPane::general);
+        QWidget* window = controller.window();
+        QVERIFY(window);
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QCOMPARE(window->windowTitle(), QStringLiteral("Idlewatch Settings"));
         QCOMPARE(window->size(), QSize(880, 560));
-        QCOMPARE(first->view()->selectedPane(), SettingsPane::general);
+        QCOMPARE(controller.view()->selectedPane(), SettingsPane::general);
 
-        QTest::mouseClick(first->view()->sidebarButton(SettingsPane::menuBar), Qt::LeftButton);
+        QTest::mouseClick(controller.view()->sidebarButton(SettingsPane::menuBar), Qt::LeftButton);
         window->close();
         QVERIFY(!window->isVisible());
 
-        SettingsWindowController::openSettings(*rig.engine, SettingsPane::support);
-        QCOMPARE(SettingsWindowController::current(), first);
-        QCOMPARE(first->window(), window);
+        controller.openSettings(SettingsPane::support);
+        QCOMPARE(controller.window(), window);
         QVERIFY(window->isVisible());
-        QCOMPARE(first->view()->selectedPane(), SettingsPane::menuBar);
+        QCOMPARE(controller.view()->selectedPane(), SettingsPane::menuBar);
         const QWidgetList windows = QApplication::topLevelWidgets();
         QCOMPARE(std::count_if(windows.begin(), windows.end(),
                                [](QWidget* w) { return w->windowTitle() == "Idlewatch Settings"; }),
@@ -47,15 +44,16 @@ private slots:
     void windowCannotShrinkBelowItsMinimum() {
         SettingsRig rig;
         rig.engine = std::make_unique<RunningAppsManager>(rig.workspace, *rig.store, rig.clock);
-        SettingsWindowController::openSettings(*rig.engine, SettingsPane::appearance);
-        QWidget* window = SettingsWindowController::current()->window();
+        SettingsWindowController controller(*rig.engine, rig.launchAtLogin);
+        controller.openSettings(SettingsPane::appearance);
+        QWidget* window = controller.window();
         QVERIFY(QTest::qWaitForWindowExposed(window));
         QCOMPARE(window->minimumSize(), QSize(780, 500));
         window->resize(400, 300);
         QCOMPARE(window->size(), QSize(780, 500));
         // Every pane's content fits the minimum width: nothing needs a sideways scroll,
         // and the taller panes scroll vertically.
-        SettingsView* view = SettingsWindowController::current()->view();
+        SettingsView* view = controller.view();
         for (SettingsPane pane : SettingsPanes::all()) {
             view->setSelectedPane(pane);
             QApplication::processEvents();
@@ -89,19 +87,6 @@ private slots:
             }
         }
         QCOMPARE(changes.size(), SettingsPanes::all().size());
-    }
-
-    // Creating the view converts a legacy idle time, and the General pane shows the result.
-    void creationMigratesTheLegacyIdleTime() {
-        SettingsRig rig;
-        rig.engine = std::make_unique<RunningAppsManager>(rig.workspace, *rig.store, rig.clock);
-        rig.store->setInteger("hoursUntilClose", 2);
-        // Only the view may have migrated it here: the engine was created before.
-        QVERIFY(!rig.store->contains("minutesUntilClose"));
-        rig.view = std::make_unique<SettingsView>(*rig.engine, SettingsPane::general);
-        QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(120));
-        QCOMPARE(rig.control<QSpinBox>("Hours")->value(), 2);
-        QCOMPARE(rig.control<QSpinBox>("Minutes")->value(), 0);
     }
 };
 
