@@ -105,7 +105,7 @@ public:
     // would end in nothing.
     bool cannotQuit(const RunningApplication& app) const;
 
-    // --- toggles and exclusions
+    // --- toggles and exclusions (RunningAppsManagerLists.cpp)
     void syncToggleStatus();
     void saveToggleStatus();
     void syncExcludedApps();
