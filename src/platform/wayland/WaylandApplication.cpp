@@ -1,0 +1,103 @@
+// The behaviour behind each RunningApplication of the Wayland backend: identity read from
+// the cache, and the one request the protocol allows, a close per main toplevel.
+
+#include "WaylandWorkspaceState.h"
+
+namespace WaylandBackend {
+
+void WaylandApp::refreshIdentity() const {
+    withApp([this](State* d, const State::App* a) {
+        if (!a || a->toplevels.isEmpty())
+            return; // ended: keep what was last known
+        if (m_identityGeneration == d->matchGeneration)
+            return;
+        m_identityGeneration = d->matchGeneration;
+        const auto& entry = d->entryFor(*a);
+        const QString appId = a->toplevels.first()->current.appId;
+        const QString title = a->toplevels.first()->current.title;
+        if (entry)
+            m_identifier = entry->id;
+        else if (!appId.isEmpty())
+            m_identifier = appId;
+        else
+            m_identifier.reset();
+
+        if (entry)
+            m_name = entry->localizedName.isEmpty() ? entry->name : entry->localizedName;
+        else if (!appId.isEmpty())
+            m_name = appId;
+        else if (!title.isEmpty())
+            m_name = title;
+        else
+            m_name.reset();
+
+        if (entry)
+            m_path = entry->path;
+        else
+            m_path.reset();
+    });
+}
+
+bool WaylandApp::isHidden() const {
+    return withApp([](State*, const State::App* a) {
+        return a && !a->toplevels.isEmpty() &&
+               std::all_of(a->toplevels.cbegin(), a->toplevels.cend(),
+                           [](const Toplevel* t) { return t->current.minimized; });
+    });
+}
+
+ActivationPolicy WaylandApp::activationPolicy() const {
+    return withApp([](State*, const State::App* a) {
+        if (!a)
+            return ActivationPolicy::Prohibited;
+        return std::any_of(a->toplevels.cbegin(), a->toplevels.cend(), isMain)
+                   ? ActivationPolicy::Regular
+                   : ActivationPolicy::Accessory;
+    });
+}
+
+bool WaylandApp::isFinishedLaunching() const {
+    // Listed only once its first toplevel is fully described.
+    return withApp([](State*, const State::App* a) { return a && !a->toplevels.isEmpty(); });
+}
+
+bool WaylandApp::acceptsPoliteQuit() const {
+    return withApp([](State*, const State::App* a) {
+        return a && std::any_of(a->toplevels.cbegin(), a->toplevels.cend(), isMain);
+    });
+}
+
+bool WaylandApp::isAskingUser() const {
+    return withApp([](State*, const State::App* a) {
+        if (!a)
+            return false;
+        return std::any_of(a->toplevels.cbegin(), a->toplevels.cend(), [a](const Toplevel* t) {
+            return !isMain(t) || (a->askedAtSerial && t->serial > *a->askedAtSerial);
+        });
+    });
+}
+
+bool WaylandApp::terminate() {
+    const auto d = m_workspace.lock();
+    if (!d || d->broken)
+        return false;
+    // The cache must be current: a toplevel may have closed since the last event.
+    d->pump(true);
+    State::App* a = d->app(m_key);
+    if (!a)
+        return false;
+    QList<Toplevel*> main;
+    for (Toplevel* t : std::as_const(a->toplevels))
+        if (isMain(t))
+            main.append(t);
+    if (main.isEmpty())
+        return false;
+    for (Toplevel* t : std::as_const(main)) {
+        zwlr_foreign_toplevel_handle_v1_close(t->handle);
+    }
+    a->askedAtSerial = d->nextToplevelSerial - 1;
+    // Unflushed, the requests would wait in the buffer until something else is sent.
+    return d->flush();
+}
+
+} // namespace WaylandBackend
