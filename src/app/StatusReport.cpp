@@ -1,16 +1,19 @@
 #include "StatusReport.h"
 
 #include "engine/RunningAppsManager.h"
+#include "settings/SettingsView.h"
+#include "settings/SettingsWindowController.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QWidget>
 
 #include <algorithm>
 
 namespace StatusReport {
 
-QByteArray json(const RunningAppsManager& manager) {
+QByteArray json(const RunningAppsManager& manager, const SettingsWindowController& settings) {
     struct Row {
         qint64 secondsLeft;
         QJsonObject object;
@@ -54,6 +57,12 @@ QByteArray json(const RunningAppsManager& manager) {
     root.insert(QStringLiteral("apps"), list);
     root.insert(QStringLiteral("toggles"), toggles);
     root.insert(QStringLiteral("exclusions"), exclusions);
+
+    const QWidget* window = settings.window(); // null until first opened
+    root.insert(QStringLiteral("settingsPane"),
+                window && window->isVisible()
+                    ? QJsonValue(SettingsPanes::rawValue(settings.view()->selectedPane()))
+                    : QJsonValue());
     return QJsonDocument(root).toJson(QJsonDocument::Compact);
 }
 

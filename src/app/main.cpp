@@ -173,7 +173,8 @@ int main(int argc, char** argv) {
 
     IdlewatchApp idlewatch(store);
     idlewatch.start(engine, settings);
-    instance.setStatusProvider([&engine] { return StatusReport::json(engine); });
+    instance.setStatusProvider(
+        [&engine, &settings] { return StatusReport::json(engine, settings); });
     QObject::connect(&instance, &SingleInstance::showRequested, &idlewatch,
                      &IdlewatchApp::showPopover);
     QObject::connect(&instance, &SingleInstance::settingsRequested, &idlewatch,

@@ -1,15 +1,19 @@
 #include "app/IdlewatchApp.h"
 #include "app/PopoverWindow.h"
 #include "app/SingleInstance.h"
+#include "app/StatusReport.h"
 
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
 #include "popover/ContentView.h"
+#include "settings/SettingsView.h"
 #include "settings/SettingsWindowController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -72,6 +76,7 @@ private slots:
     void trayIconSizeIsClampedAndRedrawnAtOnce();
     void templateIconIsASilhouetteInThePanelTextColour();
     void popoverOpensClosesAndQuits();
+    void statusNamesTheSettingsPaneOnScreen();
     void placementKeepsThePopoverOnScreen_data();
     void placementKeepsThePopoverOnScreen();
     void secondLaunchAsksTheFirstToShow();
@@ -155,6 +160,25 @@ void TestApp::popoverOpensClosesAndQuits() {
     app.showPopover();
     QTest::mouseClick(app.contentView()->quitItem(), Qt::LeftButton);
     QCOMPARE(quit.size(), 1);
+}
+
+// Scripts read which pane the settings window shows, and that it is closed.
+void TestApp::statusNamesTheSettingsPaneOnScreen() {
+    AppRig rig;
+    IdlewatchApp& app = rig.startApp();
+    const auto pane = [&] {
+        return QJsonDocument::fromJson(StatusReport::json(*rig.engine, *rig.settings))
+            .object()
+            .value(QStringLiteral("settingsPane"));
+    };
+    QVERIFY(pane().isNull());
+
+    app.openSettings();
+    QCOMPARE(pane().toString(), QStringLiteral("general"));
+    rig.settings->view()->setSelectedPane(SettingsPane::menuBar);
+    QCOMPARE(pane().toString(), QStringLiteral("menuBar"));
+    rig.settings->window()->close();
+    QVERIFY(pane().isNull());
 }
 
 void TestApp::placementKeepsThePopoverOnScreen_data() {
