@@ -20,7 +20,7 @@ die() {
 }
 
 [ -x "$build/src/app/idlewatch" ] || die "build first (./dev build): $build/src/app/idlewatch is missing"
-for tool in Xvfb openbox tint2 xdotool xterm xclock import convert display; do
+for tool in Xvfb openbox tint2 xdotool xwininfo xprop xterm xclock import convert display; do
     command -v "$tool" >/dev/null || die "needs $tool (./dev installs it)"
 done
 
@@ -150,61 +150,71 @@ cat >"$XDG_CONFIG_HOME/Idlewatch/defaults.json" <<EOF
  "values":{"minutesUntilClose":{"integer":"1"},
            "com.Idlewatch.excludedApps":{"data":"$excluded"}}}
 EOF
-dump="$tmp/dump.txt"
-IDLEWATCH_TEST_DUMP=1 QT_QPA_PLATFORM=xcb "$idlewatch" >"$dump" 2>"$out/idlewatch.log" &
+QT_QPA_PLATFORM=xcb "$idlewatch" >"$out/idlewatch.log" 2>&1 &
 idlewatch_pid=$!
 pids+=("$idlewatch_pid")
 started=$SECONDS
 
-# The debug dump: the tray icon's place and, while the popover is open, its rows and items;
-# while the settings window is shown, its frame and sidebar rows.
-last_line() { grep "^IDLEWATCH_DUMP $1" "$dump" | tail -n1; }
-rect_of() { awk '{ n = NF; print $(n-3), $(n-2), $(n-1), $n }' <<<"$1"; }
-center_of() { awk '{ n = NF; print int($(n-3) + $(n-1) / 2), int($(n-2) + $n / 2) }' <<<"$1"; }
-tray_ready() { last_line tray | awk '{ exit !($5 > 0 && $6 > 0) }'; }
-wait_until 20 tray_ready || die "the tray icon never appeared: $(cat "$out/idlewatch.log")"
-tray=$(last_line tray)
+# What the running instance reports (idlewatch --status, one line of JSON).
+status() { "$idlewatch" --status 2>/dev/null; }
+# The seconds left of every listed application, one a line ("secondsLeft" is theirs alone).
+seconds_left_of_apps() { status | grep -o '"secondsLeft":-\?[0-9]*' | cut -d: -f2; }
+counting() { [ -n "$(seconds_left_of_apps)" ]; }
+# Some application is down to its last 50 seconds.
+down_to_seconds() { seconds_left_of_apps | awk '$1 <= 50 { found = 1 } END { exit !found }'; }
+only_one_xterm() { [ "$(seconds_left_of_apps | wc -l)" = 1 ] && status | grep -q '"name":"XTerm"'; }
+selected_is() { status | grep -q "\"settingsPane\":\"$1\""; }
+settings_gone() { status | grep -q '"settingsPane":null'; }
 
-# Clicks the middle of the rectangle that ends the dump line $1.
-click_on() {
-    local x y
-    read -r x y <<<"$(center_of "$1")"
-    xdotool mousemove "$x" "$y" click 1
+# A window's inside in root coordinates, "x y w h".
+geometry_of() {
+    xwininfo -id "$1" | awk -F: '
+        /Absolute upper-left X/ { x = $2 } /Absolute upper-left Y/ { y = $2 }
+        /^ *Width/ { w = $2 } /^ *Height/ { h = $2 }
+        END { print x + 0, y + 0, w + 0, h + 0 }'
 }
-# The last complete popover dump after line $1: its "popover", "row" and "item" lines.
-popover_block() {
-    tail -n "+$(($1 + 1))" "$dump" | awk '
-        /^IDLEWATCH_DUMP popover / { block = $0 "\n"; next }
-        /^IDLEWATCH_DUMP (row|item) / { block = block $0 "\n"; next }
-        /^IDLEWATCH_DUMP end$/ { last = block }
-        END { printf "%s", last }'
+# The tray icon as tint2 embedded it, "id x y w h": its line in tint2's window tree ends
+# with its size and its place on the screen.
+tray_icon() {
+    local host
+    for host in $(xdotool search --class tint2 2>/dev/null); do
+        xwininfo -tree -id "$host" | awk '/\("idlewatch" / {
+            split($(NF - 1), size, /[x+-]/); split($NF, at, "+")
+            print $1, at[2], at[3], size[1], size[2]; exit }'
+    done | head -n1
 }
-# A dump's rows, "name<TAB>countdown".
-rows_of() { grep '^IDLEWATCH_DUMP row ' <<<"$1" | cut -d' ' -f3- || true; }
-# Predicates on the rows.
-counting() { rows_of "$1" | grep -q 'left$'; }
-# Some row is down to its last 50 seconds.
-seconds_left() { rows_of "$1" | awk -F'\t' '$2 ~ /^[0-9]+s left$/ && $2 + 0 <= 50 { found = 1 } END { exit !found }'; }
-only_one_xterm() { [ "$(rows_of "$1" | wc -l)" = 1 ] && rows_of "$1" | grep -q '^XTerm'; }
-# Whether the last dump after line $1 passes the predicate $2; the dump is left in $block.
-popover_shows() { block=$(popover_block "$1") && [ -n "$block" ] && "$2" "$block"; }
-popover_shown() { xdotool search --onlyvisible --name '^Idlewatch$' >/dev/null 2>&1; }
+tray_ready() { [ -n "$(tray_icon)" ]; }
+wait_until 20 tray_ready || die "the tray icon never appeared: $(cat "$out/idlewatch.log")"
+read -r tray_id tray_x tray_y tray_w tray_h <<<"$(tray_icon)"
+tray="$tray_x $tray_y $tray_w $tray_h"
+
+# The open popover's window: named like the tray icon's, but not in the tray.
+popover_window() {
+    xdotool search --onlyvisible --name '^Idlewatch$' 2>/dev/null |
+        while read -r w; do [ "$(printf '0x%x' "$w")" = "$tray_id" ] || echo "$w"; done | head -n1
+}
+popover_shown() { [ -n "$(popover_window)" ]; }
 popover_gone() { ! popover_shown; }
+# Clicks the middle of the rectangle "x y w h".
+click_on() {
+    local x y w h
+    read -r x y w h <<<"$1"
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+}
 close_popover() {
     popover_shown || return 0
     xdotool key Escape
     wait_until 5 popover_gone
     sleep 0.3 # a click right after closing would count as the closing click
 }
-# Opens the popover anew (a screenshot upsets an open popup's pointer grab) and waits until
-# its dump passes the predicate $1.
+# Opens the popover anew from the tray (a screenshot upsets an open popup's pointer grab)
+# and leaves its place, "x y w h", in $popover.
 open_popover() {
-    local mark
     close_popover
-    mark=$(wc -l <"$dump")
     click_on "$tray"
-    wait_until "${2:-20}" popover_shows "$mark" "$1" || return 1
-    sleep 0.5 # let the last render reach the screen
+    wait_until 10 popover_shown || return 1
+    sleep 0.5 # placed again after its first render; let that reach the screen
+    popover=$(geometry_of "$(popover_window)")
 }
 
 # Saves the whole screen as full/$1.png and the rectangle "x y w h" (plus a margin of $3) as
@@ -225,26 +235,40 @@ union() {
            r = ($1 + $3 > $5 + $7 ? $1 + $3 : $5 + $7); b = ($2 + $4 > $6 + $8 ? $2 + $4 : $6 + $8)
            print l, t, r - l, b - t }' <<<"$1 $2"
 }
+# The applications as --status lists them, one a line.
+show_apps() { status | grep -o '{[^{}]*"secondsLeft"[^{}]*}' | sed 's/^/    /' || true; }
 
 log "Opening the popover"
-open_popover seconds_left 60 || die "the popover did not open with countdowns"
-rows_of "$block" | sed 's/^/    /'
-shoot popover "$(union "$(rect_of "$tray")" "$(rect_of "$(grep '^IDLEWATCH_DUMP popover' <<<"$block")")")" 14
+wait_until 60 down_to_seconds || die "no application counted down to its last seconds"
+open_popover || die "the popover did not open"
+show_apps
+shoot popover "$(union "$tray" "$popover")" 14
 
 log "Opening the settings window and every pane"
-open_popover counting || die "the popover did not open again"
-click_on "$(grep '^IDLEWATCH_DUMP item Settings ' <<<"$block")"
-settings_shown() { xdotool search --onlyvisible --name '^Idlewatch Settings$' >/dev/null 2>&1; }
-settings_gone() { ! settings_shown; }
-selected_is() { [ "$(last_line selected)" = "IDLEWATCH_DUMP selected $1" ]; }
-wait_until 20 settings_shown || die "the settings window did not open"
-wait_until 20 grep -q '^IDLEWATCH_DUMP selected ' "$dump" || die "the settings window was not reported"
-sleep 0.5 # placed by the window manager; the dump follows any move
+open_popover || die "the popover did not open again"
+# "Settings" is the footer's second-to-last item, above "Quit Idlewatch".
+read -r x y w h <<<"$popover"
+xdotool mousemove $((x + w / 2)) $((y + h - 42)) click 1
+wait_until 20 selected_is general || die "the settings window did not open"
+settings_window=$(xdotool search --onlyvisible --name '^Idlewatch Settings$' | head -n1)
+activate "$settings_window" || die "cannot bring the settings window to the front"
+sleep 0.5 # placed by the window manager
+# Its frame: the window's inside grown by the decorations the window manager reports.
+settings_frame() {
+    local x y w h left right top bottom
+    read -r x y w h <<<"$(geometry_of "$settings_window")"
+    read -r left right top bottom <<<"$(xprop -id "$settings_window" _NET_FRAME_EXTENTS |
+        sed 's/.*= //; s/,/ /g')"
+    echo $((x - left)) $((y - top)) $((w + left + right)) $((h + top + bottom))
+}
+# The sidebar has the keyboard: Down selects the next pane.
+first=1
 for pane in general presets behavior appearance menuBar exclusions advanced support; do
-    click_on "$(last_line "pane $pane ")"
+    [ "$first" = 1 ] || xdotool key Down
+    first=0
     wait_until 10 selected_is "$pane" || die "the $pane pane was not selected"
     sleep 0.4
-    shoot "settings-$pane" "$(rect_of "$(last_line settings)")"
+    shoot "settings-$pane" "$(settings_frame)"
     echo "    $pane"
 done
 xdotool key alt+F4
@@ -275,9 +299,10 @@ report "xclock in the background" "$clock" closed
 
 log "The popover after the timeout"
 # Only the xterm in front is left: one row, XTerm.
-open_popover only_one_xterm || die "the popover did not open after the timeout"
-rows_of "$block" | sed 's/^/    /'
-shoot popover-after-timeout "$(union "$(rect_of "$tray")" "$(rect_of "$(grep '^IDLEWATCH_DUMP popover' <<<"$block")")")" 14
+wait_until 20 only_one_xterm || die "more than the xterm in front is left: $(status)"
+open_popover || die "the popover did not open after the timeout"
+show_apps
+shoot popover-after-timeout "$(union "$tray" "$popover")" 14
 close_popover
 report "xterm in front" "$front" running
 
