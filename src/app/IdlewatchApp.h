@@ -4,7 +4,6 @@
 
 #include <QIcon>
 #include <QObject>
-#include <QString>
 
 class ContentView;
 class PopoverWindow;
@@ -54,15 +53,10 @@ protected:
 
 private:
     void updateIcon();
-    void dumpForTests() const;
-    // The settings window's frame and sidebar rows, printed when they change.
-    void dumpSettingsForTests();
 
     UserDefaults* m_defaults;
     SettingsWindowController* m_settings = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     PopoverWindow* m_popover = nullptr;
     QIcon m_icon;
-    bool m_dump = false;
-    QString m_lastSettingsDump;
 };
