@@ -29,7 +29,7 @@ public:
     // formatTime with the stored style and seconds preference.
     QString formatTime(qint64 seconds) const;
 
-    // For tests and the debug dump: the parts as currently shown.
+    // For tests: the parts as currently shown.
     AccentCheckBox* checkbox() const { return m_checkbox; }
     ElidedLabel* nameLabel() const { return m_name; }
     QLabel* iconLabel() const { return m_icon; }

@@ -36,7 +36,7 @@ public:
 
     std::optional<HoveredButton> hoveredButton() const { return m_hoveredButton; }
 
-    // Parts as currently shown, for tests and the debug dump.
+    // Parts as currently shown, for tests.
     QList<AppRow*> rows() const;
     QWidget* emptyState() const { return m_emptyState; }
     QLabel* emptyStateIcon() const { return m_emptyIcon; }
