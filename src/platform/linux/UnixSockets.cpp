@@ -78,9 +78,16 @@ std::optional<Table> table() {
             continue;
         if (n <= 0)
             return std::nullopt;
-        int left = int(n);
-        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); NLMSG_OK(h, left);
-             h = NLMSG_NEXT(h, left)) {
+        // NLMSG_OK and NLMSG_NEXT, with the lengths compared as signed numbers.
+        qint64 left = n;
+        const auto fits = [&left](const nlmsghdr* h) {
+            return left >= qint64(sizeof(nlmsghdr)) && h->nlmsg_len >= sizeof(nlmsghdr) &&
+                   qint64(h->nlmsg_len) <= left;
+        };
+        for (auto* h = reinterpret_cast<nlmsghdr*>(buffer); fits(h);
+             left -= qint64(NLMSG_ALIGN(h->nlmsg_len)),
+                   h = reinterpret_cast<nlmsghdr*>(reinterpret_cast<char*>(h) +
+                                                   NLMSG_ALIGN(h->nlmsg_len))) {
             if (h->nlmsg_type == NLMSG_DONE)
                 return out;
             if (h->nlmsg_type == NLMSG_ERROR)
