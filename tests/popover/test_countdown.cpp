@@ -24,6 +24,7 @@ void TestCountdown::texts_data() {
     QTest::newRow("hours and minutes compact") << qint64(7260) << compact << true << "2h 1m";
     QTest::newRow("whole hours") << qint64(7200) << verbose << true << "2h left";
     QTest::newRow("whole hours compact") << qint64(7200) << compact << true << "2h";
+    QTest::newRow("exactly an hour") << qint64(3600) << verbose << true << "1h left";
     QTest::newRow("seconds past the hour dropped") << qint64(3659) << verbose << true << "1h left";
     QTest::newRow("under an hour") << qint64(3599) << verbose << true << "59m left";
     QTest::newRow("under an hour compact") << qint64(3599) << compact << true << "59m";
