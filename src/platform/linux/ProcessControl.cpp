@@ -1,4 +1,5 @@
 #include "ProcessControl.h"
+#include "UniqueFd.h"
 
 #include <QFile>
 
@@ -9,24 +10,11 @@
 
 namespace {
 
-// Closes a file descriptor when it goes out of scope.
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f)
-        : fd(f) {}
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
 QByteArray readProcFile(pid_t pid, const char* name) {
     if (pid <= 0)
         return {};
     const QByteArray path = "/proc/" + QByteArray::number(pid) + '/' + name;
-    const Fd file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
+    const UniqueFd file(::open(path.constData(), O_RDONLY | O_CLOEXEC));
     if (file.fd < 0)
         return {};
     // /proc files report no size: read until the end, with a bound.

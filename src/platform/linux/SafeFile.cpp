@@ -1,4 +1,5 @@
 #include "SafeFile.h"
+#include "UniqueFd.h"
 
 #include <QFile>
 
@@ -34,10 +35,7 @@ Contents read(const QString& path, qint64 maxSize) {
             return Contents{Contents::Status::Missing, {}, {}};
         return unreadable(systemError(error));
     }
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
+    const UniqueFd closer(fd);
 
     struct stat st {};
     if (::fstat(fd, &st) != 0)

@@ -1,4 +1,5 @@
 #include "UnixSockets.h"
+#include "UniqueFd.h"
 
 #include <QDir>
 
@@ -15,18 +16,6 @@
 namespace UnixSockets {
 
 namespace {
-
-struct Fd {
-    int fd;
-    explicit Fd(int f)
-        : fd(f) {}
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
 
 void parseMessage(const unix_diag_msg* msg, int length, Table& out) {
     Socket socket;
@@ -51,7 +40,7 @@ void parseMessage(const unix_diag_msg* msg, int length, Table& out) {
 } // namespace
 
 std::optional<Table> table() {
-    const Fd nl(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+    const UniqueFd nl(::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
     if (nl.fd < 0)
         return std::nullopt;
     struct {
