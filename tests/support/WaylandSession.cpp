@@ -119,6 +119,11 @@ bool WaylandSession::start(bool* unavailable) {
     for (const char* key : {"DISPLAY", "WAYLAND_DISPLAY", "SWAYSOCK", "XDG_SESSION_TYPE",
                             "SESSION_MANAGER", "XAUTHORITY"})
         m_env.remove(QString::fromLatin1(key));
+    // foot exits at once under a locale the machine has not generated (CI sets one).
+    for (const QString& key : m_env.keys())
+        if (key.startsWith(QLatin1String("LC_")))
+            m_env.remove(key);
+    m_env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
     const QString runtime = path(QStringLiteral("runtime"));
     ::chmod(QFile::encodeName(runtime).constData(), 0700);
     m_env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));

@@ -144,10 +144,12 @@ bool X11Session::start(const Options& options) {
         if (spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable")}) < 0 ||
             // The client list comes after the check window, once openbox manages windows:
             // one mapped in between would stay unmanaged.
-            !waitUntil(10000, [this] {
-                return rootHasProperty("_NET_SUPPORTING_WM_CHECK") &&
-                       rootHasProperty("_NET_CLIENT_LIST");
-            }))
+            !waitUntil(10000,
+                       [this] {
+                           return rootHasProperty("_NET_SUPPORTING_WM_CHECK") &&
+                                  rootHasProperty("_NET_CLIENT_LIST");
+                       }) ||
+            !windowManagerManages())
             return failed(QStringLiteral("openbox did not become ready"));
     }
     if (options.tray) {
@@ -412,6 +414,47 @@ bool X11Session::waitUntil(int timeoutMs, const std::function<bool()>& ready) {
         QThread::msleep(10);
     }
     return true;
+}
+
+QList<uint32_t> X11Session::clientList() {
+    QList<uint32_t> ids;
+    if (!m_xcb)
+        return ids;
+    const xcb_atom_t atom = m_xcb->atom("_NET_CLIENT_LIST");
+    xcb_get_property_reply_t* r = xcb_get_property_reply(
+        m_xcb->c, xcb_get_property(m_xcb->c, 0, m_xcb->root, atom, XCB_ATOM_WINDOW, 0, 4096),
+        nullptr);
+    if (r && r->format == 32) {
+        const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(r));
+        ids = QList<uint32_t>(v, v + xcb_get_property_value_length(r) / 4);
+    }
+    std::free(r);
+    return ids;
+}
+
+bool X11Session::windowManagerManages() {
+    // Right after it starts, openbox sometimes leaves the first map requests queued until
+    // another event wakes it. Probe windows, each one a new event, until one is managed.
+    if (!m_xcb)
+        return false;
+    xcb_connection_t* c = m_xcb->c;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    QList<xcb_window_t> probes;
+    bool managed = false;
+    for (int attempt = 0; attempt < 20 && !managed; ++attempt) {
+        const xcb_window_t w = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, m_xcb->root, 0, 0, 10, 10, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_map_window(c, w);
+        xcb_flush(c);
+        probes.append(w);
+        managed = waitUntil(500, [&] { return clientList().contains(w); });
+    }
+    for (xcb_window_t w : std::as_const(probes))
+        xcb_destroy_window(c, w);
+    xcb_flush(c);
+    // Tests start from an empty client list.
+    return managed && waitUntil(5000, [this] { return clientList().isEmpty(); });
 }
 
 bool X11Session::rootHasProperty(const char* atomName) {

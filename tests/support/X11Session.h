@@ -73,6 +73,8 @@ private:
     pid_t spawn(const QStringList& argv, const QProcessEnvironment& extra, int keepFd);
     bool waitUntil(int timeoutMs, const std::function<bool()>& ready);
     bool rootHasProperty(const char* atomName);
+    QList<uint32_t> clientList();
+    bool windowManagerManages();
     bool selectionHasOwner(const char* atomName);
 
     std::unique_ptr<QTemporaryDir> m_dir;
