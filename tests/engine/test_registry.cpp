@@ -1,6 +1,8 @@
 #include "EngineRig.h"
 
-#include <QLoggingCategory>
+#include "engine/ApplyPreset.h"
+#include "preferences/BehaviorPreset.h"
+
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -173,25 +175,48 @@ private slots:
         QVERIFY(rig.workspace.requests().isEmpty());
     }
 
-    void logMessages() {
-        QLoggingCategory::setFilterRules(
-            QStringLiteral("com.Idlewatch.Idlewatch.RunningAppsManager.debug=true"));
-        {
-            EngineRig rig;
-            const auto named = rig.workspace.add({.name = "Named"});
-            const auto nameless = rig.workspace.add({});
-            QTest::ignoreMessage(QtDebugMsg, "Init");
-            rig.startAndDrain();
-            rig.workspace.activate(named);
-            QTest::ignoreMessage(QtDebugMsg, "didDeactivate: Named");
-            rig.workspace.activate(nameless);
-            QTest::ignoreMessage(QtDebugMsg, "didDeactivate: Unknown");
-            rig.workspace.activate(named);
-            QTest::ignoreMessage(QtDebugMsg, "checkOpenApps");
-            rig.engine->checkOpenApps();
-            QTest::ignoreMessage(QtDebugMsg, "RunningAppsManager is being deallocated");
+    // The three presets against their documented values, written out here by hand: each
+    // stores its seven values and the gold accent, leaves the switches alone, and restarts
+    // every countdown, also when applied twice.
+    void presetsStoreTheirValuesAndRestartCountdowns_data() {
+        QTest::addColumn<QString>("id");
+        QTest::addColumn<QList<qint64>>("numbers"); // minutes, warning, refresh, grace
+        QTest::addColumn<bool>("hiddenAndCompact");
+        QTest::addColumn<QString>("sort");
+        QTest::newRow("battery") << "battery" << QList<qint64>{10, 5, 10, 2} << true << "remaining";
+        QTest::newRow("focus") << "focus" << QList<qint64>{45, 10, 5, 5} << false << "recent";
+        QTest::newRow("deepClean")
+            << "deepClean" << QList<qint64>{5, 3, 3, 1} << true << "remaining";
+    }
+    void presetsStoreTheirValuesAndRestartCountdowns() {
+        QFETCH(QString, id);
+        QFETCH(QList<qint64>, numbers);
+        QFETCH(bool, hiddenAndCompact);
+        QFETCH(QString, sort);
+        EngineRig rig;
+        rig.store->setBoolean("ignoreHiddenApps", !hiddenAndCompact);
+        rig.store->setBoolean("compactRows", !hiddenAndCompact);
+        rig.store->setText("accentColor", "green");
+        const auto app = rig.workspace.add({.name = "Editor"});
+        auto& engine = rig.startAndDrain();
+        const BehaviorPreset* preset = BehaviorPreset::find(id);
+        QVERIFY(preset);
+        for (int round = 0; round < 2; ++round) {
+            rig.clock.advance(1000);
+            applyPreset(*preset, engine);
+            QCOMPARE(rig.stamp(app), rig.clock.now());
+            QCOMPARE(engine.firstSeenApps().value(app), rig.clock.now());
         }
-        QLoggingCategory::setFilterRules(QString());
+        const UserDefaults& s = *rig.store;
+        QCOMPARE(
+            (QList<qint64>{*s.integer("minutesUntilClose"), *s.integer("countdownWarningMinutes"),
+                           *s.integer("openAppsRefreshSeconds"), *s.integer("launchGraceMinutes")}),
+            numbers);
+        QCOMPARE(s.boolean("ignoreHiddenApps"), hiddenAndCompact);
+        QCOMPARE(s.boolean("compactRows"), hiddenAndCompact);
+        QCOMPARE(s.text("sortMode"), sort);
+        QCOMPARE(s.text("accentColor"), QString("gold"));
+        QVERIFY(!s.contains("quittingEnabled") && !s.contains("newAppsEnabled"));
     }
 };
 

@@ -24,8 +24,8 @@ struct FakeApp {
 };
 
 // A Workspace whose applications are plain records. It records every quit request in
-// order, and each application can be told whether its requests are delivered and whether
-// a delivered polite request really ends it.
+// order; each application can be told whether its requests are delivered and whether a
+// delivered polite request really ends it (false: it asked to save and keeps running).
 class FakeWorkspace final : public Workspace {
     Q_OBJECT
 public:
@@ -35,65 +35,85 @@ public:
         RequestKind kind;
         friend bool operator==(const Request&, const Request&) = default;
     };
+    struct Entry {
+        FakeApp app;
+        bool running = true, terminateDelivered = true, forceDelivered = true, terminateEnds = true;
+    };
+    // Shared with every handle given out, so a handle outlives the workspace safely.
+    struct State {
+        QHash<ProcessKey, Entry> entries;
+        QList<RunningApplication> order; // running applications, in list order
+        RunningApplication frontmost;
+        QList<Request> requests;
+        std::optional<QString> ownIdentifier;
+        bool ownWindowActive = false;
+        QString suffix = QStringLiteral("desktop");
+        QHash<QString, ApplicationEntry> entryFiles;
+        QHash<QString, QString> iconNames;
+        qint64 nextPid = 1000;
+        int listings = 0;
+        void end(const ProcessKey& key);
+    };
 
     explicit FakeWorkspace(QObject* parent = nullptr);
     ~FakeWorkspace() override;
 
-    // --- Workspace
-    QList<RunningApplication> runningApplications() const override;
-    RunningApplication frontmostApplication() const override;
-    std::optional<QString> ownApplicationId() const override;
-    bool ownWindowIsActive() const override;
-    std::optional<ApplicationEntry> entryAt(const QString& path) const override;
-    QString entryFileSuffix() const override;
-    QString iconNameForEntry(const QString& path) const override;
+    QList<RunningApplication> runningApplications() const override {
+        ++m->listings;
+        return m->order;
+    }
+    RunningApplication frontmostApplication() const override { return m->frontmost; }
+    std::optional<QString> ownApplicationId() const override { return m->ownIdentifier; }
+    bool ownWindowIsActive() const override { return m->ownWindowActive; }
+    std::optional<ApplicationEntry> entryAt(const QString& path) const override {
+        return m->entryFiles.contains(path) ? std::optional(m->entryFiles[path]) : std::nullopt;
+    }
+    QString entryFileSuffix() const override { return m->suffix; }
+    QString iconNameForEntry(const QString& path) const override { return m->iconNames[path]; }
 
-    // --- running applications
-    // Starts an application at the end of the list; each gets a new ProcessKey.
+    // Starts an application at the end of the list, as a new process.
     RunningApplication add(const FakeApp& app);
     // Ends `app` and starts the same application again in its place, as a new process.
     RunningApplication relaunch(const RunningApplication& app);
-    // The process ends; it leaves the list and, if frontmost, the foreground.
-    void quit(const RunningApplication& app);
-    bool isRunning(const RunningApplication& app) const;
-    // Makes `app` frontmost (a null handle: nothing is); when the owner changes, the
-    // previous one is announced through didDeactivateApplication.
+    void quit(const RunningApplication& app) { m->end(app.key()); }
+    bool isRunning(const RunningApplication& app) const {
+        return m->entries.contains(app.key()) && m->entries[app.key()].running;
+    }
+    // Makes `app` frontmost (null: nothing is), announcing the one that left.
     void activate(const RunningApplication& app);
 
-    void setHidden(const RunningApplication& app, bool hidden);
-    void setFinishedLaunching(const RunningApplication& app, bool finished);
-    void setName(const RunningApplication& app, std::optional<QString> name);
-    void setPolicy(const RunningApplication& app, ActivationPolicy policy);
+    void setHidden(const RunningApplication& app, bool hidden) { e(app).app.hidden = hidden; }
+    void setFinishedLaunching(const RunningApplication& app, bool finished) {
+        e(app).app.finishedLaunching = finished;
+    }
     // The application shows a question (a dialog); `modal` when it is a modal one.
-    void setAskingUser(const RunningApplication& app, bool asking, bool modal = false);
-    void setAcceptsPoliteQuit(const RunningApplication& app, bool accepts);
-
-    // Quit requests: whether each kind reaches the application (both default to true) and
-    // whether a delivered polite request ends it (default true; false models an app that
-    // asks to save and keeps running). A delivered forced request always ends it.
-    void setTerminateDelivered(const RunningApplication& app, bool delivered);
-    void setForceTerminateDelivered(const RunningApplication& app, bool delivered);
-    void setTerminateEndsApp(const RunningApplication& app, bool ends);
+    void setAskingUser(const RunningApplication& app, bool asking, bool modal = false) {
+        e(app).app.askingUser = asking;
+        e(app).app.modal = modal;
+    }
+    void setTerminateDelivered(const RunningApplication& app, bool on) {
+        e(app).terminateDelivered = on;
+    }
+    void setForceTerminateDelivered(const RunningApplication& app, bool on) {
+        e(app).forceDelivered = on;
+    }
+    void setTerminateEndsApp(const RunningApplication& app, bool on) { e(app).terminateEnds = on; }
 
     // Every request made to any application, delivered or not, in order.
-    QList<Request> requests() const;
+    QList<Request> requests() const { return m->requests; }
     QList<RequestKind> requestsFor(const RunningApplication& app) const;
-    void clearRequests();
 
-    // --- this program and entries
-    void setOwnApplicationId(std::optional<QString> identifier);
-    void setOwnWindowIsKeyOrMain(bool focused);
-    void setEntryFileSuffix(const QString& extension);
-    // entryAt(path) answers `info`; unregistered paths cannot be read.
-    void addEntry(const QString& path, const ApplicationEntry& info);
-    // iconNameForEntry(path) answers `icon`; other paths name none.
-    void setIconName(const QString& path, const QString& icon);
-
+    void setOwnApplicationId(std::optional<QString> id) { m->ownIdentifier = std::move(id); }
+    void setOwnWindowIsKeyOrMain(bool active) { m->ownWindowActive = active; }
+    void setEntryFileSuffix(const QString& suffix) { m->suffix = suffix; }
+    void addEntry(const QString& path, const ApplicationEntry& info) {
+        m->entryFiles.insert(path, info);
+    }
+    void setIconName(const QString& path, const QString& icon) { m->iconNames.insert(path, icon); }
     // How often runningApplications() was asked (a sweep asks once).
-    int listingCount() const;
-
-    struct State;
+    int listingCount() const { return m->listings; }
 
 private:
-    std::shared_ptr<State> m_state;
+    Entry& e(const RunningApplication& app) { return m->entries[app.key()]; }
+    std::shared_ptr<State> m;
 };

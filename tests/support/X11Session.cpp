@@ -5,218 +5,193 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QThread>
 
 #include <xcb/xcb.h>
 
-#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
-#include <functional>
 #include <mutex>
 #include <poll.h>
 #include <set>
 #include <sys/prctl.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
 namespace {
 
-// Process groups still alive, killed at exit should a session never be destroyed.
+// Groups still alive at exit, should a session never be destroyed.
 std::mutex groupsMutex;
-std::set<pid_t>& liveGroups() {
-    static std::set<pid_t> groups;
-    return groups;
-}
-void killLiveGroups() {
-    std::lock_guard lock(groupsMutex);
-    for (pid_t group : liveGroups())
-        ::kill(-group, SIGKILL);
-    liveGroups().clear();
-}
+std::set<pid_t> liveGroups;
 
-// argv and envp built before fork, so the child only calls async-signal-safe functions.
-struct ExecImage {
-    std::vector<QByteArray> storage;
-    std::vector<char*> argv;
-    std::vector<char*> envp;
-
-    ExecImage(const QStringList& args, const QProcessEnvironment& env) {
-        for (const QString& a : args)
-            storage.push_back(a.toLocal8Bit());
-        const QStringList vars = env.toStringList();
-        for (const QString& v : vars)
-            storage.push_back(v.toLocal8Bit());
-        for (qsizetype i = 0; i < args.size(); ++i)
-            argv.push_back(storage[size_t(i)].data());
-        argv.push_back(nullptr);
-        for (size_t i = size_t(args.size()); i < storage.size(); ++i)
-            envp.push_back(storage[i].data());
-        envp.push_back(nullptr);
+bool until(const std::function<bool()>& ready, int timeoutMs, bool events = false) {
+    QDeadlineTimer deadline(timeoutMs);
+    while (!ready()) {
+        if (deadline.hasExpired())
+            return false;
+        if (events)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(5);
     }
-};
-
-QString findProgram(const QString& name, const QProcessEnvironment& env) {
-    if (name.contains(QLatin1Char('/')))
-        return name;
-    const QStringList dirs = env.value(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"))
-                                 .split(QLatin1Char(':'), Qt::SkipEmptyParts);
-    for (const QString& dir : dirs) {
-        const QString candidate = dir + QLatin1Char('/') + name;
-        if (::access(QFile::encodeName(candidate).constData(), X_OK) == 0)
-            return candidate;
-    }
-    return name;
+    return true;
 }
 
 } // namespace
 
 struct X11Session::Xcb {
-    xcb_connection_t* c = nullptr;
-    xcb_window_t root = 0;
-    ~Xcb() {
-        if (c)
-            xcb_disconnect(c);
-    }
+    xcb_connection_t* c;
+    xcb_window_t root;
+    explicit Xcb(const QByteArray& display)
+        : c(xcb_connect(display.constData(), nullptr))
+        , root(xcb_setup_roots_iterator(xcb_get_setup(c)).data->root) {}
+    ~Xcb() { xcb_disconnect(c); }
     xcb_atom_t atom(const char* name) {
-        xcb_intern_atom_reply_t* r =
+        auto* r =
             xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
         const xcb_atom_t a = r ? r->atom : XCB_NONE;
         std::free(r);
         return a;
     }
+    // The root window's property as 32-bit values; nothing when it is not set.
+    std::optional<QList<uint32_t>> property(const char* name) {
+        auto* r = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, root, atom(name), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
+            nullptr);
+        std::optional<QList<uint32_t>> out;
+        if (r && r->type != XCB_NONE) {
+            const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(r));
+            out = r->format == 32 ? QList<uint32_t>(v, v + xcb_get_property_value_length(r) / 4)
+                                  : QList<uint32_t>();
+        }
+        std::free(r);
+        return out;
+    }
+    bool selectionOwned(const char* name) {
+        auto* r = xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(name)), nullptr);
+        const bool owned = r && r->owner != XCB_NONE;
+        std::free(r);
+        return owned;
+    }
+    // Right after it starts, openbox may leave the first map requests queued until another
+    // event wakes it: map probe windows, each a new event, until one is managed.
+    bool windowManagerManages() {
+        const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+        QList<xcb_window_t> probes;
+        bool managed = false;
+        for (int attempt = 0; attempt < 20 && !managed; ++attempt) {
+            const xcb_window_t w = xcb_generate_id(c);
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, w, root, 0, 0, 10, 10, 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+            xcb_map_window(c, w);
+            xcb_flush(c);
+            probes.append(w);
+            managed = until(
+                [&] {
+                    return property("_NET_CLIENT_LIST").value_or(QList<uint32_t>{}).contains(w);
+                },
+                500);
+        }
+        for (xcb_window_t w : std::as_const(probes))
+            xcb_destroy_window(c, w);
+        xcb_flush(c);
+        // Tests start from an empty client list.
+        return managed &&
+               until(
+                   [&] {
+                       return property("_NET_CLIENT_LIST").value_or(QList<uint32_t>{1}).isEmpty();
+                   },
+                   5000);
+    }
 };
 
 X11Session::X11Session() {
     static std::once_flag once;
-    std::call_once(once, [] { std::atexit(killLiveGroups); });
-}
-
-X11Session::~X11Session() {
-    stop();
+    std::call_once(once, [] {
+        std::atexit([] {
+            std::lock_guard lock(groupsMutex);
+            for (pid_t group : liveGroups)
+                ::kill(-group, SIGKILL);
+        });
+    });
 }
 
 bool X11Session::start(const Options& options) {
     stop();
-    m_error.clear();
     m_dir = std::make_unique<QTemporaryDir>();
-    if (!m_dir->isValid()) {
-        m_error = QStringLiteral("cannot create a temporary folder");
-        return false;
-    }
     m_env = QProcessEnvironment::systemEnvironment();
-    const auto folder = [this](const QString& name) {
-        const QString p = m_dir->filePath(name);
-        QDir().mkpath(p);
-        ::chmod(QFile::encodeName(p).constData(), 0700);
-        return p;
-    };
-    m_env.insert(QStringLiteral("HOME"), folder(QStringLiteral("home")));
-    m_env.insert(QStringLiteral("XDG_RUNTIME_DIR"), folder(QStringLiteral("runtime")));
-    m_env.insert(QStringLiteral("XDG_CONFIG_HOME"), folder(QStringLiteral("config")));
-    m_env.insert(QStringLiteral("XDG_DATA_HOME"), folder(QStringLiteral("data")));
-    m_env.insert(QStringLiteral("XDG_CACHE_HOME"), folder(QStringLiteral("cache")));
+    for (const char* name :
+         {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+        const QString folder = m_dir->filePath(QString::fromLatin1(name).toLower());
+        QDir().mkpath(folder);
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_env.insert(QString::fromLatin1(name), folder);
+    }
     // No bus: Qt takes the XEmbed tray, and nothing starts a stray dbus-launch.
     m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"),
                  QStringLiteral("unix:path=/nonexistent"));
-    m_env.remove(QStringLiteral("WAYLAND_DISPLAY"));
-    m_env.remove(QStringLiteral("XDG_SESSION_TYPE"));
-    m_env.remove(QStringLiteral("SESSION_MANAGER"));
-    // A test running under faketime keeps it to itself: the server and the window manager
-    // run on real time. Clients that should share it get it through spawn()'s `extra`.
+    // The server and the window manager run on real time even when the test is under
+    // faketime; clients that should share it get it through spawn()'s `extra`.
     for (const QString& key : m_env.keys())
-        if (key == QLatin1String("LD_PRELOAD") || key.startsWith(QLatin1String("FAKETIME")))
+        if (key == "LD_PRELOAD" || key.startsWith("FAKETIME") || key == "WAYLAND_DISPLAY" ||
+            key == "XDG_SESSION_TYPE" || key == "SESSION_MANAGER")
             m_env.remove(key);
-
     const auto failed = [this](const QString& what) {
-        m_error = what + QStringLiteral("\n") + logText();
+        m_error = what + QLatin1Char('\n') + logText();
         stop();
         return false;
     };
-    if (!startXvfb(options.xvfbArguments))
-        return failed(QStringLiteral("Xvfb did not start: ") + m_error);
 
-    if (options.windowManager) {
-        if (spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable")}) < 0 ||
-            // The client list comes after the check window, once openbox manages windows:
-            // one mapped in between would stay unmanaged.
-            !waitUntil(10000,
-                       [this] {
-                           return rootHasProperty("_NET_SUPPORTING_WM_CHECK") &&
-                                  rootHasProperty("_NET_CLIENT_LIST");
-                       }) ||
-            !windowManagerManages())
-            return failed(QStringLiteral("openbox did not become ready"));
-    }
+    // Xvfb picks a free display number and writes it to this descriptor when ready.
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return failed(QStringLiteral("no pipe"));
+    const pid_t xvfb = spawn(QStringList{"Xvfb", "-displayfd", QString::number(fds[1]), "-screen",
+                                         "0", "1280x800x24", "-nolisten", "tcp", "-noreset"} +
+                                 options.xvfbArguments,
+                             {}, fds[1]);
+    ::close(fds[1]);
+    QByteArray number;
+    pollfd p{fds[0], POLLIN, 0};
+    char buffer[32];
+    ssize_t n = 1;
+    for (QDeadlineTimer deadline(15000);
+         xvfb > 0 && n > 0 && !number.endsWith('\n') && !deadline.hasExpired();)
+        if (::poll(&p, 1, 200) > 0 && (n = ::read(fds[0], buffer, sizeof buffer)) > 0)
+            number.append(buffer, n);
+    ::close(fds[0]);
+    if (number.trimmed().isEmpty())
+        return failed(QStringLiteral("Xvfb did not start"));
+    m_display = ':' + number.trimmed();
+    m_env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
+    m_xcb = std::make_unique<Xcb>(m_display);
+    if (xcb_connection_has_error(m_xcb->c))
+        return failed(QStringLiteral("cannot connect to ") + m_display);
+
+    // The client list comes after the check window, once openbox manages windows.
+    if (options.windowManager && (spawn({"openbox", "--sm-disable"}) < 0 ||
+                                  !until(
+                                      [this] {
+                                          return m_xcb->property("_NET_SUPPORTING_WM_CHECK") &&
+                                                 m_xcb->property("_NET_CLIENT_LIST");
+                                      },
+                                      10000) ||
+                                  !m_xcb->windowManagerManages()))
+        return failed(QStringLiteral("openbox did not become ready"));
     if (options.tray) {
-        const QString rc = m_dir->filePath(QStringLiteral("tint2rc"));
-        QFile file(rc);
-        if (!file.open(QIODevice::WriteOnly))
-            return failed(QStringLiteral("cannot write the tint2 configuration"));
-        file.write("panel_items = S\n"
-                   "panel_position = bottom center horizontal\n"
-                   "panel_size = 100% 32\n"
-                   "systray_icon_size = 24\n");
-        file.close();
-        if (spawn({QStringLiteral("tint2"), QStringLiteral("-c"), rc}) < 0 ||
-            !waitUntil(10000, [this] { return selectionHasOwner("_NET_SYSTEM_TRAY_S0"); }))
+        QFile rc(m_dir->filePath(QStringLiteral("tint2rc")));
+        if (!rc.open(QIODevice::WriteOnly) ||
+            rc.write("panel_items = S\npanel_position = bottom center horizontal\n"
+                     "panel_size = 100% 32\nsystray_icon_size = 24\n") < 0)
+            return failed(QStringLiteral("cannot write tint2rc"));
+        rc.close();
+        if (spawn({"tint2", "-c", rc.fileName()}) < 0 ||
+            !until([this] { return m_xcb->selectionOwned("_NET_SYSTEM_TRAY_S0"); }, 10000))
             return failed(QStringLiteral("tint2 did not become ready"));
     }
-    return true;
-}
-
-bool X11Session::startXvfb(const QStringList& extra) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) != 0) {
-        m_error = QString::fromLocal8Bit(strerror(errno));
-        return false;
-    }
-    // Xvfb picks a free display number itself and writes it to this descriptor when ready.
-    const pid_t pid =
-        spawn(QStringList{QStringLiteral("Xvfb"), QStringLiteral("-displayfd"),
-                          QString::number(fds[1]), QStringLiteral("-screen"), QStringLiteral("0"),
-                          QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                          QStringLiteral("tcp"), QStringLiteral("-noreset")} +
-                  extra,
-              QProcessEnvironment(), fds[1]);
-    ::close(fds[1]);
-    if (pid < 0) {
-        ::close(fds[0]);
-        m_error = QStringLiteral("cannot start Xvfb");
-        return false;
-    }
-    QByteArray number;
-    QDeadlineTimer deadline(15000);
-    while (!number.endsWith('\n') && !deadline.hasExpired()) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (::poll(&p, 1, int(std::min<qint64>(deadline.remainingTime(), 200))) <= 0)
-            continue;
-        char buffer[32];
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        number.append(buffer, n);
-    }
-    ::close(fds[0]);
-    number = number.trimmed();
-    if (number.isEmpty()) {
-        m_error = QStringLiteral("no display number from Xvfb");
-        return false;
-    }
-    m_display = ':' + number;
-    m_env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
-
-    m_xcb = std::make_unique<Xcb>();
-    m_xcb->c = xcb_connect(m_display.constData(), nullptr);
-    if (xcb_connection_has_error(m_xcb->c)) {
-        m_error = QStringLiteral("cannot connect to ") + QString::fromLatin1(m_display);
-        return false;
-    }
-    m_xcb->root = xcb_setup_roots_iterator(xcb_get_setup(m_xcb->c)).data->root;
     return true;
 }
 
@@ -224,15 +199,14 @@ void X11Session::stop() {
     if (m_group > 0) {
         ::kill(-m_group, SIGTERM);
         QDeadlineTimer deadline(3000);
-        for (pid_t child : std::as_const(m_children)) {
-            while (::waitpid(child, nullptr, WNOHANG) == 0 && !deadline.hasExpired())
-                QThread::msleep(5);
-        }
+        for (pid_t child : std::as_const(m_children))
+            until([child] { return ::waitpid(child, nullptr, WNOHANG) != 0; },
+                  int(deadline.remainingTime()));
         ::kill(-m_group, SIGKILL);
         for (pid_t child : std::as_const(m_children))
             ::waitpid(child, nullptr, WNOHANG);
         std::lock_guard lock(groupsMutex);
-        liveGroups().erase(m_group);
+        liveGroups.erase(m_group);
     }
     m_group = 0;
     m_children.clear();
@@ -240,77 +214,66 @@ void X11Session::stop() {
     m_display.clear();
 }
 
-pid_t X11Session::spawn(const QStringList& argv, const QProcessEnvironment& extra) {
-    return spawn(argv, extra, -1);
-}
-
 pid_t X11Session::spawn(const QStringList& argv, const QProcessEnvironment& extra, int keepFd) {
     if (argv.isEmpty() || !m_dir)
         return -1;
     QProcessEnvironment env = m_env;
     env.insert(extra);
-    QStringList args = argv;
-    args[0] = findProgram(args[0], env);
-    ExecImage image(args, env);
+    // Everything the child needs is built before fork: it only calls async-signal-safe code.
+    QString program = argv[0];
+    if (!program.contains('/'))
+        program = QStandardPaths::findExecutable(program, env.value("PATH").split(':'));
+    std::vector<QByteArray> storage{QFile::encodeName(program)};
+    for (const QString& s : argv.mid(1) + env.toStringList())
+        storage.push_back(s.toLocal8Bit());
+    std::vector<char*> args, vars;
+    for (size_t i = 0; i < storage.size(); ++i)
+        (i < size_t(argv.size()) ? args : vars).push_back(storage[i].data());
+    args.push_back(nullptr);
+    vars.push_back(nullptr);
     const QByteArray log = QFile::encodeName(m_dir->filePath(QStringLiteral("session.log")));
-    const pid_t parent = ::getpid();
-    const pid_t group = m_group;
+    const pid_t parent = ::getpid(), group = m_group;
 
     const pid_t pid = ::fork();
-    if (pid < 0)
-        return -1;
     if (pid == 0) {
         ::setpgid(0, group);
-        // Dies with the test process, even when that crashes.
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL); // dies with the test process, even a crashed one
         if (::getppid() != parent)
             ::_exit(127);
         const int out = ::open(log.constData(), O_WRONLY | O_CREAT | O_APPEND, 0600);
-        const int in = ::open("/dev/null", O_RDONLY);
-        if (out >= 0) {
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-        }
-        if (in >= 0)
-            ::dup2(in, 0);
+        ::dup2(out, 1);
+        ::dup2(out, 2);
+        ::dup2(::open("/dev/null", O_RDONLY), 0);
         if (keepFd >= 0)
             ::fcntl(keepFd, F_SETFD, 0);
         ::signal(SIGPIPE, SIG_DFL);
-        ::execve(image.argv[0], image.argv.data(), image.envp.data());
+        ::execve(args[0], args.data(), vars.data());
         ::_exit(127);
     }
-    // Set it here too, so the group exists before the next child joins it.
-    ::setpgid(pid, group);
+    if (pid < 0)
+        return -1;
+    ::setpgid(pid, group); // here too, so the group exists before the next child joins
     if (m_group == 0) {
         m_group = pid;
         std::lock_guard lock(groupsMutex);
-        liveGroups().insert(pid);
+        liveGroups.insert(pid);
     }
     m_children.append(pid);
     return pid;
 }
 
 std::optional<int> X11Session::waitForExit(pid_t pid, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    for (;;) {
-        int status = 0;
-        const pid_t r = ::waitpid(pid, &status, WNOHANG);
-        if (r == pid) {
-            m_children.removeAll(pid);
-            return status;
-        }
-        if (r < 0)
-            return std::nullopt;
-        if (deadline.hasExpired())
-            return std::nullopt;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        QThread::msleep(5);
-    }
+    int status = 0;
+    pid_t r = 0;
+    if (!until([&] { return (r = ::waitpid(pid, &status, WNOHANG)) != 0; }, timeoutMs, true) ||
+        r != pid)
+        return std::nullopt;
+    m_children.removeAll(pid);
+    return status;
 }
 
 bool X11Session::isRunning(pid_t pid) {
-    int status = 0;
-    const pid_t r = ::waitpid(pid, &status, WNOHANG);
+    const pid_t r = ::waitpid(pid, nullptr, WNOHANG);
     if (r == pid)
         m_children.removeAll(pid);
     return r == 0;
@@ -319,7 +282,6 @@ bool X11Session::isRunning(pid_t pid) {
 int X11Session::run(const QStringList& argv, QByteArray* output, int timeoutMs, bool warn) {
     QProcess process;
     process.setProcessEnvironment(m_env);
-    process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(argv.first(), argv.mid(1));
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
@@ -335,147 +297,51 @@ int X11Session::run(const QStringList& argv, QByteArray* output, int timeoutMs, 
 }
 
 QList<QByteArray> X11Session::windowsOf(pid_t pid) {
-    // xdotool gives up on an X error from any window vanishing during its walk: retry.
+    // xdotool gives up when a window vanishes during its walk: retry.
     QByteArray out;
     for (int attempt = 0; attempt < 5 && out.isEmpty(); ++attempt) {
-        run({QStringLiteral("xdotool"), QStringLiteral("search"), QStringLiteral("--pid"),
-             QString::number(pid)},
-            &out, 10000, false);
+        run({"xdotool", "search", "--pid", QString::number(pid)}, &out, 10000, false);
         out = out.trimmed();
     }
     return out.isEmpty() ? QList<QByteArray>() : out.split('\n');
 }
 
 bool X11Session::activate(const QByteArray& window, int timeoutMs) {
-    if (window.isEmpty())
-        return false;
+    // xdotool's own --sync gives up when the window manager passes through "no window".
     QDeadlineTimer deadline(timeoutMs);
-    while (!deadline.hasExpired()) {
-        run({QStringLiteral("xdotool"), QStringLiteral("windowactivate"),
-             QString::fromLatin1(window)});
-        for (int i = 0; i < 20; ++i) {
-            QByteArray active;
-            if (run({QStringLiteral("xdotool"), QStringLiteral("getactivewindow")}, &active, 10000,
-                    false) == 0 &&
-                active.trimmed() == window)
-                return true;
-            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-            QThread::msleep(10);
-        }
+    while (!window.isEmpty() && !deadline.hasExpired()) {
+        run({"xdotool", "windowactivate", QString::fromLatin1(window)});
+        QByteArray active;
+        if (waitFor(
+                [&] {
+                    return run({"xdotool", "getactivewindow"}, &active, 10000, false) == 0 &&
+                           active.trimmed() == window;
+                },
+                400))
+            return true;
     }
     return false;
 }
 
 void X11Session::exportToCurrentProcess() const {
-    const QStringList keys = {QStringLiteral("DISPLAY"),
-                              QStringLiteral("HOME"),
-                              QStringLiteral("XDG_RUNTIME_DIR"),
-                              QStringLiteral("XDG_CONFIG_HOME"),
-                              QStringLiteral("XDG_DATA_HOME"),
-                              QStringLiteral("XDG_CACHE_HOME"),
-                              QStringLiteral("DBUS_SESSION_BUS_ADDRESS")};
-    for (const QString& key : keys)
-        qputenv(key.toLatin1().constData(), m_env.value(key).toLocal8Bit());
+    for (const char* key : {"DISPLAY", "HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
+                            "XDG_DATA_HOME", "XDG_CACHE_HOME", "DBUS_SESSION_BUS_ADDRESS"})
+        qputenv(key, m_env.value(QString::fromLatin1(key)).toLocal8Bit());
 }
 
 QString X11Session::path(const QString& relative) const {
     if (!m_dir)
         return {};
-    const QString p = m_dir->filePath(relative);
-    QDir().mkpath(p);
-    return p;
+    QDir().mkpath(m_dir->filePath(relative));
+    return m_dir->filePath(relative);
 }
 
 bool X11Session::waitFor(const std::function<bool()>& ready, int timeoutMs) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!ready()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(5);
-    }
-    return true;
+    return until(ready, timeoutMs, true);
 }
 
 QString X11Session::logText() const {
-    if (!m_dir)
-        return {};
-    QFile file(m_dir->filePath(QStringLiteral("session.log")));
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return QString::fromLocal8Bit(file.readAll().right(4000));
-}
-
-bool X11Session::waitUntil(int timeoutMs, const std::function<bool()>& ready) {
-    QDeadlineTimer deadline(timeoutMs);
-    while (!ready()) {
-        if (deadline.hasExpired())
-            return false;
-        QThread::msleep(10);
-    }
-    return true;
-}
-
-QList<uint32_t> X11Session::clientList() {
-    QList<uint32_t> ids;
-    if (!m_xcb)
-        return ids;
-    const xcb_atom_t atom = m_xcb->atom("_NET_CLIENT_LIST");
-    xcb_get_property_reply_t* r = xcb_get_property_reply(
-        m_xcb->c, xcb_get_property(m_xcb->c, 0, m_xcb->root, atom, XCB_ATOM_WINDOW, 0, 4096),
-        nullptr);
-    if (r && r->format == 32) {
-        const auto* v = static_cast<const uint32_t*>(xcb_get_property_value(r));
-        ids = QList<uint32_t>(v, v + xcb_get_property_value_length(r) / 4);
-    }
-    std::free(r);
-    return ids;
-}
-
-bool X11Session::windowManagerManages() {
-    // Right after it starts, openbox sometimes leaves the first map requests queued until
-    // another event wakes it. Probe windows, each one a new event, until one is managed.
-    if (!m_xcb)
-        return false;
-    xcb_connection_t* c = m_xcb->c;
-    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    QList<xcb_window_t> probes;
-    bool managed = false;
-    for (int attempt = 0; attempt < 20 && !managed; ++attempt) {
-        const xcb_window_t w = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, m_xcb->root, 0, 0, 10, 10, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-        xcb_map_window(c, w);
-        xcb_flush(c);
-        probes.append(w);
-        managed = waitUntil(500, [&] { return clientList().contains(w); });
-    }
-    for (xcb_window_t w : std::as_const(probes))
-        xcb_destroy_window(c, w);
-    xcb_flush(c);
-    // Tests start from an empty client list.
-    return managed && waitUntil(5000, [this] { return clientList().isEmpty(); });
-}
-
-bool X11Session::rootHasProperty(const char* atomName) {
-    if (!m_xcb)
-        return false;
-    const xcb_atom_t atom = m_xcb->atom(atomName);
-    xcb_get_property_reply_t* r = xcb_get_property_reply(
-        m_xcb->c, xcb_get_property(m_xcb->c, 0, m_xcb->root, atom, XCB_GET_PROPERTY_TYPE_ANY, 0, 1),
-        nullptr);
-    const bool present = r && r->type != XCB_NONE;
-    std::free(r);
-    return present;
-}
-
-bool X11Session::selectionHasOwner(const char* atomName) {
-    if (!m_xcb)
-        return false;
-    const xcb_atom_t atom = m_xcb->atom(atomName);
-    xcb_get_selection_owner_reply_t* r =
-        xcb_get_selection_owner_reply(m_xcb->c, xcb_get_selection_owner(m_xcb->c, atom), nullptr);
-    const bool owned = r && r->owner != XCB_NONE;
-    std::free(r);
-    return owned;
+    QFile file(m_dir ? m_dir->filePath(QStringLiteral("session.log")) : QString());
+    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll().right(4000))
+                                          : QString();
 }
