@@ -119,6 +119,10 @@ X11Session::X11Session() {
     });
 }
 
+X11Session::~X11Session() {
+    stop();
+}
+
 bool X11Session::start(const Options& options) {
     stop();
     m_dir = std::make_unique<QTemporaryDir>();

@@ -22,7 +22,7 @@ public:
     };
 
     X11Session();
-    ~X11Session() { stop(); }
+    ~X11Session();
     X11Session(const X11Session&) = delete;
     X11Session& operator=(const X11Session&) = delete;
 
