@@ -4,7 +4,8 @@
 //   - the frontmost application is never asked to quit;
 //   - Idlewatch never tracks itself;
 //   - after a sweep no blocked application is tracked;
-//   - nothing is asked to quit before it has been idle (and past its grace) for the timeout.
+//   - nothing is asked to quit before it has been idle (and past its grace) for the timeout;
+//   - the countdown on screen reaches zero at the sweep that asks, never sooner or later.
 // IDLEWATCH_SOAK_SEED and IDLEWATCH_SOAK_STEPS replay or lengthen a run.
 
 #include "engine/RunningAppsManager.h"
@@ -18,6 +19,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <functional>
 #include <limits>
 
 namespace {
@@ -163,16 +165,13 @@ class TestEngineSoak : public QObject {
             clock.advance(chance(80) ? random.bounded(120) : random.bounded(4 * 3600));
         } else if (op < 90) {
             clock.advance(random.bounded(30));
-            const double before = engine->lastOpenAppsCheck();
-            engine->tick();
-            drainAndCheck();
             // The tick sweeps only when the scan interval has passed.
-            return engine->lastOpenAppsCheck() != before;
+            sweepAndCheck([this] { engine->tick(); });
+            return swept;
         } else {
             clock.advance(random.bounded(chance(70) ? 120 : 3600));
-            engine->checkOpenApps();
-            drainAndCheck();
-            return true;
+            sweepAndCheck([this] { engine->checkOpenApps(); }, true);
+            return swept;
         }
         drainAndCheck();
         return false;
@@ -202,6 +201,38 @@ class TestEngineSoak : public QObject {
         default:
             s.setInteger("openAppsRefreshSeconds", qint64(random.bounded(-2, 31)));
             break;
+        }
+    }
+
+    // The countdown a row shows (the engine's quit rule) reaches zero at the sweep that
+    // asks: nothing is asked while its countdown is above zero, and after a sweep no
+    // application that could be asked is left below zero.
+    bool swept = false;
+    void sweepAndCheck(const std::function<void()>& sweep, bool always = false) {
+        QHash<ProcessKey, qint64> left;
+        for (auto it = engine->runningApps().cbegin(); it != engine->runningApps().cend(); ++it)
+            left.insert(it.key().key(), engine->secondsUntilQuit(it.key()));
+        const qsizetype asked = workspace.requests().size();
+        const double before = engine->lastOpenAppsCheck();
+        sweep();
+        QSet<ProcessKey> askedNow;
+        for (qsizetype i = asked; i < workspace.requests().size(); ++i) {
+            const ProcessKey key = workspace.requests().at(i).key;
+            askedNow.insert(key);
+            QVERIFY2(left.value(key, 1) <= 0, "asked while its countdown was above zero");
+        }
+        drainAndCheck();
+        swept = always || engine->lastOpenAppsCheck() != before;
+        if (!swept || !Preference<bool>(*store, Keys::quittingEnabled).value())
+            return;
+        for (auto it = engine->runningApps().cbegin(); it != engine->runningApps().cend(); ++it) {
+            const RunningApplication& app = it.key();
+            if (askedNow.contains(app.key()) || !app.isFinishedLaunching() ||
+                !engine->toggleValue(app.displayName().value_or(QString())) ||
+                engine->isWaitingForUser(app))
+                continue;
+            QVERIFY2(engine->secondsUntilQuit(app) >= 0,
+                     "a countdown ran out and nothing was asked");
         }
     }
 

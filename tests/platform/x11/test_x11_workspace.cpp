@@ -6,7 +6,6 @@
 
 #include "engine/RunningAppsManager.h"
 #include "platform/linux/DesktopEntryIndex.h"
-#include "platform/x11/SessionCheck.h"
 #include "platform/x11/X11Workspace.h"
 #include "preferences/AppIdentity.h"
 
@@ -30,9 +29,6 @@ private slots:
     void init();
     void cleanup();
 
-    void connectWithoutDisplay();
-    void waylandWarning_data();
-    void waylandWarning();
 
     void listsOneHandlePerProcessInClientListOrder();
     void frontmostAndDeactivation();
@@ -50,7 +46,6 @@ private slots:
     void politeQuitAsksMainWindowsOnly();
     void entryMatching_data();
     void entryMatching();
-    void entryAt();
     void ownProcessAndOwnWindows();
 
 private:
@@ -119,48 +114,6 @@ void TestX11Workspace::cleanup() {
     delete m_index;
     m_index = nullptr;
     QFile::remove(m_session.path(QStringLiteral("data/applications")) + "/alpha.desktop");
-}
-
-void TestX11Workspace::connectWithoutDisplay() {
-    QString error;
-    // Display 1023 is never served by the rig.
-    DesktopEntryIndex index;
-    QVERIFY(!X11Workspace::connect(":1023", &error, index));
-    QVERIFY2(error.contains(QLatin1String("X11 display")) && error.contains(QLatin1String(":1023")),
-             qPrintable(error));
-    QVERIFY(error.contains(QLatin1String("$DISPLAY")));
-    QVERIFY(!error.contains(QLatin1Char('\n')));
-}
-
-void TestX11Workspace::waylandWarning_data() {
-    QTest::addColumn<QString>("sessionType");
-    QTest::addColumn<QString>("waylandDisplay");
-    QTest::addColumn<bool>("warns");
-    QTest::newRow("x11") << "x11"
-                         << "" << false;
-    QTest::newRow("unset") << ""
-                           << "" << false;
-    QTest::newRow("wayland") << "wayland"
-                             << "" << true;
-    QTest::newRow("Wayland, any case") << "Wayland"
-                                       << "" << true;
-    QTest::newRow("WAYLAND_DISPLAY only") << ""
-                                          << "wayland-0" << true;
-}
-
-void TestX11Workspace::waylandWarning() {
-    QFETCH(QString, sessionType);
-    QFETCH(QString, waylandDisplay);
-    QFETCH(bool, warns);
-    QProcessEnvironment env;
-    if (!sessionType.isEmpty())
-        env.insert(QStringLiteral("XDG_SESSION_TYPE"), sessionType);
-    if (!waylandDisplay.isEmpty())
-        env.insert(QStringLiteral("WAYLAND_DISPLAY"), waylandDisplay);
-    const QString warning = waylandSessionWarning(env);
-    QCOMPARE(!warning.isEmpty(), warns);
-    if (warns)
-        QVERIFY(warning.contains(QLatin1String("only X11 (XWayland) applications are seen")));
 }
 
 void TestX11Workspace::listsOneHandlePerProcessInClientListOrder() {
@@ -510,20 +463,6 @@ void TestX11Workspace::entryMatching() {
     QVERIFY(m_session.waitForExit(pid, 3000));
     QTRY_VERIFY(appFor(pid).isNull());
     QCOMPARE(app.displayName(), name.toString());
-}
-
-void TestX11Workspace::entryAt() {
-    const QString dir = m_session.path(QStringLiteral("data/applications"));
-    QFile f(dir + QStringLiteral("/alpha.desktop"));
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write("[Desktop Entry]\nType=Application\nName=Alpha\nExec=alpha\n");
-    f.close();
-    const std::optional<ApplicationEntry> info = m_ws->entryAt(f.fileName());
-    QVERIFY(info);
-    QCOMPARE(info->applicationId, QStringLiteral("alpha"));
-    QCOMPARE(info->name, QStringLiteral("Alpha"));
-    QVERIFY(!m_ws->entryAt(dir + QStringLiteral("/missing.desktop")));
-    QVERIFY(!m_ws->entryAt(QStringLiteral(TESTCLIENT_PATH)));
 }
 
 void TestX11Workspace::ownProcessAndOwnWindows() {
