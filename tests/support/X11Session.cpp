@@ -127,10 +127,12 @@ bool X11Session::start(const Options& options) {
     stop();
     m_dir = std::make_unique<QTemporaryDir>();
     m_env = QProcessEnvironment::systemEnvironment();
-    for (const char* name :
-         {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
-        const QString folder = m_dir->filePath(QString::fromLatin1(name).toLower());
-        QDir().mkpath(folder);
+    for (const auto& [name, dir] : {std::pair{"HOME", "home"},
+                                    {"XDG_RUNTIME_DIR", "runtime"},
+                                    {"XDG_CONFIG_HOME", "config"},
+                                    {"XDG_DATA_HOME", "data"},
+                                    {"XDG_CACHE_HOME", "cache"}}) {
+        const QString folder = path(QString::fromLatin1(dir));
         QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_env.insert(QString::fromLatin1(name), folder);
     }
