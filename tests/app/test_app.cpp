@@ -20,8 +20,8 @@
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QTest>
-#include <QToolButton>
 #include <QThread>
+#include <QToolButton>
 
 #include <cstdio>
 
