@@ -4,7 +4,8 @@
 //   - the frontmost application is never asked to quit;
 //   - Idlewatch never tracks itself;
 //   - after a sweep no blocked application is tracked;
-//   - nothing is asked to quit before it has been idle (and past its grace) for the timeout.
+//   - nothing is asked to quit before it has been idle (and past its grace) for the timeout;
+//   - a sweep asks exactly the tracked applications whose countdown on screen has run out.
 // IDLEWATCH_SOAK_SEED and IDLEWATCH_SOAK_STEPS replay or lengthen a run.
 
 #include "engine/RunningAppsManager.h"
@@ -18,6 +19,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 
+#include <functional>
 #include <limits>
 
 namespace {
@@ -163,16 +165,18 @@ class TestEngineSoak : public QObject {
             clock.advance(chance(80) ? random.bounded(120) : random.bounded(4 * 3600));
         } else if (op < 90) {
             clock.advance(random.bounded(30));
-            const double before = engine->lastOpenAppsCheck();
-            engine->tick();
-            drainAndCheck();
             // The tick sweeps only when the scan interval has passed.
-            return engine->lastOpenAppsCheck() != before;
+            return sweepAgreesWithCountdowns([this] {
+                const double before = engine->lastOpenAppsCheck();
+                engine->tick();
+                return engine->lastOpenAppsCheck() != before;
+            });
         } else {
             clock.advance(random.bounded(chance(70) ? 120 : 3600));
-            engine->checkOpenApps();
-            drainAndCheck();
-            return true;
+            return sweepAgreesWithCountdowns([this] {
+                engine->checkOpenApps();
+                return true;
+            });
         }
         drainAndCheck();
         return false;
@@ -237,6 +241,50 @@ class TestEngineSoak : public QObject {
             QVERIFY2(it.key().applicationId() != QString::fromLatin1(kAppIdentifier),
                      "Idlewatch tracks itself");
             QVERIFY2(it.value() <= now, "a stamp lies in the future");
+        }
+    }
+
+    // Runs `sweep` (true when it swept) and, when it swept, checks that it asked exactly the
+    // tracked applications whose countdown, read just before at the same clock, had run out. One
+    // exception is the engine's own rule: idle for exactly the timeout shows "0s" and is asked a
+    // sweep later.
+    bool sweepAgreesWithCountdowns(const std::function<bool()>& sweep) {
+        const double now = clock.now();
+        const RunningAppsManager::QuitRule rule = engine->quitRule();
+        QHash<ProcessKey, qint64> left;
+        for (auto it = engine->runningApps().cbegin(); it != engine->runningApps().cend(); ++it)
+            if (!(now - it.value() == double(rule.timeoutSeconds)))
+                left.insert(it.key().key(), engine->secondsUntilQuit(it.key()));
+        const RunningApplication front = workspace.frontmostApplication();
+        const qsizetype before = workspace.requests().size();
+        if (!sweep()) {
+            drainAndCheck();
+            return false;
+        }
+        QSet<ProcessKey> asked;
+        for (qsizetype i = before; i < workspace.requests().size(); ++i)
+            asked.insert(workspace.requests().at(i).key);
+        checkAsked(left, asked, front);
+        drainAndCheck();
+        return true;
+    }
+
+    void checkAsked(const QHash<ProcessKey, qint64>& left, const QSet<ProcessKey>& asked,
+                    const RunningApplication& front) {
+        for (const ProcessKey& key : asked)
+            if (left.contains(key))
+                QVERIFY2(left.value(key) <= 0, "asked while its countdown still ran");
+        const bool quitting = Preference<bool>(*store, Keys::quittingEnabled).value();
+        for (const RunningApplication& app : running()) {
+            const auto it = left.constFind(app.key());
+            // Restamped by the sweep: the application in front, or the one the user had in
+            // front when a question took the focus.
+            const bool inFront = app == front || engine->runningApps().value(app) == clock.now();
+            if (!quitting || it == left.cend() || *it > 0 || inFront || blockedByModel(app) ||
+                !app.isFinishedLaunching() ||
+                !engine->toggleValue(app.displayName().value_or(QString())))
+                continue;
+            QVERIFY2(asked.contains(app.key()), "its countdown ran out but it was not asked");
         }
     }
 
