@@ -186,7 +186,7 @@ void State::pump(bool readSocket) {
     }
     if (std::exchange(activationDirty, false))
         updateActivation();
-    if (std::exchange(processesDirty, false))
+    if (processesDirty)
         probeProcesses();
 }
 
@@ -312,6 +312,7 @@ const SwayIpc::Window* soleMatch(const QList<SwayIpc::Window>& tree, const Tople
 
 // One tree read for every toplevel not yet told apart; only after changes, never per sweep.
 bool State::probeProcesses() {
+    processesDirty = false;
     if (swaySocket.isEmpty())
         return false;
     const auto tree = SwayIpc::windows(swaySocket, compositorPid);
