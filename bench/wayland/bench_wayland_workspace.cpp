@@ -64,8 +64,8 @@ std::unique_ptr<WaylandWorkspace> connectWorkspace() {
 
 void sweep(const WaylandWorkspace& ws) {
     for (const RunningApplication& app : ws.runningApplications()) {
-        benchmark::DoNotOptimize(app.bundleIdentifier());
-        benchmark::DoNotOptimize(app.localizedName());
+        benchmark::DoNotOptimize(app.applicationId());
+        benchmark::DoNotOptimize(app.displayName());
         benchmark::DoNotOptimize(app.isHidden());
         benchmark::DoNotOptimize(app.activationPolicy());
         benchmark::DoNotOptimize(app.isFinishedLaunching());
