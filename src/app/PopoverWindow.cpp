@@ -17,8 +17,20 @@ constexpr int kGap = 4;
 constexpr qint64 kReopenGuardMs = 250;
 } // namespace
 
+namespace {
+
+// A Wayland client may not place its windows, and a popup needs a parent window that was
+// clicked: there the popover is a small undecorated window the compositor places, closed
+// when it loses the focus.
+bool compositorPlacesWindows() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
 PopoverWindow::PopoverWindow(ContentView* content, QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
+    : QWidget(parent, (compositorPlacesWindows() ? Qt::Window : Qt::Popup) |
+                          Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
     , m_content(content) {
     setWindowTitle(QStringLiteral("Idlewatch"));
     auto* layout = new QVBoxLayout(this);
@@ -87,6 +99,12 @@ void PopoverWindow::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), palette().color(QPalette::Window));
     p.setPen(Style::separator(palette()));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+bool PopoverWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate && !windowFlags().testFlag(Qt::Popup))
+        close();
+    return QWidget::event(event);
 }
 
 void PopoverWindow::hideEvent(QHideEvent* event) {

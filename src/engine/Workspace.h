@@ -46,6 +46,8 @@ public:
         Q_UNUSED(path);
         return {};
     }
+    // Whether this desktop lets any application be forced to quit.
+    virtual bool canForceQuit() const { return true; }
     // Where the application chooser starts.
     virtual QString applicationsFolder() const { return QDir::homePath(); }
 

@@ -1,7 +1,8 @@
 // The installed program on a private desktop (Xvfb, openbox, tint2 as the tray host), driven
 // the way a user or a script would: clicks and keys through xdotool, windows found by name,
-// and the running instance read through `idlewatch --status`.
+// and the running instance read through `idlewatch --status`; once more on a headless sway.
 
+#include "support/WaylandSession.h"
 #include "support/X11Session.h"
 
 #include <QDir>
@@ -222,6 +223,20 @@ private:
     X11Session& m_session;
 };
 
+bool writeOneMinuteTimeout(const QString& folder) {
+    QFile settings(folder + "/defaults.json");
+    return QDir().mkpath(folder) && settings.open(QIODevice::WriteOnly) &&
+           settings.write(R"({"format":"com.Idlewatch.defaults","version":1,)"
+                          R"("values":{"minutesUntilClose":{"integer":"1"}}})") > 0;
+}
+
+// Idlewatch's environment with its wall clock sped up.
+void speedUpClock(QProcessEnvironment* env) {
+    env->insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(FAKETIME_LIBRARY));
+    env->insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x%1").arg(kClockSpeed));
+    env->insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+}
+
 // The footer's last row is "Quit Idlewatch", the one above it "Settings": points inside
 // them, above the popover's bottom margin, for any font between 10 and 20 pixels high.
 QPoint quitItem(const QRect& popover) {
@@ -260,6 +275,7 @@ private slots:
     void withoutDisplaySaysSoAndFails();
     void backgroundXtermClosedForegroundKept();
     void entryInstalledAfterStartNamesItsApplication();
+    void idleFootClosedFocusedKeptOnSway();
 
 private:
     QString binary() const { return m_prefix.filePath(QStringLiteral("bin/idlewatch")); }
@@ -281,7 +297,8 @@ void TestE2e::initTestCase() {
 }
 
 void TestE2e::init() {
-    if (QTest::currentTestFunction() == QLatin1String("withoutDisplaySaysSoAndFails"))
+    if (QTest::currentTestFunction() == QLatin1String("withoutDisplaySaysSoAndFails") ||
+        QTest::currentTestFunction() == QLatin1String("idleFootClosedFocusedKeptOnSway"))
         return;
     m_session = std::make_unique<X11Session>();
     QVERIFY2(m_session->start({.windowManager = true, .tray = true}),
@@ -417,14 +434,8 @@ void TestE2e::backgroundXtermClosedForegroundKept() {
 #endif
     if (QByteArray(FAKETIME_LIBRARY).isEmpty())
         QSKIP("needs faketime (libfaketime.so.1)");
-    const QString folder =
-        m_session->environment().value(QStringLiteral("XDG_CONFIG_HOME")) + "/Idlewatch";
-    QVERIFY(QDir().mkpath(folder));
-    QFile settings(folder + "/defaults.json");
-    QVERIFY(settings.open(QIODevice::WriteOnly));
-    QVERIFY(settings.write(R"({"format":"com.Idlewatch.defaults","version":1,)"
-                           R"("values":{"minutesUntilClose":{"integer":"1"}}})") > 0);
-    settings.close();
+    QVERIFY(writeOneMinuteTimeout(
+        m_session->environment().value(QStringLiteral("XDG_CONFIG_HOME")) + "/Idlewatch"));
 
     pid_t background = 0;
     pid_t foreground = 0;
@@ -432,9 +443,7 @@ void TestE2e::backgroundXtermClosedForegroundKept() {
     QVERIFY(startXtermInFront(&foreground, QStringLiteral("60x10+520+60")));
 
     QProcessEnvironment env = environment();
-    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(FAKETIME_LIBRARY));
-    env.insert(QStringLiteral("FAKETIME"), QStringLiteral("+0 x%1").arg(kClockSpeed));
-    env.insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
+    speedUpClock(&env);
     QElapsedTimer sinceStart;
     sinceStart.start();
     Idlewatch app(binary(), env);
@@ -488,6 +497,76 @@ void TestE2e::entryInstalledAfterStartNamesItsApplication() {
         qPrintable(app.ask({QStringLiteral("--status")}).out));
     QCOMPARE(sleeper[0].value(QStringLiteral("id")).toString(),
              QStringLiteral("org.example.Sleeper"));
+}
+
+// Native Wayland windows on a headless sway, the program run as the session's user: `--status`
+// lists a foot, and with a one-minute timeout the idle foot is closed, the focused one kept.
+void TestE2e::idleFootClosedFocusedKeptOnSway() {
+#ifdef IDLEWATCH_SANITIZED
+    QSKIP("faketime cannot be preloaded before the sanitizer runtime");
+#endif
+#ifndef IDLEWATCH_HAVE_WAYLAND
+    QSKIP("built without the Wayland backend");
+#endif
+    if (QByteArray(FAKETIME_LIBRARY).isEmpty())
+        QSKIP("needs faketime (libfaketime.so.1)");
+    WaylandSession sway;
+    bool unavailable = false;
+    if (!sway.start(&unavailable)) {
+        if (unavailable)
+            QSKIP(qPrintable(sway.errorString()));
+        QFAIL(qPrintable(sway.errorString()));
+    }
+    // The session's user cannot read our prefix: an install of its own.
+    const QString prefix = sway.path(QStringLiteral("prefix"));
+    QString log;
+    QVERIFY2(installInto(prefix, &log), qPrintable(log));
+    QVERIFY(writeOneMinuteTimeout(sway.path(QStringLiteral("config/Idlewatch"))));
+    const QString binary = prefix + QStringLiteral("/bin/idlewatch");
+    const auto foot = [&](const char* appId) {
+        const pid_t pid = sway.spawn(
+            {QStringLiteral("foot"), QStringLiteral("--app-id"), QString::fromLatin1(appId)});
+        return sway.waitFor([&] { return !sway.windowIds(QString::fromLatin1(appId)).isEmpty(); },
+                            20000)
+                   ? pid
+                   : -1;
+    };
+    const pid_t idle = foot("idle-foot");
+    const pid_t front = foot("front-foot");
+    QVERIFY(idle > 0 && front > 0);
+    QCOMPARE(sway.swaymsg({QStringLiteral("[app_id=front-foot] focus")}), 0);
+
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("wayland"));
+    env.insert(QStringLiteral("XDG_DATA_DIRS"),
+               prefix + QStringLiteral("/share:/usr/local/share:/usr/share"));
+    speedUpClock(&env);
+    QElapsedTimer sinceStart;
+    sinceStart.start();
+    const pid_t app = sway.spawn({binary}, env);
+    // `--status` as the same user, who owns the instance's socket.
+    const QString out = sway.path(QStringLiteral("home")) + QStringLiteral("/status.json");
+    const auto listed = [&] {
+        const pid_t ask = sway.spawn({QStringLiteral("sh"), QStringLiteral("-c"),
+                                      QStringLiteral("exec \"$0\" --status >\"$1\""), binary, out});
+        QFile file(out);
+        if (!sway.waitForExit(ask, 10000) || !file.open(QIODevice::ReadOnly))
+            return false;
+        const QJsonArray apps = QJsonDocument::fromJson(file.readAll())["apps"].toArray();
+        return std::any_of(apps.begin(), apps.end(), [](const QJsonValue& a) {
+            return a[QStringLiteral("id")] == QStringLiteral("idle-foot");
+        });
+    };
+    QVERIFY2(sway.waitFor(listed, 20000), qPrintable(sway.logText()));
+
+    const std::optional<int> status = sway.waitForExit(idle, 90000);
+    QVERIFY2(status, qPrintable(QStringLiteral("the idle foot still runs\n") + sway.logText()));
+    QVERIFY2(sinceStart.elapsed() >= 60 * 1000 / kClockSpeed,
+             qPrintable(QString::number(sinceStart.elapsed())));
+    QVERIFY(WIFEXITED(*status)); // asked to close, not killed
+    QTest::qWait(2 * 60 * 1000 / kClockSpeed);
+    QVERIFY(sway.isRunning(front));
+    QVERIFY2(sway.isRunning(app), qPrintable(sway.logText()));
 }
 
 QTEST_GUILESS_MAIN(TestE2e)
