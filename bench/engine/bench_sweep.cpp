@@ -17,7 +17,7 @@ static void BM_checkOpenApps(benchmark::State& state) {
     ManualClock clock;
     for (int i = 0; i < count; ++i) {
         const QString name = QStringLiteral("App %1").arg(i);
-        workspace.add({.name = name, .bundleIdentifier = "org.example." + name});
+        workspace.add({.name = name, .applicationId = "org.example." + name});
     }
     workspace.activate(workspace.runningApplications().first());
     RunningAppsManager engine(workspace, *store, clock);

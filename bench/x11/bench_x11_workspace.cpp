@@ -35,8 +35,8 @@ std::unique_ptr<X11Workspace> connectWorkspace() {
 
 void sweep(const X11Workspace& ws) {
     for (const RunningApplication& app : ws.runningApplications()) {
-        benchmark::DoNotOptimize(app.bundleIdentifier());
-        benchmark::DoNotOptimize(app.localizedName());
+        benchmark::DoNotOptimize(app.applicationId());
+        benchmark::DoNotOptimize(app.displayName());
         benchmark::DoNotOptimize(app.isHidden());
         benchmark::DoNotOptimize(app.activationPolicy());
         benchmark::DoNotOptimize(app.isFinishedLaunching());

@@ -22,12 +22,12 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
     const auto& apps = manager.runningApps();
     for (auto it = apps.cbegin(); it != apps.cend(); ++it) {
         const RunningApplication& app = it.key();
-        const QString name = app.localizedName().value_or(QString());
+        const QString name = app.displayName().value_or(QString());
         const qint64 left = manager.secondsUntilQuit(app);
         QJsonObject o;
         o.insert(QStringLiteral("name"), name);
         o.insert(QStringLiteral("id"),
-                 app.bundleIdentifier() ? QJsonValue(*app.bundleIdentifier()) : QJsonValue());
+                 app.applicationId() ? QJsonValue(*app.applicationId()) : QJsonValue());
         // JSON numbers are doubles: beyond 2^53 seconds the value is rounded, never wrapped.
         o.insert(QStringLiteral("secondsLeft"), double(left));
         o.insert(QStringLiteral("enabled"), manager.toggleValue(name));

@@ -5,42 +5,23 @@
 #include <QFileInfo>
 #include <QJsonValue>
 
-namespace {
-
-// An information value counts only when it is text; other types fall through.
-std::optional<QString> textValue(const QVariantMap& info, const char* key) {
-    const auto it = info.constFind(QString::fromLatin1(key));
-    if (it == info.cend() || it->typeId() != QMetaType::QString)
-        return std::nullopt;
-    return it->toString();
-}
-
-} // namespace
-
 std::optional<ExcludedApp> ExcludedApp::fromPath(const QString& path, const Workspace& workspace) {
-    // A trailing slash (a bundle folder picked as a directory) does not hide the extension.
+    // A trailing slash (a folder picked as a directory) does not hide the extension.
     QString location = path;
     while (location.size() > 1 && location.endsWith(QLatin1Char('/')))
         location.chop(1);
     const QFileInfo info(location);
-    if (info.suffix().compare(workspace.applicationBundleExtension(), Qt::CaseInsensitive) != 0)
+    if (info.suffix().compare(workspace.entryFileSuffix(), Qt::CaseInsensitive) != 0)
         return std::nullopt;
 
-    const std::optional<BundleInfo> bundle = workspace.bundleAt(path);
-    if (!bundle)
-        return std::nullopt;
+    const std::optional<ApplicationEntry> entry = workspace.entryAt(path);
     // An empty identifier would match every application that has none: treat it as absent.
-    if (!bundle->bundleIdentifier || bundle->bundleIdentifier->isEmpty())
+    if (!entry || entry->applicationId.isEmpty())
         return std::nullopt;
 
     ExcludedApp app;
-    app.bundleIdentifier = *bundle->bundleIdentifier;
-    if (auto display = textValue(bundle->infoDictionary, "CFBundleDisplayName"))
-        app.name = *display;
-    else if (auto name = textValue(bundle->infoDictionary, "CFBundleName"))
-        app.name = *name;
-    else
-        app.name = info.completeBaseName();
+    app.bundleIdentifier = entry->applicationId;
+    app.name = entry->name.isEmpty() ? info.completeBaseName() : entry->name;
     app.path = path;
     return app;
 }

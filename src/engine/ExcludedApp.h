@@ -17,8 +17,8 @@ struct ExcludedApp {
 
     QString id() const { return bundleIdentifier; }
 
-    // A record made from an application bundle location; nothing when the location is not
-    // an application bundle (by the platform's extension, any case), cannot be read, or
+    // A record made from an application entry location; nothing when the location is not
+    // an application entry (by the platform's extension, any case), cannot be read, or
     // has no identifier.
     static std::optional<ExcludedApp> fromPath(const QString& path, const Workspace& workspace);
 

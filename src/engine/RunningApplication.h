@@ -39,10 +39,10 @@ public:
     public:
         virtual ~Backend() = default;
         virtual ProcessKey key() const = 0;
-        virtual std::optional<QString> bundleIdentifier() const = 0;
-        virtual std::optional<QString> localizedName() const = 0;
-        // Location of the application's bundle (on Linux its .desktop file), if any.
-        virtual std::optional<QString> bundlePath() const = 0;
+        virtual std::optional<QString> applicationId() const = 0;
+        virtual std::optional<QString> displayName() const = 0;
+        // Location of the application's entry (on Linux its .desktop file), if any.
+        virtual std::optional<QString> entryPath() const = 0;
         virtual bool isHidden() const = 0;
         virtual ActivationPolicy activationPolicy() const = 0;
         virtual bool isFinishedLaunching() const = 0;
@@ -69,14 +69,14 @@ public:
     bool isNull() const { return !m_backend; }
     ProcessKey key() const { return m_key; }
 
-    std::optional<QString> bundleIdentifier() const {
-        return m_backend ? m_backend->bundleIdentifier() : std::nullopt;
+    std::optional<QString> applicationId() const {
+        return m_backend ? m_backend->applicationId() : std::nullopt;
     }
-    std::optional<QString> localizedName() const {
-        return m_backend ? m_backend->localizedName() : std::nullopt;
+    std::optional<QString> displayName() const {
+        return m_backend ? m_backend->displayName() : std::nullopt;
     }
-    std::optional<QString> bundlePath() const {
-        return m_backend ? m_backend->bundlePath() : std::nullopt;
+    std::optional<QString> entryPath() const {
+        return m_backend ? m_backend->entryPath() : std::nullopt;
     }
     bool isHidden() const { return m_backend && m_backend->isHidden(); }
     ActivationPolicy activationPolicy() const {

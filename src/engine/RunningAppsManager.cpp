@@ -113,7 +113,7 @@ void RunningAppsManager::removeFromRegistry(const RunningApplication& app) {
 // ---------------------------------------------------------------- blocked rule
 
 RunningAppsManager::BlockRules RunningAppsManager::blockRules() const {
-    return {ignoreHiddenApps().value(), m_workspace->ownBundleIdentifier()};
+    return {ignoreHiddenApps().value(), m_workspace->ownApplicationId()};
 }
 
 bool RunningAppsManager::isBlockedApp(const RunningApplication& app) const {
@@ -125,7 +125,7 @@ bool RunningAppsManager::isBlocked(const RunningApplication& app, const BlockRul
         return true;
     if (app.activationPolicy() != ActivationPolicy::Regular)
         return true;
-    const std::optional<QString> identifier = app.bundleIdentifier();
+    const std::optional<QString> identifier = app.applicationId();
     // Two absent identifiers are equal: without one of our own we still never track a
     // process that reports none, rather than risk quitting ourselves.
     if (identifier == rules.ownIdentifier)
@@ -140,7 +140,7 @@ void RunningAppsManager::handleDeactivation(const RunningApplication& app) {
     if (app.isNull())
         return;
     qCDebug(lcEngine, "didDeactivate: %s",
-            qUtf8Printable(app.localizedName().value_or(QStringLiteral("Unknown"))));
+            qUtf8Printable(app.displayName().value_or(QStringLiteral("Unknown"))));
     if (isBlockedApp(app))
         return;
     // Our request, not the user, moved the focus away from `app`: it keeps its protection.
@@ -169,7 +169,7 @@ void RunningAppsManager::registerRunningApps(const QList<RunningApplication>& ru
     for (const RunningApplication& app : running) {
         if (isBlocked(app, rules) || m_runningApps.contains(app) || m_waiting.contains(app))
             continue;
-        const QString name = app.localizedName().value_or(QString());
+        const QString name = app.displayName().value_or(QString());
         if (!name.isEmpty() && !m_toggleStatus.contains(name)) {
             m_toggleStatus.insert(name, newAppsEnabled().value());
             togglesChanged = true;
@@ -202,7 +202,7 @@ void RunningAppsManager::registerRunningApps(const QList<RunningApplication>& ru
 void RunningAppsManager::tick() {
     const double now = m_clock->now();
     // While one of our own windows has the focus its countdowns redraw every second.
-    if (!m_workspace->ownWindowIsKeyOrMain()) {
+    if (!m_workspace->ownWindowIsActive()) {
         const qint64 refresh = openAppsRefreshSeconds().value();
         const double interval = refresh > 1 ? static_cast<double>(refresh) : 1.0;
         const double elapsed = now - m_lastOpenAppsCheck;
@@ -264,7 +264,7 @@ void RunningAppsManager::checkOpenApps() {
             continue;
         if (!app.isFinishedLaunching())
             continue;
-        if (!toggleValue(app.localizedName().value_or(QString())))
+        if (!toggleValue(app.displayName().value_or(QString())))
             continue;
         requestQuit(app, Requester::Sweep);
     }

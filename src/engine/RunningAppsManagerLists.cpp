@@ -92,7 +92,7 @@ std::optional<ExcludedApp> RunningAppsManager::addExcludedApp(const QString& pat
     const auto same = std::find_if(apps.begin(), apps.end(), [&](const ExcludedApp& app) {
         return app.bundleIdentifier == record->bundleIdentifier;
     });
-    // A second copy of a listed bundle refreshes its record rather than adding one.
+    // A second copy of a listed entry refreshes its record rather than adding one.
     if (same != apps.end())
         *same = *record;
     else
@@ -115,7 +115,7 @@ void RunningAppsManager::removeExcludedApp(const QString& bundleIdentifier) {
 void RunningAppsManager::removeExcludedAppsFromRunningList() {
     bool removed = false;
     for (auto it = m_runningApps.begin(); it != m_runningApps.end();) {
-        const std::optional<QString> identifier = it.key().bundleIdentifier();
+        const std::optional<QString> identifier = it.key().applicationId();
         if (identifier && m_excludedIdentifiers.contains(*identifier)) {
             m_firstSeenApps.remove(it.key());
             it = m_runningApps.erase(it);

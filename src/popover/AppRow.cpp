@@ -64,11 +64,11 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
 }
 
 QString AppRow::toggleKey() const {
-    return m_app.localizedName().value_or(QString());
+    return m_app.displayName().value_or(QString());
 }
 
 QString AppRow::displayName() const {
-    return m_app.localizedName().value_or(QStringLiteral("Unknown"));
+    return m_app.displayName().value_or(QStringLiteral("Unknown"));
 }
 
 qint64 AppRow::remainingSeconds() const {
@@ -97,7 +97,7 @@ void AppRow::refresh() {
     if (edge != m_iconEdge) {
         m_iconEdge = edge;
         m_icon->setFixedSize(edge, edge);
-        const QString path = m_app.bundlePath().value_or(QString());
+        const QString path = m_app.entryPath().value_or(QString());
         m_icon->setPixmap(iconForApplication(m_manager->workspace().iconNameForEntry(path))
                               .pixmap(QSize(edge, edge), devicePixelRatioF()));
     }

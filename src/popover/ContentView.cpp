@@ -189,7 +189,7 @@ QList<RunningApplication> ContentView::sortedRunningApps() const {
     } else {
         QList<std::pair<QList<uint>, RunningApplication>> keyed;
         for (auto it = apps.cbegin(); it != apps.cend(); ++it)
-            keyed.append({sortKey(it.key().localizedName().value_or(QString())), it.key()});
+            keyed.append({sortKey(it.key().displayName().value_or(QString())), it.key()});
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
         for (const auto& entry : keyed)

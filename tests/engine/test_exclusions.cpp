@@ -18,8 +18,8 @@ QStringList names(const QList<ExcludedApp>& apps) {
     return out;
 }
 
-BundleInfo bundle(const QString& identifier, const QVariantMap& info = {}) {
-    return BundleInfo{identifier, info};
+ApplicationEntry bundle(const QString& identifier, const QString& name = {}) {
+    return ApplicationEntry{identifier, name};
 }
 
 } // namespace
@@ -30,63 +30,52 @@ private slots:
     void recordFromPath_data() {
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("registered");
-        QTest::addColumn<std::optional<QString>>("identifier");
-        QTest::addColumn<QVariantMap>("info");
+        QTest::addColumn<QString>("identifier");
+        QTest::addColumn<QString>("entryName");
         QTest::addColumn<QString>("name"); // empty: no record
         const QString dir = QStringLiteral("/usr/share/applications/");
-        const std::optional<QString> id = QStringLiteral("org.x.Tool");
-        const QVariantMap both{{"CFBundleDisplayName", "Werkzeug"}, {"CFBundleName", "Tool"}};
-        QTest::newRow("display name")
-            << dir + "org.x.Tool.desktop" << true << id << both << QString("Werkzeug");
+        const QString id = QStringLiteral("org.x.Tool");
+        const QString tool = QStringLiteral("Werkzeug");
+        QTest::newRow("name") << dir + "org.x.Tool.desktop" << true << id << tool << tool;
         QTest::newRow("capital extension")
-            << dir + "org.x.Tool.DESKTOP" << true << id << both << QString("Werkzeug");
+            << dir + "org.x.Tool.DESKTOP" << true << id << tool << tool;
         QTest::newRow("trailing slash")
-            << dir + "org.x.Tool.desktop/" << true << id << both << QString("Werkzeug");
-        QTest::newRow("plain name only")
-            << dir + "org.x.Tool.desktop" << true << id << QVariantMap{{"CFBundleName", "Tool"}}
-            << QString("Tool");
-        QTest::newRow("display name not text")
-            << dir + "org.x.Tool.desktop" << true << id
-            << QVariantMap{{"CFBundleDisplayName", 7}, {"CFBundleName", "Tool"}} << QString("Tool");
-        QTest::newRow("no names: file name")
-            << dir + "org.x.Tool.desktop" << true << id << QVariantMap() << QString("org.x.Tool");
+            << dir + "org.x.Tool.desktop/" << true << id << tool << tool;
+        QTest::newRow("no name: file name")
+            << dir + "org.x.Tool.desktop" << true << id << QString() << QString("org.x.Tool");
         QTest::newRow("other extension")
-            << dir + "org.x.Tool.app" << true << id << both << QString();
+            << dir + "org.x.Tool.app" << true << id << tool << QString();
         QTest::newRow("unreadable")
-            << dir + "org.x.Tool.desktop" << false << id << both << QString();
+            << dir + "org.x.Tool.desktop" << false << id << tool << QString();
         QTest::newRow("no identifier")
-            << dir + "org.x.Tool.desktop" << true << std::optional<QString>() << both << QString();
-        QTest::newRow("empty identifier") << dir + "org.x.Tool.desktop" << true
-                                          << std::optional<QString>("") << both << QString();
+            << dir + "org.x.Tool.desktop" << true << QString() << tool << QString();
     }
     void recordFromPath() {
         QFETCH(QString, path);
         QFETCH(bool, registered);
-        QFETCH(std::optional<QString>, identifier);
-        QFETCH(QVariantMap, info);
+        QFETCH(QString, identifier);
+        QFETCH(QString, entryName);
         QFETCH(QString, name);
         FakeWorkspace workspace;
         if (registered)
-            workspace.addBundle(path, BundleInfo{identifier, info});
+            workspace.addEntry(path, ApplicationEntry{identifier, entryName});
         const std::optional<ExcludedApp> record = ExcludedApp::fromPath(path, workspace);
         if (name.isEmpty()) {
             QVERIFY(!record);
             return;
         }
         QVERIFY(record);
-        QCOMPARE(*record, (ExcludedApp{*identifier, name, path}));
+        QCOMPARE(*record, (ExcludedApp{identifier, name, path}));
     }
 
     // Adding drops running copies at once; adding the same identifier again refreshes the
     // one record; removing brings the running copies back with fresh stamps.
     void addRefreshRemove() {
         EngineRig rig;
-        rig.workspace.addBundle("/a/Mail.desktop",
-                                bundle("org.x.Mail", {{"CFBundleName", "Mail"}}));
-        rig.workspace.addBundle("/b/Mail.desktop",
-                                bundle("org.x.Mail", {{"CFBundleName", "Mail 2"}}));
-        const auto mail = rig.workspace.add({.name = "Mail", .bundleIdentifier = "org.x.Mail"});
-        const auto other = rig.workspace.add({.name = "Other", .bundleIdentifier = "org.x.Other"});
+        rig.workspace.addEntry("/a/Mail.desktop", bundle("org.x.Mail", "Mail"));
+        rig.workspace.addEntry("/b/Mail.desktop", bundle("org.x.Mail", "Mail 2"));
+        const auto mail = rig.workspace.add({.name = "Mail", .applicationId = "org.x.Mail"});
+        const auto other = rig.workspace.add({.name = "Other", .applicationId = "org.x.Other"});
         auto& engine = rig.startAndDrain();
         QSignalSpy published(&engine, &RunningAppsManager::excludedAppsChanged);
 
@@ -122,8 +111,7 @@ private slots:
         const QStringList added{"beta", "Alpha", "gamma", "b", "B", "alpha"};
         for (int i = 0; i < added.size(); ++i) {
             const QString path = QStringLiteral("/apps/%1.desktop").arg(i);
-            rig.workspace.addBundle(
-                path, bundle(QStringLiteral("id%1").arg(i), {{"CFBundleName", added.at(i)}}));
+            rig.workspace.addEntry(path, bundle(QStringLiteral("id%1").arg(i), added.at(i)));
         }
         auto& engine = rig.startAndDrain();
         for (int i = 0; i < added.size(); ++i)
@@ -175,7 +163,7 @@ private slots:
         QFETCH(int, loaded);
         EngineRig rig;
         rig.store->setData(key, blob);
-        rig.workspace.addBundle("/c.desktop", bundle("c", {{"CFBundleName", "C"}}));
+        rig.workspace.addEntry("/c.desktop", bundle("c", "C"));
         auto& engine = rig.start();
         const bool toggles = key == kToggleKey;
         QCOMPARE(toggles ? engine.toggleStatus().size() : engine.excludedApps().size(), loaded);

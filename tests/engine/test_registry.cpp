@@ -36,7 +36,7 @@ private slots:
         const auto editor = rig.workspace.add({.name = "Editor"});
         const auto nameless = rig.workspace.add({});
         const auto excluded =
-            rig.workspace.add({.name = "Hidden", .bundleIdentifier = "org.x.Hidden"});
+            rig.workspace.add({.name = "Hidden", .applicationId = "org.x.Hidden"});
         QSignalSpy writes(&rig.store.store(), &UserDefaults::changed);
 
         auto& engine = rig.start();
@@ -104,9 +104,9 @@ private slots:
         rig.store->setBoolean("ignoreHiddenApps", ignoreHidden);
         rig.store->setData("com.Idlewatch.excludedApps",
                            R"([{"bundleIdentifier":"org.x.Excluded","name":"E","path":"/e"}])");
-        rig.workspace.setOwnBundleIdentifier(ownIdentifier);
+        rig.workspace.setOwnApplicationId(ownIdentifier);
         const auto app = rig.workspace.add({.name = "Subject",
-                                            .bundleIdentifier = identifier,
+                                            .applicationId = identifier,
                                             .policy = ActivationPolicy(policy),
                                             .hidden = hidden});
         auto& engine = rig.startAndDrain();

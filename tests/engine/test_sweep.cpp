@@ -54,7 +54,7 @@ private slots:
         EngineRig rig;
         storeIfGiven(*rig.store, "minutesUntilClose", minutes);
         storeIfGiven(*rig.store, "launchGraceMinutes", grace);
-        const auto app = rig.workspace.add({.name = "Editor", .bundleIdentifier = "org.x.Editor"});
+        const auto app = rig.workspace.add({.name = "Editor", .applicationId = "org.x.Editor"});
         rig.startAndDrain();
 
         rig.sweepAfter(elapsed);

@@ -29,7 +29,7 @@ struct SettingsRig {
 
     SettingsRig() {
         qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
-        workspace.setApplicationBundleExtension(QStringLiteral("desktop"));
+        workspace.setEntryFileSuffix(QStringLiteral("desktop"));
     }
 
     // Starts the engine (registering whatever runs) and builds the view.
@@ -63,8 +63,8 @@ struct SettingsRig {
 
     // One tracked background application, stamped at the current time.
     RunningApplication addTrackedApp(const QString& name) {
-        RunningApplication app = workspace.add(
-            {.name = name, .bundleIdentifier = QStringLiteral("org.example.") + name});
+        RunningApplication app =
+            workspace.add({.name = name, .applicationId = QStringLiteral("org.example.") + name});
         if (engine) {
             engine->addCurrentRunningApps();
             drain();
@@ -73,12 +73,9 @@ struct SettingsRig {
     }
 
     // An application entry the chooser can return.
-    QString addBundle(const QString& id, const QString& name) {
+    QString addEntry(const QString& id, const QString& name) {
         const QString path = QStringLiteral("/apps/%1.desktop").arg(id);
-        BundleInfo info;
-        info.bundleIdentifier = id;
-        info.infoDictionary.insert(QStringLiteral("CFBundleName"), name);
-        workspace.addBundle(path, info);
+        workspace.addEntry(path, ApplicationEntry{id, name});
         return path;
     }
 };

@@ -49,7 +49,7 @@ private slots:
         QFETCH(qint64, stored);
         SettingsRig rig;
         const RunningApplication app = rig.workspace.add({.name = "Editor"});
-        const QString excluded = rig.addBundle("org.example.Mail", "Mail");
+        const QString excluded = rig.addEntry("org.example.Mail", "Mail");
         rig.store->setInteger(key, stored);
         rig.open();
         rig.engine->addExcludedApp(excluded);

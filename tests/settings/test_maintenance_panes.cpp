@@ -77,7 +77,7 @@ private slots:
         store.setBoolean("showCloseButton", true);
         store.setText("customKeyOfAnotherVersion", "kept");
         rig.open(SettingsPane::advanced);
-        rig.engine->addExcludedApp(rig.addBundle("org.example.Mail", "Mail"));
+        rig.engine->addExcludedApp(rig.addEntry("org.example.Mail", "Mail"));
         rig.engine->setToggle("Editor", false);
         QMap<QString, QVariant> others;
         for (const QString& key : store.keys())
@@ -107,7 +107,7 @@ private slots:
 
         // Started after the last scan: only a re-scan finds it.
         const RunningApplication second =
-            rig.workspace.add({.name = "Mail", .bundleIdentifier = "org.example.Mail"});
+            rig.workspace.add({.name = "Mail", .applicationId = "org.example.Mail"});
         QVERIFY(!rig.engine->runningApps().contains(second));
         rig.control<QPushButton>("Re-scan running apps")->click();
         rig.drain();
@@ -146,7 +146,7 @@ private slots:
         rig.open(SettingsPane::support);
         rig.addTrackedApp("Editor");
         rig.addTrackedApp("Mail");
-        rig.engine->addExcludedApp(rig.addBundle("org.example.Notes", "Notes"));
+        rig.engine->addExcludedApp(rig.addEntry("org.example.Notes", "Notes"));
         QVERIFY(rig.label(expectedAbout));
         QVERIFY(rig.label("2 tracked apps, 1 exclusions"));
 

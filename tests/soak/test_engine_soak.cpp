@@ -78,14 +78,14 @@ class TestEngineSoak : public QObject {
             return true;
         if (app.activationPolicy() != ActivationPolicy::Regular)
             return true;
-        const QString id = app.bundleIdentifier().value_or(QString());
+        const QString id = app.applicationId().value_or(QString());
         return id == QLatin1String(kAppIdentifier) || model.excluded.contains(id);
     }
 
     void launch() {
         FakeApp app;
         app.name = chance(90) ? std::optional(pick(kNames)) : std::nullopt;
-        app.bundleIdentifier = chance(90) ? std::optional(pick(kIdentifiers)) : std::nullopt;
+        app.applicationId = chance(90) ? std::optional(pick(kIdentifiers)) : std::nullopt;
         app.policy = chance(85) ? ActivationPolicy::Regular : ActivationPolicy::Accessory;
         app.finishedLaunching = chance(90);
         app.hidden = chance(10);
@@ -130,8 +130,7 @@ class TestEngineSoak : public QObject {
         } else if (op < 42) {
             const QString id = pick(kIdentifiers);
             const QString path = QStringLiteral("/apps/%1.desktop").arg(id.isEmpty() ? "x" : id);
-            workspace.addBundle(path, BundleInfo{id.isEmpty() ? std::nullopt : std::optional(id),
-                                                 {{"CFBundleName", id}}});
+            workspace.addEntry(path, ApplicationEntry{id, id});
             if (engine->addExcludedApp(path) && !id.isEmpty())
                 model.excluded.insert(id);
         } else if (op < 45 && !model.excluded.isEmpty()) {
@@ -140,7 +139,7 @@ class TestEngineSoak : public QObject {
             model.excluded.remove(id);
             // Removal registers running copies again with fresh stamps: a new use.
             for (const RunningApplication& app : now)
-                if (app.bundleIdentifier() == id)
+                if (app.applicationId() == id)
                     touch(app);
             engine->removeExcludedApp(id);
         } else if (op < 50) {
@@ -235,7 +234,7 @@ class TestEngineSoak : public QObject {
         checkedRequests = int(requests.size());
 
         for (auto it = engine->runningApps().cbegin(); it != engine->runningApps().cend(); ++it) {
-            QVERIFY2(it.key().bundleIdentifier() != QString::fromLatin1(kAppIdentifier),
+            QVERIFY2(it.key().applicationId() != QString::fromLatin1(kAppIdentifier),
                      "Idlewatch tracks itself");
             QVERIFY2(it.value() <= now, "a stamp lies in the future");
         }

@@ -20,7 +20,7 @@ struct FakeWorkspace::State {
     std::optional<QString> ownIdentifier = QString::fromLatin1(kAppIdentifier);
     bool ownWindowFocused = false;
     QString extension = QStringLiteral("desktop");
-    QHash<QString, BundleInfo> bundles;
+    QHash<QString, ApplicationEntry> entryFiles;
     QHash<QString, QString> iconNames;
     qint64 nextPid = 1000;
     mutable int listings = 0;
@@ -44,9 +44,9 @@ public:
         , m_key(key) {}
 
     ProcessKey key() const override { return m_key; }
-    std::optional<QString> bundleIdentifier() const override { return app().bundleIdentifier; }
-    std::optional<QString> localizedName() const override { return app().name; }
-    std::optional<QString> bundlePath() const override { return app().bundlePath; }
+    std::optional<QString> applicationId() const override { return app().applicationId; }
+    std::optional<QString> displayName() const override { return app().name; }
+    std::optional<QString> entryPath() const override { return app().entryPath; }
     bool isHidden() const override { return app().hidden; }
     ActivationPolicy activationPolicy() const override { return app().policy; }
     bool isFinishedLaunching() const override { return app().finishedLaunching; }
@@ -102,22 +102,22 @@ RunningApplication FakeWorkspace::frontmostApplication() const {
     return m_state->frontmost;
 }
 
-std::optional<QString> FakeWorkspace::ownBundleIdentifier() const {
+std::optional<QString> FakeWorkspace::ownApplicationId() const {
     return m_state->ownIdentifier;
 }
 
-bool FakeWorkspace::ownWindowIsKeyOrMain() const {
+bool FakeWorkspace::ownWindowIsActive() const {
     return m_state->ownWindowFocused;
 }
 
-std::optional<BundleInfo> FakeWorkspace::bundleAt(const QString& path) const {
-    const auto it = m_state->bundles.constFind(path);
-    if (it == m_state->bundles.cend())
+std::optional<ApplicationEntry> FakeWorkspace::entryAt(const QString& path) const {
+    const auto it = m_state->entryFiles.constFind(path);
+    if (it == m_state->entryFiles.cend())
         return std::nullopt;
     return *it;
 }
 
-QString FakeWorkspace::applicationBundleExtension() const {
+QString FakeWorkspace::entryFileSuffix() const {
     return m_state->extension;
 }
 
@@ -210,7 +210,7 @@ void FakeWorkspace::clearRequests() {
     m_state->requests.clear();
 }
 
-void FakeWorkspace::setOwnBundleIdentifier(std::optional<QString> identifier) {
+void FakeWorkspace::setOwnApplicationId(std::optional<QString> identifier) {
     m_state->ownIdentifier = std::move(identifier);
 }
 
@@ -218,12 +218,12 @@ void FakeWorkspace::setOwnWindowIsKeyOrMain(bool focused) {
     m_state->ownWindowFocused = focused;
 }
 
-void FakeWorkspace::setApplicationBundleExtension(const QString& extension) {
+void FakeWorkspace::setEntryFileSuffix(const QString& extension) {
     m_state->extension = extension;
 }
 
-void FakeWorkspace::addBundle(const QString& path, const BundleInfo& info) {
-    m_state->bundles.insert(path, info);
+void FakeWorkspace::addEntry(const QString& path, const ApplicationEntry& info) {
+    m_state->entryFiles.insert(path, info);
 }
 
 int FakeWorkspace::listingCount() const {

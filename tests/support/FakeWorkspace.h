@@ -9,11 +9,11 @@
 #include <optional>
 
 // Everything a fake application starts with; designated initialisers keep tests short:
-//   workspace.add({.name = "Editor", .bundleIdentifier = "org.example.Editor"});
+//   workspace.add({.name = "Editor", .applicationId = "org.example.Editor"});
 struct FakeApp {
     std::optional<QString> name = std::nullopt;
-    std::optional<QString> bundleIdentifier = std::nullopt;
-    std::optional<QString> bundlePath = std::nullopt;
+    std::optional<QString> applicationId = std::nullopt;
+    std::optional<QString> entryPath = std::nullopt;
     ActivationPolicy policy = ActivationPolicy::Regular;
     bool finishedLaunching = true;
     bool hidden = false;
@@ -42,10 +42,10 @@ public:
     // --- Workspace
     QList<RunningApplication> runningApplications() const override;
     RunningApplication frontmostApplication() const override;
-    std::optional<QString> ownBundleIdentifier() const override;
-    bool ownWindowIsKeyOrMain() const override;
-    std::optional<BundleInfo> bundleAt(const QString& path) const override;
-    QString applicationBundleExtension() const override;
+    std::optional<QString> ownApplicationId() const override;
+    bool ownWindowIsActive() const override;
+    std::optional<ApplicationEntry> entryAt(const QString& path) const override;
+    QString entryFileSuffix() const override;
     QString iconNameForEntry(const QString& path) const override;
 
     // --- running applications
@@ -80,12 +80,12 @@ public:
     QList<RequestKind> requestsFor(const RunningApplication& app) const;
     void clearRequests();
 
-    // --- this program and bundles
-    void setOwnBundleIdentifier(std::optional<QString> identifier);
+    // --- this program and entries
+    void setOwnApplicationId(std::optional<QString> identifier);
     void setOwnWindowIsKeyOrMain(bool focused);
-    void setApplicationBundleExtension(const QString& extension);
-    // bundleAt(path) answers `info`; unregistered paths cannot be read.
-    void addBundle(const QString& path, const BundleInfo& info);
+    void setEntryFileSuffix(const QString& extension);
+    // entryAt(path) answers `info`; unregistered paths cannot be read.
+    void addEntry(const QString& path, const ApplicationEntry& info);
     // iconNameForEntry(path) answers `icon`; other paths name none.
     void setIconName(const QString& path, const QString& icon);
 

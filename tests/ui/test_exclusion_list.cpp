@@ -19,9 +19,9 @@ QStringList names(const ExclusionList& list) {
 class TestExclusionList : public QObject {
     Q_OBJECT
 
-    static QString addBundle(EngineRig& rig, const QString& id, const QString& name) {
+    static QString addEntry(EngineRig& rig, const QString& id, const QString& name) {
         const QString path = "/apps/" + id + ".desktop";
-        rig.workspace.addBundle(path, BundleInfo{id, {{QStringLiteral("CFBundleName"), name}}});
+        rig.workspace.addEntry(path, ApplicationEntry{id, name});
         return path;
     }
 
@@ -33,9 +33,9 @@ private slots:
              {ExclusionList::Look::popover, ExclusionList::Look::pane}) {
             EngineRig rig;
             rig.startAndDrain();
-            const QString a = addBundle(rig, "org.a", "Alpha");
-            const QString b = addBundle(rig, "org.b", "Bass");
-            const QString c = addBundle(rig, "org.c", "Cello");
+            const QString a = addEntry(rig, "org.a", "Alpha");
+            const QString b = addEntry(rig, "org.b", "Bass");
+            const QString c = addEntry(rig, "org.c", "Cello");
             ExclusionList list(*rig.engine, look);
             QList<QStringList> answers{{}, {c, "/apps/notes.txt", a, b, "/apps/broken.desktop"}};
             list.setChooser([&answers](QWidget*) { return answers.takeFirst(); });
@@ -67,8 +67,8 @@ private slots:
     void removingAnExclusionTracksItsAppAgain() {
         EngineRig rig;
         const RunningApplication term =
-            rig.workspace.add({.name = "Terminal", .bundleIdentifier = "org.term"});
-        const QString path = addBundle(rig, "org.term", "Terminal");
+            rig.workspace.add({.name = "Terminal", .applicationId = "org.term"});
+        const QString path = addEntry(rig, "org.term", "Terminal");
         rig.startAndDrain();
         ExclusionList list(*rig.engine, ExclusionList::Look::popover);
         list.setChooser([path](QWidget*) { return QStringList{path}; });
@@ -89,7 +89,7 @@ private slots:
         QImage red(16, 16, QImage::Format_ARGB32);
         red.fill(Qt::red);
         QVERIFY(red.save(dir.filePath("red.png")));
-        const QString path = addBundle(rig, "org.a", "Alpha");
+        const QString path = addEntry(rig, "org.a", "Alpha");
         rig.workspace.setIconName(path, dir.filePath("red.png"));
         rig.engine->addExcludedApp(path);
         ExclusionList list(*rig.engine, ExclusionList::Look::pane);

@@ -31,7 +31,7 @@ struct IndexedEntry {
 
     friend bool operator==(const IndexedEntry& a, const IndexedEntry& b) {
         return a.app.id == b.app.id && a.app.path == b.app.path && a.app.name == b.app.name &&
-               a.app.localizedName == b.app.localizedName && a.app.icon == b.app.icon &&
+               a.app.displayName == b.app.displayName && a.app.icon == b.app.icon &&
                a.startupWMClass == b.startupWMClass && a.execProgram == b.execProgram &&
                a.noDisplay == b.noDisplay;
     }

@@ -17,11 +17,11 @@ struct WindowHints {
 
 // The facts of one application .desktop entry that Idlewatch shows and matches by.
 struct DesktopApplication {
-    QString id;            // desktop-file ID: relative path, '/' joined by '-', no ".desktop"
-    QString path;          // absolute path of the .desktop file
-    QString name;          // Name
-    QString localizedName; // Name[locale] by the Desktop Entry locale rules, else Name
-    QString icon;          // Icon (theme name or absolute path), may be empty
+    QString id;          // desktop-file ID: relative path, '/' joined by '-', no ".desktop"
+    QString path;        // absolute path of the .desktop file
+    QString name;        // Name
+    QString displayName; // Name[locale] by the Desktop Entry locale rules, else Name
+    QString icon;        // Icon (theme name or absolute path), may be empty
 };
 
 // Index of the application entries under $XDG_DATA_HOME/applications and

@@ -23,7 +23,7 @@ void WaylandApp::refreshIdentity() const {
             m_identifier.reset();
 
         if (entry)
-            m_name = entry->localizedName.isEmpty() ? entry->name : entry->localizedName;
+            m_name = entry->displayName;
         else if (!appId.isEmpty())
             m_name = appId;
         else if (!title.isEmpty())

@@ -99,11 +99,11 @@ RunningApplication WaylandWorkspace::frontmostApplication() const {
     return a ? d->handleFor(*a) : RunningApplication();
 }
 
-std::optional<QString> WaylandWorkspace::ownBundleIdentifier() const {
+std::optional<QString> WaylandWorkspace::ownApplicationId() const {
     return QString::fromLatin1(kAppIdentifier);
 }
 
-bool WaylandWorkspace::ownWindowIsKeyOrMain() const {
+bool WaylandWorkspace::ownWindowIsActive() const {
     if (!qGuiApp)
         return false;
     if (QGuiApplication::focusWindow())
@@ -113,15 +113,9 @@ bool WaylandWorkspace::ownWindowIsKeyOrMain() const {
                        [](const QWindow* w) { return w->isVisible() && w->type() == Qt::Popup; });
 }
 
-std::optional<BundleInfo> WaylandWorkspace::bundleAt(const QString& path) const {
+std::optional<ApplicationEntry> WaylandWorkspace::entryAt(const QString& path) const {
     const std::optional<DesktopApplication> entry = d->desktopIndex().entryAt(path);
     if (!entry)
         return std::nullopt;
-    BundleInfo info;
-    if (!entry->id.isEmpty())
-        info.bundleIdentifier = entry->id;
-    info.infoDictionary.insert(QStringLiteral("CFBundleDisplayName"),
-                               entry->localizedName.isEmpty() ? entry->name : entry->localizedName);
-    info.infoDictionary.insert(QStringLiteral("CFBundleName"), entry->name);
-    return info;
+    return ApplicationEntry{entry->id, entry->displayName};
 }

@@ -127,15 +127,15 @@ public:
         , m_key(key) {}
 
     ProcessKey key() const override { return m_key; }
-    std::optional<QString> bundleIdentifier() const override {
+    std::optional<QString> applicationId() const override {
         refreshIdentity();
         return m_identifier;
     }
-    std::optional<QString> localizedName() const override {
+    std::optional<QString> displayName() const override {
         refreshIdentity();
         return m_name;
     }
-    std::optional<QString> bundlePath() const override {
+    std::optional<QString> entryPath() const override {
         refreshIdentity();
         return m_path;
     }

@@ -34,7 +34,7 @@ private:
 
 } // namespace
 
-bool anyIsKeyOrMain() {
+bool anyHasFocus() {
     if (!qGuiApp)
         return false;
     if (QGuiApplication::focusWindow())

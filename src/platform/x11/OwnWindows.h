@@ -8,7 +8,7 @@ class QWindow;
 namespace OwnWindows {
 
 // True while one of them has the focus, or one of its popups is open.
-bool anyIsKeyOrMain();
+bool anyHasFocus();
 
 // Calls `act` with the window once a window manager can act on it: at once when it is
 // exposed, else at its first exposure. Nothing happens if the window goes first.

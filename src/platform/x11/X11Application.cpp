@@ -20,17 +20,17 @@ constexpr int kFollowUpKillMs = 2000;
 
 } // namespace
 
-std::optional<QString> X11Application::bundleIdentifier() const {
+std::optional<QString> X11Application::applicationId() const {
     refreshIdentity();
     return m_identifier;
 }
 
-std::optional<QString> X11Application::localizedName() const {
+std::optional<QString> X11Application::displayName() const {
     refreshIdentity();
     return m_name;
 }
 
-std::optional<QString> X11Application::bundlePath() const {
+std::optional<QString> X11Application::entryPath() const {
     refreshIdentity();
     return m_path;
 }
@@ -55,7 +55,7 @@ void X11Application::refreshIdentity() const {
         m_identifier.reset();
 
     if (entry)
-        m_name = entry->localizedName.isEmpty() ? entry->name : entry->localizedName;
+        m_name = entry->displayName;
     else if (own)
         m_name = QString::fromLatin1(kAppDisplayName);
     else if (!wmClass.isEmpty())

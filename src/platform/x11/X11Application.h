@@ -17,9 +17,9 @@ public:
         , m_key(key) {}
 
     ProcessKey key() const override { return m_key; }
-    std::optional<QString> bundleIdentifier() const override;
-    std::optional<QString> localizedName() const override;
-    std::optional<QString> bundlePath() const override;
+    std::optional<QString> applicationId() const override;
+    std::optional<QString> displayName() const override;
+    std::optional<QString> entryPath() const override;
     bool isHidden() const override;
     ActivationPolicy activationPolicy() const override;
     bool isFinishedLaunching() const override;

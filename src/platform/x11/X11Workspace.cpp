@@ -141,12 +141,12 @@ RunningApplication X11Workspace::frontmostApplication() const {
     return owner && d->table.application(*owner) ? d->handleFor(*owner) : RunningApplication();
 }
 
-std::optional<QString> X11Workspace::ownBundleIdentifier() const {
+std::optional<QString> X11Workspace::ownApplicationId() const {
     return QString::fromLatin1(kAppIdentifier);
 }
 
-bool X11Workspace::ownWindowIsKeyOrMain() const {
-    return OwnWindows::anyIsKeyOrMain();
+bool X11Workspace::ownWindowIsActive() const {
+    return OwnWindows::anyHasFocus();
 }
 
 void X11Workspace::activateOwnWindow(QWindow* window) {
@@ -159,17 +159,11 @@ void X11Workspace::activateOwnWindow(QWindow* window) {
     });
 }
 
-std::optional<BundleInfo> X11Workspace::bundleAt(const QString& path) const {
+std::optional<ApplicationEntry> X11Workspace::entryAt(const QString& path) const {
     const std::optional<DesktopApplication> entry = d->desktopIndex().entryAt(path);
     if (!entry)
         return std::nullopt;
-    BundleInfo info;
-    if (!entry->id.isEmpty())
-        info.bundleIdentifier = entry->id;
-    info.infoDictionary.insert(QStringLiteral("CFBundleDisplayName"),
-                               entry->localizedName.isEmpty() ? entry->name : entry->localizedName);
-    info.infoDictionary.insert(QStringLiteral("CFBundleName"), entry->name);
-    return info;
+    return ApplicationEntry{entry->id, entry->displayName};
 }
 
 quint64 X11Workspace::requestCount() const {

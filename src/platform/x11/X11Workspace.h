@@ -29,10 +29,10 @@ public:
 
     QList<RunningApplication> runningApplications() const override;
     RunningApplication frontmostApplication() const override;
-    std::optional<QString> ownBundleIdentifier() const override;
-    bool ownWindowIsKeyOrMain() const override;
-    std::optional<BundleInfo> bundleAt(const QString& path) const override;
-    QString applicationBundleExtension() const override { return QStringLiteral("desktop"); }
+    std::optional<QString> ownApplicationId() const override;
+    bool ownWindowIsActive() const override;
+    std::optional<ApplicationEntry> entryAt(const QString& path) const override;
+    QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
     // Asks again the way a taskbar does: window managers that prevent focus stealing may
     // refuse a window the user just asked for from the tray.
     void activateOwnWindow(QWindow* window) override;

@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(nameOf(index.byId("lower-hidden")), QStringLiteral("visible"));
         const auto quiet = index.byId("quiet");
         QVERIFY(quiet);
-        QCOMPARE(quiet->localizedName, QStringLiteral("Leise"));
+        QCOMPARE(quiet->displayName, QStringLiteral("Leise"));
         QCOMPARE(quiet->name, QStringLiteral("Quiet"));
         QCOMPARE(quiet->icon, QStringLiteral("q"));
         QCOMPARE(quiet->path, dirs.path("sys1") + "/applications/quiet.desktop");

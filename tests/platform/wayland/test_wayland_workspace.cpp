@@ -177,7 +177,7 @@ bool TestWaylandWorkspace::waylandQtAvailable() const {
 
 RunningApplication TestWaylandWorkspace::appFor(const QString& identifier) const {
     for (const RunningApplication& app : m_ws->runningApplications())
-        if (app.bundleIdentifier() == identifier)
+        if (app.applicationId() == identifier)
             return app;
     return {};
 }
@@ -211,11 +211,11 @@ void TestWaylandWorkspace::listsApplicationsNamedByTheirDesktopEntries() {
     for (const Expected& e : expected) {
         const RunningApplication app = appFor(QString::fromLatin1(e.identifier));
         QVERIFY2(!app.isNull(), e.identifier);
-        QCOMPARE(app.localizedName(), QString::fromLatin1(e.name));
+        QCOMPARE(app.displayName(), QString::fromLatin1(e.name));
         if (e.file)
-            QVERIFY(app.bundlePath().value_or(QString()).endsWith(QLatin1String(e.file)));
+            QVERIFY(app.entryPath().value_or(QString()).endsWith(QLatin1String(e.file)));
         else
-            QVERIFY(!app.bundlePath());
+            QVERIFY(!app.entryPath());
         QCOMPARE(app.activationPolicy(), ActivationPolicy::Regular);
         QVERIFY(app.isFinishedLaunching());
         QVERIFY(!app.isHidden());
@@ -277,7 +277,7 @@ void TestWaylandWorkspace::politeQuitClosesEveryToplevel() {
         return m_session.waitFor(
             [&] {
                 const RunningApplication front = m_ws->frontmostApplication();
-                return !front.isNull() && front.bundleIdentifier() == appId;
+                return !front.isNull() && front.applicationId() == appId;
             },
             10000);
     };
@@ -346,7 +346,7 @@ void TestWaylandWorkspace::ownWindowsAreNeverListed() {
     QVERIFY(m_ws->frontmostApplication().isNull());
     const auto apps = m_ws->runningApplications();
     QCOMPARE(apps.size(), 1);
-    QCOMPARE(apps.first().bundleIdentifier(), QStringLiteral("beside-us"));
+    QCOMPARE(apps.first().applicationId(), QStringLiteral("beside-us"));
 }
 
 void TestWaylandWorkspace::steadyStateSweepSendsNothing() {
@@ -371,9 +371,9 @@ void TestWaylandWorkspace::steadyStateSweepSendsNothing() {
     for (int sweep = 0; sweep < 50; ++sweep) {
         const RunningApplication front = m_ws->frontmostApplication();
         for (const RunningApplication& app : m_ws->runningApplications()) {
-            QVERIFY(app.localizedName());
+            QVERIFY(app.displayName());
             QVERIFY(!app.isHidden());
-            QCOMPARE(app == front, app.bundleIdentifier() == QStringLiteral("sweep-1"));
+            QCOMPARE(app == front, app.applicationId() == QStringLiteral("sweep-1"));
             QVERIFY(!app.isAskingUser());
         }
     }

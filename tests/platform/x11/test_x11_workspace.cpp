@@ -50,7 +50,7 @@ private slots:
     void politeQuitAsksMainWindowsOnly();
     void entryMatching_data();
     void entryMatching();
-    void bundleAt();
+    void entryAt();
     void ownProcessAndOwnWindows();
 
 private:
@@ -182,8 +182,8 @@ void TestX11Workspace::listsOneHandlePerProcessInClientListOrder() {
     (void)m_ws->runningApplications();
     const quint64 before = m_ws->requestCount();
     for (const RunningApplication& app : m_ws->runningApplications()) {
-        (void)app.bundleIdentifier();
-        (void)app.localizedName();
+        (void)app.applicationId();
+        (void)app.displayName();
         (void)app.isHidden();
         (void)app.activationPolicy();
         (void)app.isFinishedLaunching();
@@ -255,8 +255,7 @@ void TestX11Workspace::desktopComponentsAreNeverTracked() {
     QTRY_VERIFY(!appFor(desktop).isNull() && !appFor(side).isNull() && !appFor(front).isNull());
     auto panel = [this] {
         for (const RunningApplication& app : m_ws->runningApplications())
-            if (app.bundleIdentifier().value_or(QString()).compare("tint2", Qt::CaseInsensitive) ==
-                0)
+            if (app.applicationId().value_or(QString()).compare("tint2", Qt::CaseInsensitive) == 0)
                 return app;
         return RunningApplication();
     };
@@ -499,55 +498,54 @@ void TestX11Workspace::entryMatching() {
     const pid_t pid = startClient({"--class", wmClass});
     QTRY_VERIFY(!appFor(pid).isNull());
     const RunningApplication app = appFor(pid);
-    QCOMPARE(app.bundleIdentifier(),
+    QCOMPARE(app.applicationId(),
              identifier.isNull() ? std::optional<QString>() : identifier.toString());
-    QCOMPARE(app.localizedName(), name.toString());
-    QCOMPARE(app.bundlePath().has_value(), hasPath);
+    QCOMPARE(app.displayName(), name.toString());
+    QCOMPARE(app.entryPath().has_value(), hasPath);
     if (hasPath)
-        QVERIFY(app.bundlePath()->startsWith(apps));
+        QVERIFY(app.entryPath()->startsWith(apps));
 
     // An ended process keeps naming itself, as the engine logs names of such handles.
     ::kill(pid, SIGKILL);
     QVERIFY(m_session.waitForExit(pid, 3000));
     QTRY_VERIFY(appFor(pid).isNull());
-    QCOMPARE(app.localizedName(), name.toString());
+    QCOMPARE(app.displayName(), name.toString());
 }
 
-void TestX11Workspace::bundleAt() {
+void TestX11Workspace::entryAt() {
     const QString dir = m_session.path(QStringLiteral("data/applications"));
     QFile f(dir + QStringLiteral("/alpha.desktop"));
     QVERIFY(f.open(QIODevice::WriteOnly));
     f.write("[Desktop Entry]\nType=Application\nName=Alpha\nExec=alpha\n");
     f.close();
-    const std::optional<BundleInfo> info = m_ws->bundleAt(f.fileName());
+    const std::optional<ApplicationEntry> info = m_ws->entryAt(f.fileName());
     QVERIFY(info);
-    QCOMPARE(info->bundleIdentifier, QStringLiteral("alpha"));
-    QCOMPARE(info->infoDictionary.value("CFBundleName").toString(), QStringLiteral("Alpha"));
-    QCOMPARE(info->infoDictionary.value("CFBundleDisplayName").toString(), QStringLiteral("Alpha"));
-    QVERIFY(!m_ws->bundleAt(dir + QStringLiteral("/missing.desktop")));
-    QVERIFY(!m_ws->bundleAt(QStringLiteral(TESTCLIENT_PATH)));
+    QCOMPARE(info->applicationId, QStringLiteral("alpha"));
+    QCOMPARE(info->name, QStringLiteral("Alpha"));
+    QVERIFY(!m_ws->entryAt(dir + QStringLiteral("/missing.desktop")));
+    QVERIFY(!m_ws->entryAt(QStringLiteral(TESTCLIENT_PATH)));
 }
 
 void TestX11Workspace::ownProcessAndOwnWindows() {
-    QCOMPARE(m_ws->ownBundleIdentifier(), QString::fromLatin1(kAppIdentifier));
-    QVERIFY(!m_ws->ownWindowIsKeyOrMain());
+    QCOMPARE(m_ws->ownApplicationId(), QString::fromLatin1(kAppIdentifier));
+    QVERIFY(!m_ws->ownWindowIsActive());
     QWindow window;
     window.resize(120, 80);
     window.show();
     const pid_t self = ::getpid();
     QTRY_VERIFY(!appFor(self).isNull());
-    QCOMPARE(appFor(self).bundleIdentifier(), QString::fromLatin1(kAppIdentifier));
+    QCOMPARE(appFor(self).applicationId(), QString::fromLatin1(kAppIdentifier));
     window.requestActivate();
-    QTRY_VERIFY(m_ws->ownWindowIsKeyOrMain());
+    QTRY_VERIFY(m_ws->ownWindowIsActive());
 
     const pid_t other = startClient({});
     QTRY_VERIFY(!appFor(other).isNull());
     QVERIFY(m_session.activate(windowsOf(other).value(0)));
-    QTRY_VERIFY(!m_ws->ownWindowIsKeyOrMain());
+    QTRY_VERIFY(!m_ws->ownWindowIsActive());
     // Asked for the way a taskbar asks, without Qt's own request, it comes back in front.
     m_ws->activateOwnWindow(&window);
     QTRY_COMPARE(m_ws->frontmostApplication(), appFor(self));
-    QTRY_VERIFY(m_ws->ownWindowIsKeyOrMain());
+    QTRY_VERIFY(m_ws->ownWindowIsActive());
     window.hide();
     QTRY_VERIFY(appFor(self).isNull());
 }
