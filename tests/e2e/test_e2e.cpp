@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <csignal>
 #include <sys/wait.h>
 
 namespace {
@@ -237,6 +238,34 @@ void speedUpClock(QProcessEnvironment* env) {
     env->insert(QStringLiteral("FAKETIME_DONT_FAKE_MONOTONIC"), QStringLiteral("1"));
 }
 
+// A call on the session bus through dbus-send: its printed reply, empty on failure.
+QString dbusCall(X11Session& session, const QString& service, const QString& path,
+                 const QString& method, const QStringList& args = {}) {
+    QByteArray out;
+    session.run(QStringList{QStringLiteral("dbus-send"), QStringLiteral("--session"),
+                            QStringLiteral("--print-reply"), QStringLiteral("--dest=") + service,
+                            path, method} +
+                    args,
+                &out, 10000, false);
+    return QString::fromUtf8(out);
+}
+QString dbusProperty(X11Session& session, const QString& service, const QString& path,
+                     const QString& interface, const QString& name) {
+    return dbusCall(session, service, path, QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                    {QStringLiteral("string:") + interface, QStringLiteral("string:") + name});
+}
+QString firstMatch(const QString& text, const QString& pattern) {
+    return QRegularExpression(pattern).match(text).captured(1);
+}
+
+// The first item registered with the StatusNotifier watcher, as "service/path", or empty.
+QString statusNotifierItem(X11Session& session) {
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    return firstMatch(dbusProperty(session, watcher, QStringLiteral("/StatusNotifierWatcher"),
+                                   watcher, QStringLiteral("RegisteredStatusNotifierItems")),
+                      QStringLiteral("string \"([^\"]+)\""));
+}
+
 // The footer's last row is "Quit Idlewatch", the one above it "Settings": points inside
 // them, above the popover's bottom margin, for any font between 10 and 20 pixels high.
 QPoint quitItem(const QRect& popover) {
@@ -276,6 +305,7 @@ private slots:
     void backgroundXtermClosedForegroundKept();
     void entryInstalledAfterStartNamesItsApplication();
     void idleFootClosedFocusedKeptOnSway();
+    void statusNotifierHostStartedLater();
 
 private:
     QString binary() const { return m_prefix.filePath(QStringLiteral("bin/idlewatch")); }
@@ -301,7 +331,10 @@ void TestE2e::init() {
         QTest::currentTestFunction() == QLatin1String("idleFootClosedFocusedKeptOnSway"))
         return;
     m_session = std::make_unique<X11Session>();
-    QVERIFY2(m_session->start({.windowManager = true, .tray = true}),
+    // The StatusNotifier case brings its own tray host, later.
+    const bool sni =
+        QTest::currentTestFunction() == QLatin1String("statusNotifierHostStartedLater");
+    QVERIFY2(m_session->start({.windowManager = true, .tray = !sni, .sessionBus = sni}),
              qPrintable(m_session->errorString()));
     m_screen = std::make_unique<Screen>(*m_session);
 }
@@ -567,6 +600,61 @@ void TestE2e::idleFootClosedFocusedKeptOnSway() {
     QTest::qWait(2 * 60 * 1000 / kClockSpeed);
     QVERIFY(sway.isRunning(front));
     QVERIFY2(sway.isRunning(app), qPrintable(sway.logText()));
+}
+
+// Started before the panel, as at login: the icon reaches the StatusNotifier host as soon as
+// the panel is up, under its symbolic name; its menu opens the settings and pauses quitting;
+// a restarted panel gets the icon again.
+void TestE2e::statusNotifierHostStartedLater() {
+    Idlewatch app(binary(), environment());
+    QVERIFY2(m_session->waitFor([&] { return !app.status().isEmpty(); }, 20000),
+             qPrintable(app.log()));
+    pid_t panel = m_session->startStatusNotifierHost(environment());
+    if (panel < 0)
+        QSKIP(
+            qPrintable(QStringLiteral("xfce4-panel cannot start here:\n") + m_session->logText()));
+    QString item;
+    QElapsedTimer shown;
+    shown.start();
+    QVERIFY2(m_session->waitFor([&] { return !(item = statusNotifierItem(*m_session)).isEmpty(); },
+                                5000),
+             qPrintable(app.log()));
+    qInfo("icon registered %lld ms after the panel's host", shown.elapsed());
+    const QString service = item.section(QLatin1Char('/'), 0, 0);
+    const QString path = item.mid(service.size());
+    const QString sni = QStringLiteral("org.kde.StatusNotifierItem");
+    QVERIFY(dbusProperty(*m_session, service, path, sni, QStringLiteral("IconName"))
+                .contains(QLatin1String("com.Idlewatch.Idlewatch-symbolic")));
+
+    const QString menu = firstMatch(dbusProperty(*m_session, service, path, sni, "Menu"),
+                                    QStringLiteral("object path \"([^\"]+)\""));
+    QVERIFY(!menu.isEmpty() && menu != QLatin1String("/NO_DBUSMENU"));
+    QMap<QString, QString> ids; // label -> item id
+    const QString layout = dbusCall(*m_session, service, menu, "com.canonical.dbusmenu.GetLayout",
+                                    {"int32:0", "int32:-1", "array:string:"});
+    for (const QString& entry : layout.split(QStringLiteral("struct {")))
+        if (const QString label =
+                firstMatch(entry, "string \"label\"\\s+variant\\s+string \"([^\"]*)\"");
+            !label.isEmpty())
+            ids.insert(label, firstMatch(entry, "int32 (\\d+)"));
+    QCOMPARE(ids.keys(), QStringList({"Open Idlewatch", "Pause automatic quitting",
+                                      "Quit Idlewatch", "Settings…"}));
+    const auto click = [&](const QString& label) {
+        dbusCall(*m_session, service, menu, "com.canonical.dbusmenu.Event",
+                 {"int32:" + ids.value(label), "string:clicked", "variant:int32:0", "uint32:0"});
+    };
+    click(QStringLiteral("Settings…"));
+    QVERIFY(m_session->waitFor([&] { return app.settingsPane() == "general"; }, 10000));
+    click(QStringLiteral("Pause automatic quitting"));
+    QVERIFY(
+        m_session->waitFor([&] { return app.status().value("quittingEnabled") == false; }, 10000));
+
+    QCOMPARE(::kill(panel, SIGTERM), 0);
+    QVERIFY(m_session->waitForExit(panel, 10000));
+    QVERIFY(m_session->waitFor([&] { return statusNotifierItem(*m_session).isEmpty(); }, 10000));
+    QVERIFY(m_session->startStatusNotifierHost(environment()) > 0);
+    QVERIFY2(m_session->waitFor([&] { return !statusNotifierItem(*m_session).isEmpty(); }, 5000),
+             qPrintable(app.log()));
 }
 
 QTEST_GUILESS_MAIN(TestE2e)

@@ -73,6 +73,52 @@ QString findProgram(const QString& name, const QProcessEnvironment& env) {
     return name;
 }
 
+// The first line a child writes to `fd` (the read end), without its newline.
+QByteArray readLine(int fd, int timeoutMs) {
+    QByteArray line;
+    QDeadlineTimer deadline(timeoutMs);
+    while (!line.endsWith('\n') && !deadline.hasExpired()) {
+        pollfd p{fd, POLLIN, 0};
+        if (::poll(&p, 1, int(std::min<qint64>(deadline.remainingTime(), 200))) <= 0)
+            continue;
+        char buffer[256];
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            break;
+        line.append(buffer, n);
+    }
+    ::close(fd);
+    return line.trimmed();
+}
+
+// One panel across the top, a spacer and the tray plugin.
+const char kXfcePanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="dark-mode" type="bool" value="false"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="size" type="uint" value="30"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+    </property>
+    <property name="plugin-2" type="string" value="systray">
+      <property name="square-icons" type="bool" value="true"/>
+    </property>
+  </property>
+</channel>
+)";
+
 } // namespace
 
 struct X11Session::Xcb {
@@ -139,6 +185,8 @@ bool X11Session::start(const Options& options) {
     };
     if (!startXvfb(options.xvfbArguments))
         return failed(QStringLiteral("Xvfb did not start: ") + m_error);
+    if (options.sessionBus && !startSessionBus())
+        return failed(QStringLiteral("dbus-daemon did not start"));
 
     if (options.windowManager) {
         if (spawn({QStringLiteral("openbox"), QStringLiteral("--sm-disable")}) < 0 ||
@@ -184,25 +232,11 @@ bool X11Session::startXvfb(const QStringList& extra) {
                   extra,
               QProcessEnvironment(), fds[1]);
     ::close(fds[1]);
+    const QByteArray number = readLine(fds[0], 15000);
     if (pid < 0) {
-        ::close(fds[0]);
         m_error = QStringLiteral("cannot start Xvfb");
         return false;
     }
-    QByteArray number;
-    QDeadlineTimer deadline(15000);
-    while (!number.endsWith('\n') && !deadline.hasExpired()) {
-        pollfd p{fds[0], POLLIN, 0};
-        if (::poll(&p, 1, int(std::min<qint64>(deadline.remainingTime(), 200))) <= 0)
-            continue;
-        char buffer[32];
-        const ssize_t n = ::read(fds[0], buffer, sizeof buffer);
-        if (n <= 0)
-            break;
-        number.append(buffer, n);
-    }
-    ::close(fds[0]);
-    number = number.trimmed();
     if (number.isEmpty()) {
         m_error = QStringLiteral("no display number from Xvfb");
         return false;
@@ -218,6 +252,52 @@ bool X11Session::startXvfb(const QStringList& extra) {
     }
     m_xcb->root = xcb_setup_roots_iterator(xcb_get_setup(m_xcb->c)).data->root;
     return true;
+}
+
+bool X11Session::startSessionBus() {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return false;
+    // Services it activates (xfconfd) stay in the session's process group.
+    const pid_t pid =
+        spawn({QStringLiteral("dbus-daemon"), QStringLiteral("--session"),
+               QStringLiteral("--nofork"), QStringLiteral("--print-address=%1").arg(fds[1])},
+              QProcessEnvironment(), fds[1]);
+    ::close(fds[1]);
+    const QByteArray address = readLine(fds[0], 10000);
+    if (pid < 0 || address.isEmpty())
+        return false;
+    m_env.insert(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"), QString::fromLatin1(address));
+    m_env.insert(QStringLiteral("NO_AT_BRIDGE"), QStringLiteral("1")); // no at-spi helpers
+    return true;
+}
+
+pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra) {
+    const QString folder = m_env.value(QStringLiteral("XDG_CONFIG_HOME")) +
+                           QStringLiteral("/xfce4/xfconf/xfce-perchannel-xml");
+    QDir().mkpath(folder);
+    QFile config(folder + QStringLiteral("/xfce4-panel.xml"));
+    if (!config.open(QIODevice::WriteOnly) || config.write(kXfcePanelConfig) < 0)
+        return -1;
+    config.close();
+    const pid_t pid =
+        spawn({QStringLiteral("xfce4-panel"), QStringLiteral("--disable-wm-check")}, extra);
+    const auto hostRegistered = [this] {
+        QByteArray out;
+        return run({QStringLiteral("dbus-send"), QStringLiteral("--session"),
+                    QStringLiteral("--print-reply"),
+                    QStringLiteral("--dest=org.kde.StatusNotifierWatcher"),
+                    QStringLiteral("/StatusNotifierWatcher"),
+                    QStringLiteral("org.freedesktop.DBus.Properties.Get"),
+                    QStringLiteral("string:org.kde.StatusNotifierWatcher"),
+                    QStringLiteral("string:IsStatusNotifierHostRegistered")},
+                   &out, 5000, false) == 0 &&
+               out.contains("boolean true");
+    };
+    if (pid < 0 || !waitUntil(15000, [&] { return !isRunning(pid) || hostRegistered(); }) ||
+        !isRunning(pid))
+        return -1;
+    return pid;
 }
 
 void X11Session::stop() {

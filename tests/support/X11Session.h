@@ -13,13 +13,14 @@
 
 // A private X11 desktop for tests: Xvfb on a display number nobody else uses, openbox, and
 // optionally tint2 as a tray host, with HOME and the XDG folders in temporary directories
-// and no session bus. Every process it starts is in one process group that dies with the
-// session, with the test process (even when it crashes) and at exit.
+// and no session bus, or a private one. Every process it starts is in one process group that dies
+// with the session, with the test process (even when it crashes) and at exit.
 class X11Session {
 public:
     struct Options {
         bool windowManager = true;
         bool tray = false;
+        bool sessionBus = false;        // a private dbus-daemon instead of none
         QStringList xvfbArguments = {}; // e.g. {"-extension", "X-Resource"}
     };
 
@@ -36,7 +37,11 @@ public:
     QString errorString() const { return m_error; }
 
     QByteArray display() const { return m_display; } // ":N"
-    // The environment children of the session get: DISPLAY, HOME, XDG_*, no session bus.
+    // xfce4-panel with its tray plugin, which hosts StatusNotifierItems on the session bus
+    // (and XEmbed icons). Its PID once a host is registered with the watcher, or -1.
+    pid_t startStatusNotifierHost(const QProcessEnvironment& extra = {});
+
+    // The environment children of the session get: DISPLAY, HOME, XDG_*, the session bus.
     QProcessEnvironment environment() const { return m_env; }
     // Copies that environment into this process, for code under test that reads it.
     void exportToCurrentProcess() const;
@@ -70,6 +75,7 @@ public:
 
 private:
     bool startXvfb(const QStringList& extra);
+    bool startSessionBus();
     pid_t spawn(const QStringList& argv, const QProcessEnvironment& extra, int keepFd);
     bool waitUntil(int timeoutMs, const std::function<bool()>& ready);
     bool rootHasProperty(const char* atomName);
