@@ -109,7 +109,8 @@ std::optional<QList<Window>> windows(const QByteArray& path, pid_t compositorPid
     std::memcpy(reply, header + sizeof kMagic, sizeof reply);
     if (reply[1] != kGetTree || reply[0] > kMaxReply)
         return std::nullopt;
-    QByteArray json(qsizetype(reply[0]), Qt::Uninitialized);
+    const auto length = qsizetype(reply[0]);
+    QByteArray json(length, Qt::Uninitialized);
     if (!readExactly(fd.fd, json.data(), size_t(json.size()), deadline))
         return std::nullopt;
     return parseTree(json);
