@@ -20,6 +20,13 @@ struct BundleInfo {
     QVariantMap infoDictionary;
 };
 
+// An application the desktop offers to start, as the application chooser lists it.
+struct InstalledApplication {
+    QString path;     // its bundle location, as bundleAt() reads it
+    QString name;     // localised display name
+    QString iconName; // as iconNameForEntry() gives it
+};
+
 // The engine's one view of the platform. Every call happens on the main thread.
 class Workspace : public QObject {
     Q_OBJECT
@@ -50,6 +57,8 @@ public:
         Q_UNUSED(path);
         return {};
     }
+    // The applications a desktop menu would show; none by default.
+    virtual QList<InstalledApplication> installedApplications() const { return {}; }
     // Where the application chooser starts ("/Applications").
     virtual QString applicationsFolder() const { return QDir::homePath(); }
 

@@ -47,6 +47,7 @@ public:
     std::optional<BundleInfo> bundleAt(const QString& path) const override;
     QString applicationBundleExtension() const override;
     QString iconNameForEntry(const QString& path) const override;
+    QList<InstalledApplication> installedApplications() const override { return installed; }
 
     // --- running applications
     // Starts an application at the end of the list; each gets a new ProcessKey.
@@ -88,6 +89,9 @@ public:
     void addBundle(const QString& path, const BundleInfo& info);
     // iconNameForEntry(path) answers `icon`; other paths name none.
     void setIconName(const QString& path, const QString& icon);
+
+    // What installedApplications() answers.
+    QList<InstalledApplication> installed;
 
     // How often runningApplications() was asked (a sweep asks once).
     int listingCount() const;

@@ -125,3 +125,20 @@ std::optional<BundleInfo> WaylandWorkspace::bundleAt(const QString& path) const 
     info.infoDictionary.insert(QStringLiteral("CFBundleName"), entry->name);
     return info;
 }
+
+QString WaylandWorkspace::iconNameForEntry(const QString& path) const {
+    const std::optional<DesktopApplication> entry = d->desktopIndex().entryAt(path);
+    return entry ? entry->icon : QString();
+}
+
+QString WaylandWorkspace::applicationsFolder() const {
+    return DesktopEntryIndex::applicationsFolder();
+}
+
+QList<InstalledApplication> WaylandWorkspace::installedApplications() const {
+    QList<InstalledApplication> out;
+    for (const DesktopApplication& app : d->desktopIndex().shownApplications())
+        out.append(
+            {app.path, app.localizedName.isEmpty() ? app.name : app.localizedName, app.icon});
+    return out;
+}

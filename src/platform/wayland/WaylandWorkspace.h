@@ -33,6 +33,9 @@ public:
     bool ownWindowIsKeyOrMain() const override;
     std::optional<BundleInfo> bundleAt(const QString& path) const override;
     QString applicationBundleExtension() const override { return QStringLiteral("desktop"); }
+    QString iconNameForEntry(const QString& path) const override;
+    QString applicationsFolder() const override;
+    QList<InstalledApplication> installedApplications() const override;
 
 private:
     explicit WaylandWorkspace(DesktopEntryIndex& index);

@@ -184,3 +184,11 @@ QString X11Workspace::iconNameForEntry(const QString& path) const {
 QString X11Workspace::applicationsFolder() const {
     return DesktopEntryIndex::applicationsFolder();
 }
+
+QList<InstalledApplication> X11Workspace::installedApplications() const {
+    QList<InstalledApplication> out;
+    for (const DesktopApplication& app : d->desktopIndex().shownApplications())
+        out.append(
+            {app.path, app.localizedName.isEmpty() ? app.name : app.localizedName, app.icon});
+    return out;
+}
