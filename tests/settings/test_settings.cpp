@@ -174,22 +174,6 @@ private slots:
         QApplication::setPalette(light);
     }
 
-    // A click on a button, then on another pane: no sidebar row may look focused.
-    void onlyKeyboardFocusOutlinesSidebarRows() {
-        SettingsRig rig;
-        SettingsView& view = rig.open(SettingsPane::advanced);
-        view.show();
-        view.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&view));
-        QList<QImage> before;
-        for (SettingsPane pane : SettingsPanes::all())
-            before << view.sidebarButton(pane)->grab().toImage();
-        QTest::mouseClick(rig.control<QPushButton>("Reset all timers"), Qt::LeftButton);
-        QTest::mouseClick(view.sidebarButton(SettingsPane::support), Qt::LeftButton);
-        for (SettingsPane pane : SettingsPanes::all())
-            if (pane != SettingsPane::advanced && pane != SettingsPane::support)
-                QCOMPARE(view.sidebarButton(pane)->grab().toImage(), before[int(pane)]);
-    }
     // Every edit of hours or minutes ends in one write clamped to the key's range, and
     // only a change restarts the countdowns. -1: nothing stored.
     void idleTimeEdits() {
