@@ -62,6 +62,9 @@ QPoint PopoverWindow::placement(const QRect& anchor, const QPoint& cursor, const
 void PopoverWindow::showAt(const QRect& anchor) {
     m_anchor = anchor;
     m_cursor = QCursor::pos();
+    // Never taller than the screen: its 1-pixel border on top of the content's limit.
+    if (QScreen* screen = screenForAnchor())
+        m_content->setHeightLimit(screen->availableGeometry().height() - 2);
     m_content->render();
     m_content->setLive(true);
     adjustSize();
@@ -75,11 +78,13 @@ bool PopoverWindow::justClosed() const {
     return m_closedAt.isValid() && m_closedAt.elapsed() < kReopenGuardMs;
 }
 
+QScreen* PopoverWindow::screenForAnchor() const {
+    QScreen* screen = QGuiApplication::screenAt(m_anchor.isEmpty() ? m_cursor : m_anchor.center());
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
 void PopoverWindow::reposition() {
-    const QPoint probe = m_anchor.isEmpty() ? m_cursor : m_anchor.center();
-    QScreen* screen = QGuiApplication::screenAt(probe);
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
+    QScreen* screen = screenForAnchor();
     if (!screen)
         return;
     move(placement(m_anchor, m_cursor, size(), screen->availableGeometry()));

@@ -4,6 +4,7 @@
 #include <QWidget>
 
 class ContentView;
+class QScreen;
 
 // The frameless popup that holds the popover's content. It closes on a click elsewhere (on
 // Wayland: when it loses the focus) or Escape, keeps itself on screen and follows the
@@ -35,6 +36,7 @@ protected:
 
 private:
     void reposition();
+    QScreen* screenForAnchor() const;
 
     ContentView* m_content;
     QRect m_anchor;

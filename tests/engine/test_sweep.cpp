@@ -412,7 +412,7 @@ private slots:
         QFETCH(int, sweeps);
         EngineRig rig;
         storeIfGiven(*rig.store, "openAppsRefreshSeconds", refresh);
-        rig.workspace.setOwnWindowIsKeyOrMain(ownWindowFocused);
+        rig.workspace.setOwnWindowIsActive(ownWindowFocused);
         auto& engine = rig.startAndDrain();
         QCOMPARE(engine.timer()->interval(), 1000);
         QVERIFY(engine.timer()->isActive());

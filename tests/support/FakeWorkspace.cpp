@@ -214,7 +214,7 @@ void FakeWorkspace::setOwnApplicationId(std::optional<QString> identifier) {
     m_state->ownIdentifier = std::move(identifier);
 }
 
-void FakeWorkspace::setOwnWindowIsKeyOrMain(bool focused) {
+void FakeWorkspace::setOwnWindowIsActive(bool focused) {
     m_state->ownWindowFocused = focused;
 }
 

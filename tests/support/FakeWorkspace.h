@@ -47,6 +47,7 @@ public:
     std::optional<ApplicationEntry> entryAt(const QString& path) const override;
     QString entryFileSuffix() const override;
     QString iconNameForEntry(const QString& path) const override;
+    QList<InstalledApplication> installedApplications() const override { return installed; }
 
     // --- running applications
     // Starts an application at the end of the list; each gets a new ProcessKey.
@@ -82,12 +83,15 @@ public:
 
     // --- this program and entries
     void setOwnApplicationId(std::optional<QString> identifier);
-    void setOwnWindowIsKeyOrMain(bool focused);
+    void setOwnWindowIsActive(bool focused);
     void setEntryFileSuffix(const QString& extension);
     // entryAt(path) answers `info`; unregistered paths cannot be read.
     void addEntry(const QString& path, const ApplicationEntry& info);
     // iconNameForEntry(path) answers `icon`; other paths name none.
     void setIconName(const QString& path, const QString& icon);
+
+    // What installedApplications() answers.
+    QList<InstalledApplication> installed;
 
     // How often runningApplications() was asked (a sweep asks once).
     int listingCount() const;

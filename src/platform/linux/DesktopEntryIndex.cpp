@@ -327,6 +327,15 @@ void DesktopEntryIndex::refresh() {
     emit changed();
 }
 
+QList<DesktopApplication> DesktopEntryIndex::shownApplications() const {
+    QList<DesktopApplication> out;
+    for (const IndexedEntry& entry : std::as_const(d->entries))
+        if (!entry.noDisplay)
+            out << entry.app;
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    return out;
+}
+
 std::optional<DesktopApplication> DesktopEntryIndex::byId(const QString& id) const {
     const auto it = d->entries.constFind(id);
     if (it == d->entries.cend())

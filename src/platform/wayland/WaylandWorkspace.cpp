@@ -125,3 +125,19 @@ std::optional<ApplicationEntry> WaylandWorkspace::entryAt(const QString& path) c
         return std::nullopt;
     return ApplicationEntry{entry->id, entry->displayName};
 }
+
+QString WaylandWorkspace::iconNameForEntry(const QString& path) const {
+    const std::optional<DesktopApplication> entry = d->desktopIndex().entryAt(path);
+    return entry ? entry->icon : QString();
+}
+
+QString WaylandWorkspace::applicationsFolder() const {
+    return DesktopEntryIndex::applicationsFolder();
+}
+
+QList<InstalledApplication> WaylandWorkspace::installedApplications() const {
+    QList<InstalledApplication> out;
+    for (const DesktopApplication& app : d->desktopIndex().shownApplications())
+        out.append({app.path, app.displayName, app.icon});
+    return out;
+}

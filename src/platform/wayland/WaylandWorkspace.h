@@ -35,6 +35,9 @@ public:
     std::optional<ApplicationEntry> entryAt(const QString& path) const override;
     QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
     bool canForceQuit() const override;
+    QString iconNameForEntry(const QString& path) const override;
+    QString applicationsFolder() const override;
+    QList<InstalledApplication> installedApplications() const override;
 
 private:
     explicit WaylandWorkspace(DesktopEntryIndex& index);
