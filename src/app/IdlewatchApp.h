@@ -2,20 +2,30 @@
 
 #include "preferences/PreferenceKeys.h"
 
+#include <QAbstractNativeEventFilter>
 #include <QIcon>
 #include <QObject>
 
+#include <optional>
+
 class ContentView;
 class PopoverWindow;
+class QDBusVariant;
+class QMenu;
 class QSystemTrayIcon;
 class RunningAppsManager;
 class SettingsWindowController;
 class UserDefaults;
 
 // The application object: the tray icon, drawn from "MenuBarIcon" at "menuBarIconSize"
-// and, with "menuBarIconTemplate", as a silhouette in the panel's text colour, and the
-// popover it opens. There is no main window.
-class IdlewatchApp : public QObject {
+// and, with "menuBarIconTemplate", as a silhouette in the panel's text colour, its context
+// menu, and the popover it opens. There is no main window.
+//
+// Qt 6.4 chooses between StatusNotifierItem and XEmbed once per process, when the first
+// tray icon is created (or its availability asked), and keeps that choice. So the icon is
+// created only once a host is there: a StatusNotifier host on the session bus, or an XEmbed
+// tray owning its selection on the X screen, whichever comes first.
+class IdlewatchApp : public QObject, public QAbstractNativeEventFilter {
     Q_OBJECT
 public:
     // Binds the two icon preferences.
@@ -29,10 +39,12 @@ public:
     Preference<qint64> menuBarIconSize;
     Preference<bool> menuBarIconTemplate;
 
-    // The icon as the tray shows it now; redrawn whenever either preference or the
-    // palette changes.
+    // The icon as the tray shows it now; redrawn whenever either preference, the palette or
+    // the desktop's light or dark preference changes.
     QIcon trayIconImage() const { return m_icon; }
+    // Null until a tray host is there.
     QSystemTrayIcon* trayIcon() const { return m_tray; }
+    QMenu* trayMenu() const { return m_menu; }
     PopoverWindow* popover() const { return m_popover; }
     ContentView* contentView() const;
 
@@ -41,6 +53,9 @@ public:
     void togglePopover();
     // Opens the settings window at its first pane (closing the popover).
     void openSettings();
+
+    // Notices an XEmbed tray starting.
+    bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override;
 
 signals:
     // "Quit Idlewatch" was chosen.
@@ -51,12 +66,27 @@ signals:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
+private slots:
+    // Creates the icon once a tray host is there.
+    void findTrayHost();
+    void appearanceSettingChanged(const QString& group, const QString& key,
+                                  const QDBusVariant& value);
+
 private:
+    void buildMenu();
     void updateIcon();
+    QColor glyphColor() const;
 
     UserDefaults* m_defaults;
     SettingsWindowController* m_settings = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
+    QMenu* m_menu = nullptr;
     PopoverWindow* m_popover = nullptr;
     QIcon m_icon;
+    // The XEmbed tray's selection, and the text colour it asks icons to use.
+    quint32 m_traySelection = 0;
+    quint32 m_managerAtom = 0;
+    QColor m_trayTextColor;
+    // The desktop's colour-scheme preference, when it states one.
+    std::optional<bool> m_prefersDark;
 };

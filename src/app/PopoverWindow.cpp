@@ -17,8 +17,20 @@ constexpr int kGap = 4;
 constexpr qint64 kReopenGuardMs = 250;
 } // namespace
 
+namespace {
+
+// A Wayland client may not place its windows, and a popup needs a parent window that was
+// clicked: there the popover is a small undecorated window the compositor places, closed
+// when it loses the focus.
+bool compositorPlacesWindows() {
+    return QGuiApplication::platformName().startsWith(QLatin1String("wayland"));
+}
+
+} // namespace
+
 PopoverWindow::PopoverWindow(ContentView* content, QWidget* parent)
-    : QWidget(parent, Qt::Popup | Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
+    : QWidget(parent, (compositorPlacesWindows() ? Qt::Window : Qt::Popup) |
+                          Qt::FramelessWindowHint | Qt::NoDropShadowWindowHint)
     , m_content(content) {
     setWindowTitle(QStringLiteral("Idlewatch"));
     auto* layout = new QVBoxLayout(this);
@@ -50,6 +62,9 @@ QPoint PopoverWindow::placement(const QRect& anchor, const QPoint& cursor, const
 void PopoverWindow::showAt(const QRect& anchor) {
     m_anchor = anchor;
     m_cursor = QCursor::pos();
+    // Never taller than the screen: its 1-pixel border on top of the content's limit.
+    if (QScreen* screen = screenForAnchor())
+        m_content->setHeightLimit(screen->availableGeometry().height() - 2);
     m_content->render();
     m_content->setLive(true);
     adjustSize();
@@ -63,11 +78,13 @@ bool PopoverWindow::justClosed() const {
     return m_closedAt.isValid() && m_closedAt.elapsed() < kReopenGuardMs;
 }
 
+QScreen* PopoverWindow::screenForAnchor() const {
+    QScreen* screen = QGuiApplication::screenAt(m_anchor.isEmpty() ? m_cursor : m_anchor.center());
+    return screen ? screen : QGuiApplication::primaryScreen();
+}
+
 void PopoverWindow::reposition() {
-    const QPoint probe = m_anchor.isEmpty() ? m_cursor : m_anchor.center();
-    QScreen* screen = QGuiApplication::screenAt(probe);
-    if (!screen)
-        screen = QGuiApplication::primaryScreen();
+    QScreen* screen = screenForAnchor();
     if (!screen)
         return;
     move(placement(m_anchor, m_cursor, size(), screen->availableGeometry()));
@@ -87,6 +104,12 @@ void PopoverWindow::paintEvent(QPaintEvent*) {
     p.fillRect(rect(), palette().color(QPalette::Window));
     p.setPen(Style::separator(palette()));
     p.drawRect(rect().adjusted(0, 0, -1, -1));
+}
+
+bool PopoverWindow::event(QEvent* event) {
+    if (event->type() == QEvent::WindowDeactivate && !windowFlags().testFlag(Qt::Popup))
+        close();
+    return QWidget::event(event);
 }
 
 void PopoverWindow::hideEvent(QHideEvent* event) {

@@ -4,9 +4,11 @@
 #include <QWidget>
 
 class ContentView;
+class QScreen;
 
-// The frameless popup that holds the popover's content. It closes on a click elsewhere or
-// Escape, keeps itself on screen and follows the content's size.
+// The frameless popup that holds the popover's content. It closes on a click elsewhere (on
+// Wayland: when it loses the focus) or Escape, keeps itself on screen and follows the
+// content's size.
 class PopoverWindow : public QWidget {
     Q_OBJECT
 public:
@@ -27,12 +29,14 @@ public:
                             const QRect& screen);
 
 protected:
+    bool event(QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
     void reposition();
+    QScreen* screenForAnchor() const;
 
     ContentView* m_content;
     QRect m_anchor;

@@ -144,15 +144,16 @@ void RunningAppsManager::handleDeactivation(const RunningApplication& app) {
     if (isBlockedApp(app))
         return;
     // Our request, not the user, moved the focus away from `app`: it keeps its protection.
+    // An application we asked is never the user's: a second question taking the focus from
+    // the first leaves the protection where it is.
     const RunningApplication front = m_workspace->frontmostApplication();
-    if (!front.isNull() && !(front == app)) {
+    if (!front.isNull() && !(front == app) && !m_asked.contains(app)) {
         const auto asked = m_asked.constFind(front);
-        if (asked != m_asked.cend() && m_clock->now() - *asked <= kFocusMovedByRequestSeconds) {
+        if (asked != m_asked.cend() && m_clock->now() - *asked <= kFocusMovedByRequestSeconds)
             m_focusKeeper = app;
-            return;
-        }
     }
-    // The stamp lands after the current work; its time is read when it runs.
+    // In front until now either way. The stamp lands after the current work; its time is
+    // read when it runs.
     QMetaObject::invokeMethod(
         this, [this, app] { setLastDeactivation(app, m_clock->now()); }, Qt::QueuedConnection);
 }

@@ -17,6 +17,13 @@ struct ApplicationEntry {
     QString name; // localised where the entry has a translation
 };
 
+// An application the desktop offers to start, as the application chooser lists it.
+struct InstalledApplication {
+    QString path;     // its entry location, as entryAt() reads it
+    QString name;     // localised display name
+    QString iconName; // as iconNameForEntry() gives it
+};
+
 // The engine's one view of the platform. Every call happens on the main thread.
 class Workspace : public QObject {
     Q_OBJECT
@@ -46,6 +53,10 @@ public:
         Q_UNUSED(path);
         return {};
     }
+    // Whether this desktop lets any application be forced to quit.
+    virtual bool canForceQuit() const { return true; }
+    // The applications a desktop menu would show; none by default.
+    virtual QList<InstalledApplication> installedApplications() const { return {}; }
     // Where the application chooser starts.
     virtual QString applicationsFolder() const { return QDir::homePath(); }
 

@@ -13,9 +13,12 @@
 #include <QAbstractButton>
 #include <QEnterEvent>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -41,14 +44,14 @@ public:
         , m_which(which)
         , m_view(view) {
         setText(text);
-        setFocusPolicy(Qt::NoFocus);
+        setFocusPolicy(Qt::TabFocus);
         setAttribute(Qt::WA_Hover);
         setCursor(Qt::PointingHandCursor);
         setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
         setAccessibleName(text);
     }
 
-    bool isHighlighted() const { return m_view->hoveredButton() == m_which; }
+    bool isHighlighted() const { return m_view->hoveredButton() == m_which || hasFocus(); }
     QColor textColor() const {
         return isHighlighted() ? QColor(Qt::white) : palette().color(QPalette::WindowText);
     }
@@ -62,6 +65,12 @@ public:
 protected:
     void enterEvent(QEnterEvent*) override { m_view->setHovered(m_which); }
     void leaveEvent(QEvent*) override { m_view->setHovered(std::nullopt); }
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
+            click();
+        else
+            QAbstractButton::keyPressEvent(event);
+    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -83,7 +92,8 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     : QWidget(parent)
     , m_manager(&manager)
     , m_root(new QWidget(this))
-    , m_listBlock(new QWidget(m_root))
+    , m_listScroll(new QScrollArea(m_root))
+    , m_listBlock(new QWidget(m_listScroll))
     , m_listLayout(new QVBoxLayout(m_listBlock))
     , m_emptyState(new QWidget(m_listBlock))
     , m_emptyIcon(new QLabel(m_emptyState))
@@ -93,7 +103,8 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(5, 5, 5, 5);
     outer->setSpacing(0);
-    // The popover grows by one row per application: the view always takes its size hint.
+    // The popover grows by one row per application, up to the height limit; beyond it the
+    // list scrolls and the footer stays in reach.
     outer->setSizeConstraint(QLayout::SetFixedSize);
     outer->addWidget(m_root);
 
@@ -112,7 +123,13 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     m_emptyText->setFont(Style::callout(font()));
     m_emptyText->setAlignment(Qt::AlignCenter);
     m_listLayout->addWidget(m_emptyState);
-    root->addWidget(m_listBlock);
+    m_listScroll->setWidget(m_listBlock);
+    m_listScroll->setWidgetResizable(true);
+    m_listScroll->setFrameShape(QFrame::NoFrame);
+    m_listScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_listScroll->viewport()->setAutoFillBackground(false);
+    m_listBlock->setAutoFillBackground(false);
+    root->addWidget(m_listScroll);
 
     auto* dividerLayout = new QVBoxLayout(m_dividerBox);
     dividerLayout->setContentsMargins(10, 5, 10, 5);
@@ -234,6 +251,11 @@ void ContentView::setHovered(std::optional<HoveredButton> button) {
     m_quit->update();
 }
 
+void ContentView::setHeightLimit(int pixels) {
+    m_heightLimit = pixels;
+    render();
+}
+
 void ContentView::setLive(bool live) {
     m_live = live;
     // Closed under the pointer, an item never sees the pointer leave.
@@ -254,7 +276,6 @@ void ContentView::render() {
     m_stale = false;
     UserDefaults& store = m_manager->defaults();
     const QColor accent = accentColor();
-    m_root->setFixedWidth(contentWidth());
 
     const QList<RunningApplication> sorted = sortedRunningApps();
 
@@ -300,6 +321,23 @@ void ContentView::render() {
     const bool showExclusions = Preference<bool>(store, Keys::showExclusionsInPopover).value();
     m_dividerBox->setVisible(showExclusions);
     m_exclusions->setVisible(showExclusions);
+
+    // The list takes what the exclusions and the footer leave of the height limit.
+    int others = 10;
+    for (QWidget* part : {static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
+                          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
+        others += part->isHidden() ? 0 : part->sizeHint().height();
+    const int listHeight = m_listBlock->sizeHint().height();
+    const bool scrolls = listHeight > m_heightLimit - others;
+    m_listScroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn
+                                                     : Qt::ScrollBarAlwaysOff);
+    m_listScroll->setFixedHeight(scrolls ? std::max(m_heightLimit - others, 0) : listHeight);
+    // Grown past "popoverWidth" when a row would leave its name less than its minimum.
+    int needed = 0;
+    for (const AppRow* row : std::as_const(m_rows))
+        needed = std::max(needed, row->minimumSizeHint().width());
+    needed += 20 + (scrolls ? m_listScroll->verticalScrollBar()->sizeHint().width() : 0);
+    m_root->setFixedWidth(std::max(contentWidth(), needed));
 
     m_settings->update();
     m_quit->update();

@@ -11,6 +11,7 @@ class AppRow;
 class ExclusionList;
 class QFrame;
 class QLabel;
+class QScrollArea;
 class QVBoxLayout;
 
 // The popover's root: the tracked applications, sorted, one row each (or an empty-state
@@ -42,6 +43,7 @@ public:
     QLabel* emptyStateIcon() const { return m_emptyIcon; }
     QLabel* emptyStateText() const { return m_emptyText; }
     QWidget* listBlock() const { return m_listBlock; }
+    QScrollArea* listScrollArea() const { return m_listScroll; }
     QFrame* divider() const { return m_divider; }
     ExclusionList* exclusionList() const { return m_exclusions; }
     QWidget* settingsItem() const;
@@ -52,6 +54,9 @@ public:
     // While not live (its popover is closed) changes only mark the view stale, and it is
     // rendered when it becomes live again: nothing is redrawn that nobody sees.
     void setLive(bool live);
+    // The tallest the view may grow (the screen's available height); the list scrolls
+    // beyond it.
+    void setHeightLimit(int pixels);
     bool isLive() const { return m_live; }
 
 public slots:
@@ -73,7 +78,10 @@ private:
     bool m_live = true;
     bool m_stale = false;
 
+    int m_heightLimit = QWIDGETSIZE_MAX;
+
     QWidget* m_root;
+    QScrollArea* m_listScroll;
     QWidget* m_listBlock;
     QVBoxLayout* m_listLayout;
     QWidget* m_emptyState;

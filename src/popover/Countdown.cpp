@@ -16,6 +16,9 @@ bool isWarning(qint64 remainingSeconds, qint64 countdownWarningMinutes) {
 QString formatTime(qint64 seconds, const QString& countdownStyle, bool showSecondsInCountdown) {
     const bool compact = countdownStyle == QLatin1String("compact");
     const qint64 s = std::max<qint64>(seconds, 0);
+    // A stored timeout of centuries is no countdown anyone waits for.
+    if (s > kNeverSeconds)
+        return QStringLiteral("never");
     if (s >= 3600) {
         const qint64 h = s / 3600;
         const qint64 rest = s % 3600;

@@ -25,6 +25,14 @@ QWidget* Panes::behavior(RunningAppsManager& manager) {
         makeToggle(QStringLiteral("Ignore hidden apps"), {store, Keys::ignoreHiddenApps}));
     rulesLayout->addWidget(makeToggle(QStringLiteral("Force quit if normal quit fails"),
                                       {store, Keys::forceQuitIfTerminateFails}));
+    if (!manager.workspace().canForceQuit()) {
+        auto* unavailable = SettingsStyle::makeLabel(
+            QStringLiteral("This desktop does not say which process shows a window, so "
+                           "Idlewatch can only ask apps to quit."),
+            SettingsStyle::captionFont(), true);
+        unavailable->setWordWrap(true);
+        rulesLayout->addWidget(unavailable);
+    }
     const QString grace = QStringLiteral("Launch grace period");
     rulesLayout->addWidget(makeRow(
         grace, 170, makeSpinBox(grace, {store, Keys::launchGraceMinutes}, QStringLiteral("m")),

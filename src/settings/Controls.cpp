@@ -136,8 +136,9 @@ protected:
         else if (underMouse() && !isChecked())
             fill = fill.lighter(104);
         painter.fillPath(path, fill);
-        painter.setPen(
-            QPen(hasFocus() ? pal.color(QPalette::Highlight) : pal.color(QPalette::Mid), 1));
+        painter.setPen(QPen(hasFocus() ? pal.color(QPalette::Highlight)
+                                       : SettingsStyle::controlBorderColor(pal),
+                            1));
         painter.drawPath(path);
         painter.setPen(isChecked() ? pal.color(QPalette::HighlightedText)
                                    : pal.color(QPalette::ButtonText));

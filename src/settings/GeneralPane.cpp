@@ -49,11 +49,7 @@ private:
         rows->setContentsMargins(0, 0, 0, 0);
         rows->addWidget(SettingsControls::makeToggle(QStringLiteral("Enable automatic quitting"),
                                                      {store(), Keys::quittingEnabled}));
-        auto* launchRow = new QHBoxLayout;
-        launchRow->addWidget(new QLabel(QStringLiteral("Launch at login")), 0, Qt::AlignVCenter);
-        launchRow->addWidget(new LaunchAtLogin::Toggle(m_launchAtLogin), 0, Qt::AlignVCenter);
-        launchRow->addStretch(1);
-        rows->addLayout(launchRow);
+        rows->addWidget(new LaunchAtLogin::Toggle(m_launchAtLogin));
         rows->addWidget(SettingsControls::makeToggle(
             QStringLiteral("New apps are enabled by default"), {store(), Keys::newAppsEnabled}));
         return new PreferenceGroup(QStringLiteral("Core"), QStringLiteral("power"), content,

@@ -2,7 +2,11 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QPainter>
 #include <QPalette>
+#include <QPointer>
+#include <QProxyStyle>
+#include <QStyleOption>
 
 namespace SettingsStyle {
 
@@ -16,6 +20,12 @@ QFont scaled(qreal points, QFont::Weight weight) {
         font.setPixelSize(qRound(font.pixelSize() * points / 13.0));
     font.setWeight(weight);
     return font;
+}
+
+QColor mix(const QColor& a, const QColor& b, qreal t) {
+    return QColor::fromRgbF(a.redF() + (b.redF() - a.redF()) * t,
+                            a.greenF() + (b.greenF() - a.greenF()) * t,
+                            a.blueF() + (b.blueF() - a.blueF()) * t);
 }
 
 QPalette paletteOf(const QWidget* widget) {
@@ -53,7 +63,86 @@ QColor secondaryTextColor(const QWidget* widget) {
 }
 
 QColor controlBackgroundColor(const QWidget* widget) {
-    return paletteOf(widget).color(QPalette::Base);
+    return cardColor(paletteOf(widget));
+}
+
+QColor cardColor(const QPalette& palette) {
+    return mix(palette.color(QPalette::Window), palette.color(QPalette::WindowText), 0.05);
+}
+
+QColor controlBorderColor(const QPalette& palette) {
+    return mix(cardColor(palette), palette.color(QPalette::WindowText), 0.5);
+}
+
+namespace {
+// Check boxes, spin boxes and push buttons drawn by the desktop's style, with the two
+// things a style cannot know: the card they sit on (their border must read against it)
+// and the accent (the palette's Highlight).
+class CardControlStyle : public QProxyStyle {
+public:
+    void drawPrimitive(PrimitiveElement element, const QStyleOption* option, QPainter* painter,
+                       const QWidget* widget) const override {
+        if (element != PE_IndicatorCheckBox) {
+            QProxyStyle::drawPrimitive(element, option, painter, widget);
+            if (element == PE_PanelButtonCommand)
+                outline(option, painter, 3);
+            return;
+        }
+        const QPalette& pal = option->palette;
+        const bool on = option->state & (State_On | State_NoChange);
+        const QRectF box = QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setPen(on ? pal.color(QPalette::Highlight) : controlBorderColor(pal));
+        painter->setBrush(on ? pal.color(QPalette::Highlight) : pal.color(QPalette::Base));
+        painter->drawRoundedRect(box, 3, 3);
+        if (option->state & State_On) {
+            painter->setPen(QPen(pal.color(QPalette::HighlightedText), 2, Qt::SolidLine,
+                                 Qt::RoundCap, Qt::RoundJoin));
+            painter->drawPolyline(
+                QPolygonF{{box.left() + box.width() * 0.25, box.center().y()},
+                          {box.left() + box.width() * 0.43, box.top() + box.height() * 0.7},
+                          {box.left() + box.width() * 0.76, box.top() + box.height() * 0.32}});
+        } else if (option->state & State_NoChange) {
+            painter->setPen(QPen(pal.color(QPalette::HighlightedText), 2));
+            painter->drawLine(QPointF(box.left() + 3, box.center().y()),
+                              QPointF(box.right() - 3, box.center().y()));
+        }
+        painter->restore();
+    }
+
+    void drawComplexControl(ComplexControl control, const QStyleOptionComplex* option,
+                            QPainter* painter, const QWidget* widget) const override {
+        QProxyStyle::drawComplexControl(control, option, painter, widget);
+        if (control == CC_SpinBox && static_cast<const QStyleOptionSpinBox*>(option)->frame)
+            outline(option, painter, 2);
+    }
+
+private:
+    // Over the style's own frame: the accent while focused, pressed or under the pointer.
+    static void outline(const QStyleOption* option, QPainter* painter, qreal radius) {
+        const bool active = option->state & (State_HasFocus | State_Sunken | State_MouseOver);
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->setBrush(Qt::NoBrush);
+        painter->setPen(active && option->state & State_Enabled
+                            ? option->palette.color(QPalette::Highlight)
+                            : controlBorderColor(option->palette));
+        painter->drawRoundedRect(QRectF(option->rect).adjusted(0.5, 0.5, -0.5, -0.5), radius,
+                                 radius);
+        painter->restore();
+    }
+};
+} // namespace
+
+QStyle* controlStyle() {
+    // Owned by the application, so it outlives every widget drawn with it.
+    static QPointer<QStyle> style;
+    if (!style) {
+        style = new CardControlStyle;
+        style->setParent(qApp);
+    }
+    return style;
 }
 
 QColor windowBackgroundColor(const QWidget* widget) {

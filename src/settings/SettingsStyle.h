@@ -5,6 +5,8 @@
 #include <QString>
 
 class QLabel;
+class QPalette;
+class QStyle;
 class QWidget;
 
 // Text styles and colours of the settings window. Sizes follow the desktop's font: the
@@ -26,6 +28,14 @@ QColor secondaryTextColor(const QWidget* widget);
 QColor primaryTextColor(const QWidget* widget);
 // Fill of cards and the sidebar.
 QColor controlBackgroundColor(const QWidget* widget);
+// A card: the window raised a little towards the text, so it differs from the base colour
+// the style fills controls with.
+QColor cardColor(const QPalette& palette);
+// Borders of controls on a card: halfway from the card to the text, readable on both.
+QColor controlBorderColor(const QPalette& palette);
+// The application's style with control borders drawn against the card and checked boxes
+// in the accent; the settings window sets it on its controls.
+QStyle* controlStyle();
 // Behind the preset rows.
 QColor windowBackgroundColor(const QWidget* widget);
 

@@ -14,13 +14,17 @@
 #include "ui/Symbols.h"
 
 #include <QAbstractButton>
+#include <QAbstractSpinBox>
+#include <QApplication>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QFocusEvent>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QVBoxLayout>
@@ -224,6 +228,10 @@ SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observabl
         }
     });
     m_sidebarRows->button(static_cast<int>(initialPane))->setChecked(true);
+    for (QWidget* control : findChildren<QWidget*>())
+        if (qobject_cast<QCheckBox*>(control) || qobject_cast<QPushButton*>(control) ||
+            qobject_cast<QAbstractSpinBox*>(control))
+            control->setStyle(SettingsStyle::controlStyle());
 }
 
 SettingsPane SettingsView::selectedPane() const {
@@ -316,6 +324,10 @@ void SettingsView::showSelectedPane() {
     m_paneTitle->setText(SettingsPanes::title(pane));
     m_paneSubtitle->setText(SettingsPanes::subtitle(pane));
     static_cast<PaneBadge*>(m_badge)->setPane(pane);
+    // Hiding the focused control of the old pane would pass the focus on as if by Tab,
+    // and the sidebar would outline a row the keyboard never reached.
+    if (QWidget* focus = QApplication::focusWidget(); focus && m_panes->isAncestorOf(focus))
+        sidebarButton(pane)->setFocus(Qt::OtherFocusReason);
     m_panes->setCurrentIndex(static_cast<int>(pane));
     for (QAbstractButton* row : m_sidebarRows->buttons())
         row->update();

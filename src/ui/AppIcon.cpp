@@ -6,6 +6,10 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -65,25 +69,35 @@ QIcon genericApplicationIcon() {
     return QIcon::fromTheme(QStringLiteral("application-x-executable"), fallback);
 }
 
+QIcon fromFile(const QString& path) {
+    if (!QFileInfo(path).isFile())
+        return {};
+    QIcon icon(path);
+    return icon.availableSizes().isEmpty() && icon.pixmap(32).isNull() ? QIcon() : icon;
+}
+
+// In the order the icon theme specification reads an Icon= value: an absolute path, a file
+// in a pixmaps folder (/usr/share/pixmaps), then a theme name.
 QIcon iconNamed(const QString& icon) {
-    if (QDir::isAbsolutePath(icon)) {
-        if (!QFileInfo(icon).isFile())
-            return {};
-        QIcon fromFile(icon);
-        return fromFile.availableSizes().isEmpty() && fromFile.pixmap(32).isNull() ? QIcon()
-                                                                                   : fromFile;
-    }
-    QIcon themed = QIcon::fromTheme(icon);
-    // Names are meant without extension, but "foo.png" is common in the wild.
-    if (themed.isNull()) {
-        for (const char* ext : {".png", ".svg", ".xpm"}) {
-            if (icon.endsWith(QLatin1String(ext))) {
-                themed = QIcon::fromTheme(icon.chopped(4));
-                break;
-            }
+    if (QDir::isAbsolutePath(icon))
+        return fromFile(icon);
+    static const char* const kExtensions[] = {".png", ".svg", ".xpm"};
+    const bool hasExtension = std::any_of(std::begin(kExtensions), std::end(kExtensions),
+                                          [&icon](const char* ext) { return icon.endsWith(ext); });
+    for (const QString& folder :
+         QStandardPaths::locateAll(QStandardPaths::GenericDataLocation, QStringLiteral("pixmaps"),
+                                   QStandardPaths::LocateDirectory)) {
+        if (hasExtension) {
+            if (QIcon found = fromFile(folder + u'/' + icon); !found.isNull())
+                return found;
+            continue;
         }
+        for (const char* ext : kExtensions)
+            if (QIcon found = fromFile(folder + u'/' + icon + QLatin1String(ext)); !found.isNull())
+                return found;
     }
-    return themed;
+    // Names are meant without extension, but "foo.png" is common in the wild.
+    return QIcon::fromTheme(hasExtension ? icon.chopped(4) : icon);
 }
 
 } // namespace

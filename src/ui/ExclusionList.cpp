@@ -2,6 +2,7 @@
 
 #include "Accent.h"
 #include "AppIcon.h"
+#include "ApplicationChooser.h"
 #include "ElidedLabel.h"
 #include "Style.h"
 #include "Symbols.h"
@@ -10,8 +11,6 @@
 #include "engine/Workspace.h"
 #include "preferences/PreferenceKeys.h"
 
-#include <QFileDialog>
-#include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPainter>
@@ -126,7 +125,7 @@ ExclusionList::ExclusionList(RunningAppsManager& manager, Look look, QWidget* pa
     : QWidget(parent)
     , m_manager(&manager)
     , m_chooser([&manager](QWidget* window) {
-        return chooseApplications(window, manager.workspace().applicationsFolder());
+        return ApplicationChooser::choose(manager.workspace(), window);
     })
     , m_rowsBox(new QWidget(this))
     , m_rowsLayout(new QVBoxLayout(m_rowsBox)) {
@@ -187,16 +186,27 @@ void ExclusionList::setSelectedID(const std::optional<QString>& id) {
     emit selectedIDChanged();
 }
 
+bool ExclusionList::selectionIsListed() const {
+    const QList<ExcludedApp>& apps = m_manager->excludedApps();
+    return m_selected && std::any_of(apps.cbegin(), apps.cend(), [this](const ExcludedApp& app) {
+               return app.bundleIdentifier == *m_selected;
+           });
+}
+
+// Only a list the user sees moves its selection: a hidden one would pick a record the
+// user never chose, for "Remove" to act on later.
 void ExclusionList::followList() {
     const QList<ExcludedApp>& apps = m_manager->excludedApps();
-    const bool stillThere =
-        m_selected && std::any_of(apps.cbegin(), apps.cend(), [this](const ExcludedApp& app) {
-            return app.bundleIdentifier == *m_selected;
-        });
-    if (!stillThere)
+    if (isVisible() && !selectionIsListed())
         setSelectedID(apps.isEmpty() ? std::nullopt
                                      : std::optional<QString>(apps.first().bundleIdentifier));
     render();
+}
+
+void ExclusionList::showEvent(QShowEvent* event) {
+    if (!selectionIsListed())
+        setSelectedID(std::nullopt);
+    QWidget::showEvent(event);
 }
 
 void ExclusionList::addExclusion() {
@@ -244,32 +254,4 @@ void ExclusionList::render() {
     }
     for (ExcludedAppRow* row : rows())
         row->setSelected(m_selected == row->app().bundleIdentifier);
-}
-
-QStringList ExclusionList::chooseApplications(QWidget* parent, const QString& folder) {
-    // A popup would close under the dialog anyway; close it first so the dialog owns the
-    // screen and is not parented to a hidden window.
-    if (parent && parent->windowFlags().testFlag(Qt::Popup))
-        parent->close();
-    const QString message = QStringLiteral("Choose apps Idlewatch should always leave open.");
-    QFileDialog dialog(nullptr, QStringLiteral("Choose App to Exclude"), folder);
-    dialog.setFileMode(QFileDialog::ExistingFiles);
-    dialog.setNameFilter(QStringLiteral("Applications (*.desktop)"));
-    dialog.setAcceptMode(QFileDialog::AcceptOpen);
-    // The message needs a place in the dialog, which the desktop's own dialogs lack.
-    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
-    dialog.setLabelText(QFileDialog::Accept, QStringLiteral("Exclude"));
-    dialog.setToolTip(message);
-    if (auto* grid = qobject_cast<QGridLayout*>(dialog.layout())) {
-        auto* label = new QLabel(message, &dialog);
-        label->setWordWrap(true);
-        grid->addWidget(label, grid->rowCount(), 0, 1, grid->columnCount());
-    }
-    dialog.setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    dialog.show();
-    dialog.raise();
-    dialog.activateWindow();
-    if (dialog.exec() != QDialog::Accepted)
-        return {};
-    return dialog.selectedFiles();
 }

@@ -46,7 +46,7 @@ private:
 // The permanent exclusions, shared by the popover and the settings pane: add through the
 // application chooser, select a row, remove the selected one. The selection belongs to the
 // list: it starts empty, follows each addition, and when the selected record goes (from
-// here or elsewhere) it moves to the first remaining one.
+// here or elsewhere) while the list is shown it moves to the first remaining one.
 class ExclusionList : public QWidget {
     Q_OBJECT
 public:
@@ -66,8 +66,6 @@ public:
 
     // Replaces the application chooser (tests).
     void setChooser(Chooser chooser) { m_chooser = std::move(chooser); }
-    // The file dialog: .desktop files only, several at once, starting in `folder`.
-    static QStringList chooseApplications(QWidget* parent, const QString& folder);
 
     QAbstractButton* addButton() const { return m_add; }
     QAbstractButton* removeButton() const { return m_remove; }
@@ -79,7 +77,11 @@ public:
 signals:
     void selectedIDChanged();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
+    bool selectionIsListed() const;
     void followList();
     void render();
 

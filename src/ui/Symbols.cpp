@@ -2,6 +2,7 @@
 
 #include "Resources.h"
 
+#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QIconEngine>
@@ -14,38 +15,19 @@ namespace Symbols {
 namespace {
 
 // Symbolic theme icons are drawn in one colour, so tinting them keeps their shape;
-// full-colour theme icons would turn into blobs and are never asked for.
+// full-colour theme icons would turn into blobs and are never asked for. Only names whose
+// theme icon means the same thing are listed; the others, and every glyph whose circle is
+// part of its look, always draw the bundled symbol.
 const QHash<QString, QString>& themeNames() {
     static const QHash<QString, QString> table{
-        {QStringLiteral("checkmark.circle"), QStringLiteral("emblem-ok-symbolic")},
-        {QStringLiteral("pause.circle"), QStringLiteral("media-playback-pause-symbolic")},
-        {QStringLiteral("arrow.uturn.backward.circle"), QStringLiteral("edit-undo-symbolic")},
-        {QStringLiteral("x.circle"), QStringLiteral("window-close-symbolic")},
         {QStringLiteral("plus"), QStringLiteral("list-add-symbolic")},
         {QStringLiteral("minus"), QStringLiteral("list-remove-symbolic")},
-        {QStringLiteral("switch.2"), QStringLiteral("preferences-system-symbolic")},
-        {QStringLiteral("timer"), QStringLiteral("alarm-symbolic")},
-        {QStringLiteral("paintpalette"), QStringLiteral("applications-graphics-symbolic")},
-        {QStringLiteral("menubar.rectangle"), QStringLiteral("user-desktop-symbolic")},
-        {QStringLiteral("hand.raised"), QStringLiteral("action-unavailable-symbolic")},
-        {QStringLiteral("slider.horizontal.3"), QStringLiteral("preferences-other-symbolic")},
-        {QStringLiteral("heart"), QStringLiteral("emblem-favorite-symbolic")},
-        {QStringLiteral("slider.horizontal.below.sun.max"),
-         QStringLiteral("display-brightness-symbolic")},
         {QStringLiteral("battery.75"), QStringLiteral("battery-good-symbolic")},
-        {QStringLiteral("scope"), QStringLiteral("find-location-symbolic")},
-        {QStringLiteral("sparkles"), QStringLiteral("starred-symbolic")},
-        {QStringLiteral("bolt"), QStringLiteral("thunderbolt-symbolic")},
         {QStringLiteral("clock"), QStringLiteral("preferences-system-time-symbolic")},
-        {QStringLiteral("hourglass"), QStringLiteral("document-open-recent-symbolic")},
         {QStringLiteral("power"), QStringLiteral("system-shutdown-symbolic")},
-        {QStringLiteral("speedometer"), QStringLiteral("utilities-system-monitor-symbolic")},
         {QStringLiteral("link"), QStringLiteral("insert-link-symbolic")},
         {QStringLiteral("info.circle"), QStringLiteral("dialog-information-symbolic")},
         {QStringLiteral("doc.on.clipboard"), QStringLiteral("edit-copy-symbolic")},
-        {QStringLiteral("arrow.counterclockwise"), QStringLiteral("view-refresh-symbolic")},
-        {QStringLiteral("wrench.and.screwdriver"),
-         QStringLiteral("applications-engineering-symbolic")},
         {QStringLiteral("rectangle.and.text.magnifyingglass"),
          QStringLiteral("edit-find-symbolic")},
         {QStringLiteral("sidebar.leading"), QStringLiteral("sidebar-show-symbolic")},
@@ -100,7 +82,7 @@ class SymbolEngine : public QIconEngine {
 public:
     SymbolEngine(QString name, QColor color)
         : m_name(std::move(name))
-        , m_color(std::move(color)) {}
+        , m_color(color) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
@@ -142,11 +124,8 @@ QString themeName(const QString& name) {
 QStringList names() {
     Resources::ensureLoaded();
     QStringList out;
-    for (auto it = themeNames().cbegin(); it != themeNames().cend(); ++it) {
-        if (QFile::exists(bundledPath(it.key())))
-            out << it.key();
-    }
-    out.sort();
+    for (const QString& file : QDir(QStringLiteral(":/symbols")).entryList({"*.svg"}))
+        out << file.chopped(4);
     return out;
 }
 

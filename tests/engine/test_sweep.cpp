@@ -293,6 +293,29 @@ private slots:
         QCOMPARE(rig.workspace.requestsFor(terminal), {Kind::Terminate});
     }
 
+    // Two questions in a row: the second takes the focus from the first asked application,
+    // which must not take over the protection of the user's own.
+    void twoQuestionsInARowKeepTheUsersApplication() {
+        EngineRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        const auto terminal = rig.workspace.add({.name = "Terminal"});
+        const auto editor = rig.workspace.add({.name = "Editor"});
+        const auto mail = rig.workspace.add({.name = "Mail"});
+        for (const auto& asked : {editor, mail}) {
+            rig.workspace.setTerminateEndsApp(asked, false);
+            rig.workspace.setAskingUser(asked, true);
+        }
+        rig.workspace.activate(terminal);
+        rig.startAndDrain();
+        rig.sweepAfter(61); // asks the editor and the mail client
+        rig.workspace.activate(editor);
+        rig.workspace.activate(mail);
+        EngineRig::drain();
+        for (int i = 0; i < 3; ++i)
+            rig.sweepAfter(61);
+        QVERIFY(rig.workspace.requestsFor(terminal).isEmpty());
+    }
+
     // Seconds left by the quit rule, which every countdown on screen shows: with the sweep's
     // one-minute floor and launch grace, saturating for any stored value.
     void secondsLeft_data() {
@@ -389,7 +412,7 @@ private slots:
         QFETCH(int, sweeps);
         EngineRig rig;
         storeIfGiven(*rig.store, "openAppsRefreshSeconds", refresh);
-        rig.workspace.setOwnWindowIsKeyOrMain(ownWindowFocused);
+        rig.workspace.setOwnWindowIsActive(ownWindowFocused);
         auto& engine = rig.startAndDrain();
         QCOMPARE(engine.timer()->interval(), 1000);
         QVERIFY(engine.timer()->isActive());

@@ -7,6 +7,7 @@ if(NOT result EQUAL 0)
 endif()
 set(expected
     usr/share/applications/com.Idlewatch.Idlewatch.desktop
+    usr/share/icons/hicolor/scalable/apps/com.Idlewatch.Idlewatch-symbolic.svg
     usr/share/metainfo/com.idlewatch.Idlewatch.metainfo.xml)
 if(EXISTS "${BINARY_DIR}/src/app/idlewatch")
     list(APPEND expected
@@ -20,4 +21,9 @@ foreach(path IN LISTS expected)
         message(FATAL_ERROR "not installed: ${path}")
     endif()
 endforeach()
+# KWin matches the entry to the running binary by this absolute path.
+file(STRINGS "${STAGE}/usr/share/applications/com.Idlewatch.Idlewatch.desktop" exec REGEX "^Exec=")
+if(NOT exec STREQUAL "Exec=${STAGE}/usr/bin/idlewatch")
+    message(FATAL_ERROR "the installed entry does not name the installed binary: ${exec}")
+endif()
 message(STATUS "installed: ${expected}")

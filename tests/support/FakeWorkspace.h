@@ -70,6 +70,9 @@ public:
     }
     QString entryFileSuffix() const override { return m->suffix; }
     QString iconNameForEntry(const QString& path) const override { return m->iconNames[path]; }
+    QList<InstalledApplication> installedApplications() const override { return installed; }
+    // What installedApplications() answers.
+    QList<InstalledApplication> installed;
 
     // Starts an application at the end of the list, as a new process.
     RunningApplication add(const FakeApp& app);
@@ -104,7 +107,7 @@ public:
     QList<RequestKind> requestsFor(const RunningApplication& app) const;
 
     void setOwnApplicationId(std::optional<QString> id) { m->ownIdentifier = std::move(id); }
-    void setOwnWindowIsKeyOrMain(bool active) { m->ownWindowActive = active; }
+    void setOwnWindowIsActive(bool active) { m->ownWindowActive = active; }
     void setEntryFileSuffix(const QString& suffix) { m->suffix = suffix; }
     void addEntry(const QString& path, const ApplicationEntry& info) {
         m->entryFiles.insert(path, info);

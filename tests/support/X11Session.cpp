@@ -40,6 +40,48 @@ bool until(const std::function<bool()>& ready, int timeoutMs, bool events = fals
     return true;
 }
 
+// The first line a child writes to `fd` (the read end), without its newline.
+QByteArray readLine(int fd, int timeoutMs) {
+    QByteArray line;
+    pollfd p{fd, POLLIN, 0};
+    char buffer[256];
+    ssize_t n = 1;
+    for (QDeadlineTimer deadline(timeoutMs);
+         n > 0 && !line.endsWith('\n') && !deadline.hasExpired();)
+        if (::poll(&p, 1, 200) > 0 && (n = ::read(fd, buffer, sizeof buffer)) > 0)
+            line.append(buffer, n);
+    ::close(fd);
+    return line.trimmed();
+}
+
+// One panel across the top, a spacer and the tray plugin.
+const char kXfcePanelConfig[] = R"(<?xml version="1.0" encoding="UTF-8"?>
+<channel name="xfce4-panel" version="1.0">
+  <property name="configver" type="int" value="2"/>
+  <property name="panels" type="array">
+    <value type="int" value="1"/>
+    <property name="dark-mode" type="bool" value="false"/>
+    <property name="panel-1" type="empty">
+      <property name="position" type="string" value="p=6;x=0;y=0"/>
+      <property name="length" type="uint" value="100"/>
+      <property name="size" type="uint" value="30"/>
+      <property name="plugin-ids" type="array">
+        <value type="int" value="1"/>
+        <value type="int" value="2"/>
+      </property>
+    </property>
+  </property>
+  <property name="plugins" type="empty">
+    <property name="plugin-1" type="string" value="separator">
+      <property name="expand" type="bool" value="true"/>
+    </property>
+    <property name="plugin-2" type="string" value="systray">
+      <property name="square-icons" type="bool" value="true"/>
+    </property>
+  </property>
+</channel>
+)";
+
 } // namespace
 
 struct X11Session::Xcb {
@@ -160,23 +202,29 @@ bool X11Session::start(const Options& options) {
                                  options.xvfbArguments,
                              {}, fds[1]);
     ::close(fds[1]);
-    QByteArray number;
-    pollfd p{fds[0], POLLIN, 0};
-    char buffer[32];
-    ssize_t n = 1;
-    for (QDeadlineTimer deadline(15000);
-         xvfb > 0 && n > 0 && !number.endsWith('\n') && !deadline.hasExpired();)
-        if (::poll(&p, 1, 200) > 0 && (n = ::read(fds[0], buffer, sizeof buffer)) > 0)
-            number.append(buffer, n);
-    ::close(fds[0]);
-    if (number.trimmed().isEmpty())
+    const QByteArray number = xvfb > 0 ? readLine(fds[0], 15000) : QByteArray();
+    if (number.isEmpty())
         return failed(QStringLiteral("Xvfb did not start"));
-    m_display = ':' + number.trimmed();
+    m_display = ':' + number;
     m_env.insert(QStringLiteral("DISPLAY"), QString::fromLatin1(m_display));
     m_xcb = std::make_unique<Xcb>(m_display);
     if (xcb_connection_has_error(m_xcb->c))
         return failed(QStringLiteral("cannot connect to ") + m_display);
 
+    if (options.sessionBus) {
+        // Services it activates (xfconfd) stay in the session's process group.
+        if (::pipe2(fds, O_CLOEXEC) != 0)
+            return failed(QStringLiteral("no pipe"));
+        const pid_t bus = spawn({"dbus-daemon", "--session", "--nofork",
+                                 QStringLiteral("--print-address=%1").arg(fds[1])},
+                                {}, fds[1]);
+        ::close(fds[1]);
+        const QByteArray address = readLine(fds[0], 10000);
+        if (bus < 0 || address.isEmpty())
+            return failed(QStringLiteral("dbus-daemon did not start"));
+        m_env.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromLatin1(address));
+        m_env.insert("NO_AT_BRIDGE", "1"); // no at-spi helpers
+    }
     // The client list comes after the check window, once openbox manages windows.
     if (options.windowManager && (spawn({"openbox", "--sm-disable"}) < 0 ||
                                   !until(
@@ -199,6 +247,27 @@ bool X11Session::start(const Options& options) {
             return failed(QStringLiteral("tint2 did not become ready"));
     }
     return true;
+}
+
+pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra) {
+    QFile config(path("config/xfce4/xfconf/xfce-perchannel-xml") + "/xfce4-panel.xml");
+    if (!config.open(QIODevice::WriteOnly) || config.write(kXfcePanelConfig) < 0)
+        return -1;
+    config.close();
+    const pid_t pid = spawn({"xfce4-panel", "--disable-wm-check"}, extra);
+    const auto hostRegistered = [this] {
+        QByteArray out;
+        return run({"dbus-send", "--session", "--print-reply",
+                    "--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
+                    "org.freedesktop.DBus.Properties.Get", "string:org.kde.StatusNotifierWatcher",
+                    "string:IsStatusNotifierHostRegistered"},
+                   &out, 5000, false) == 0 &&
+               out.contains("boolean true");
+    };
+    if (pid < 0 || !until([&] { return !isRunning(pid) || hostRegistered(); }, 15000) ||
+        !isRunning(pid))
+        return -1;
+    return pid;
 }
 
 void X11Session::stop() {

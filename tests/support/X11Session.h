@@ -11,13 +11,15 @@
 #include <sys/types.h>
 
 // A private X11 desktop for tests: Xvfb on a free display, openbox, optionally tint2 as a
-// tray host, HOME and the XDG folders in a temporary tree, no session bus. Everything it
-// starts is in one process group that dies with the session and with the test process.
+// tray host, HOME and the XDG folders in a temporary tree, no session bus or a private one.
+// Everything it starts is in one process group that dies with the session and with the test
+// process.
 class X11Session {
 public:
     struct Options {
         bool windowManager = true;
         bool tray = false;
+        bool sessionBus = false;        // a private dbus-daemon instead of none
         QStringList xvfbArguments = {}; // e.g. {"-extension", "X-Resource"}
     };
 
@@ -33,7 +35,10 @@ public:
     QString errorString() const { return m_error; }
 
     QByteArray display() const { return m_display; } // ":N"
-    // DISPLAY, HOME, XDG_*, no session bus: what the session's programs see.
+    // xfce4-panel with its tray plugin, which hosts StatusNotifierItems on the session bus
+    // (and XEmbed icons). Its PID once a host is registered with the watcher, or -1.
+    pid_t startStatusNotifierHost(const QProcessEnvironment& extra = {});
+    // DISPLAY, HOME, XDG_*, the session bus: what the session's programs see.
     QProcessEnvironment environment() const { return m_env; }
     void exportToCurrentProcess() const;
     // A folder inside the session's temporary tree, created on demand.

@@ -1,280 +1,250 @@
-#include "support/TempStore.h"
-#include "ui/Accent.h"
+#include "engine/EngineRig.h"
 #include "ui/AppIcon.h"
+#include "ui/ApplicationChooser.h"
 #include "ui/Artwork.h"
+#include "ui/ExclusionList.h"
 #include "ui/Symbols.h"
 
-#include "preferences/Preferences.h"
-
 #include <QDirIterator>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
 #include <QRegularExpression>
-#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
 namespace {
 
-// Every pixel that is drawn at all carries exactly `color` (coverage only in alpha).
-bool onlyColor(const QImage& source, const QColor& color, int* drawn, int minAlpha = 64) {
+// Pixels drawn at least `minAlpha` opaque; -1 when one of them is not `color`.
+int drawnIn(const QImage& source, const QColor& color, int minAlpha = 64) {
     const QImage img = source.convertToFormat(QImage::Format_ARGB32);
-    *drawn = 0;
-    for (int y = 0; y < img.height(); ++y) {
+    int drawn = 0;
+    for (int y = 0; y < img.height(); ++y)
         for (int x = 0; x < img.width(); ++x) {
             const QColor c = img.pixelColor(x, y);
             if (c.alpha() < minAlpha)
                 continue;
-            ++*drawn;
-            if (qAbs(c.red() - color.red()) > 3 || qAbs(c.green() - color.green()) > 3 ||
-                qAbs(c.blue() - color.blue()) > 3)
-                return false;
+            if (qAbs(c.red() - color.red()) + qAbs(c.green() - color.green()) +
+                    qAbs(c.blue() - color.blue()) >
+                6)
+                return -1;
+            ++drawn;
         }
-    }
-    return true;
+    return drawn;
 }
 
-// Symbol names written literally in calls to Symbols:: anywhere in the sources, and in
-// tables whose column is named "icon" / "symbol".
-QSet<QString> symbolNamesInSources() {
-    static const QRegularExpression call(QStringLiteral(
-        R"(Symbols::\w+\(\s*(?:QStringLiteral\(|QString::fromLatin1\()?\s*"([^"]+)\")"));
-    static const QRegularExpression named(QStringLiteral(
-        R"((?:symbol|icon|Symbol|Icon)\w*\s*[:=({,]\s*(?:QStringLiteral\()?"([a-z0-9]+(?:\.[a-z0-9]+)*)\")"));
-    QSet<QString> out;
-    QDirIterator it(QStringLiteral(IDLEWATCH_SOURCE_DIR),
-                    {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        QFile f(it.next());
-        if (!f.open(QIODevice::ReadOnly))
-            continue;
-        const QString text = QString::fromUtf8(f.readAll());
-        if (f.fileName().endsWith(QLatin1String("ui/Symbols.cpp")))
-            continue; // the lookup table itself
-        for (const auto* re : {&call, &named}) {
-            auto m = re->globalMatch(text);
-            while (m.hasNext())
-                out.insert(m.next().captured(1));
-        }
-    }
+QStringList names(const ExclusionList& list) {
+    QStringList out;
+    for (const ExcludedAppRow* row : list.rows())
+        out << row->app().name + (row->isSelected() ? "*" : "");
     return out;
 }
 
+QString addEntry(EngineRig& rig, const QString& id, const QString& name) {
+    const QString path = "/apps/" + id + ".desktop";
+    rig.workspace.addEntry(path, ApplicationEntry{id, name});
+    return path;
+}
 } // namespace
 
+// Shared widgets and drawings: symbols, icons, the exclusions list and its chooser.
 class TestUi : public QObject {
     Q_OBJECT
 private slots:
-    void everySymbolTheAppNamesHasADrawing_data();
-    void everySymbolTheAppNamesHasADrawing();
-    void symbolsAreTintedSilhouettes_data();
-    void symbolsAreTintedSilhouettes();
-    void unknownSymbolStillDraws();
-    void accentFollowsStoredNameAtEveryCall();
-    void menuBarIconSizeAndRendering_data();
-    void menuBarIconSizeAndRendering();
-    void applicationImageDraws();
-    void applicationIconsByName();
-};
-
-void TestUi::everySymbolTheAppNamesHasADrawing_data() {
-    QTest::addColumn<QString>("name");
-    // The symbols the popover and the settings panes show.
-    const QStringList used{"checkmark.circle",
-                           "pause.circle",
-                           "arrow.uturn.backward.circle",
-                           "x.circle",
-                           "plus",
-                           "minus",
-                           "switch.2",
-                           "timer",
-                           "paintpalette",
-                           "menubar.rectangle",
-                           "hand.raised",
-                           "slider.horizontal.3",
-                           "heart",
-                           "slider.horizontal.below.sun.max",
-                           "battery.75",
-                           "scope",
-                           "sparkles",
-                           "bolt",
-                           "clock",
-                           "hourglass",
-                           "power",
-                           "speedometer",
-                           "link",
-                           "info.circle",
-                           "doc.on.clipboard",
-                           "arrow.counterclockwise",
-                           "wrench.and.screwdriver",
-                           "rectangle.and.text.magnifyingglass",
-                           "sidebar.leading"};
-    QSet<QString> all(used.cbegin(), used.cend());
-    all.unite(symbolNamesInSources());
-    QStringList sorted(all.cbegin(), all.cend());
-    sorted.sort();
-    for (const QString& name : sorted)
-        QTest::newRow(qPrintable(name)) << name;
-}
-
-void TestUi::everySymbolTheAppNamesHasADrawing() {
-    QFETCH(QString, name);
-    QVERIFY2(Symbols::isKnown(name), qPrintable(name + " has no bundled drawing"));
-    QVERIFY(Symbols::names().contains(name));
-    QVERIFY2(Symbols::themeName(name).endsWith(QLatin1String("-symbolic")),
-             "a theme icon must be monochrome to be tinted");
-}
-
-void TestUi::symbolsAreTintedSilhouettes_data() {
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<int>("size");
-    QTest::addColumn<qreal>("dpr");
-    QTest::addColumn<QColor>("color");
-    for (const QString& name : Symbols::names())
-        QTest::newRow(qPrintable(name)) << name << 22 << 1.0 << QColor(175, 82, 222);
-    QTest::newRow("hi-dpi") << "x.circle" << 16 << 2.0 << QColor(0, 122, 255);
-    QTest::newRow("white") << "plus" << 12 << 1.0 << QColor(Qt::white);
-}
-
-void TestUi::symbolsAreTintedSilhouettes() {
-    QFETCH(QString, name);
-    QFETCH(int, size);
-    QFETCH(qreal, dpr);
-    QFETCH(QColor, color);
-    const QPixmap pm = Symbols::pixmap(name, size, color, dpr);
-    QCOMPARE(pm.deviceIndependentSize().toSize(), QSize(size, size));
-    QCOMPARE(pm.width(), qRound(size * dpr));
-    int drawn = 0;
-    QVERIFY2(onlyColor(pm.toImage(), color, &drawn), "a pixel is not in the requested colour");
-    // Visible, but not a filled square.
-    QVERIFY(drawn > pm.width() * pm.height() / 40);
-    QVERIFY(drawn < pm.width() * pm.height() * 9 / 10);
-
-    // The same symbol in another colour is not served from the first one's cache.
-    int other = 0;
-    QVERIFY(onlyColor(Symbols::pixmap(name, size, Qt::red, dpr).toImage(), Qt::red, &other));
-    QCOMPARE(other, drawn);
-
-    // Icons draw the same glyph, faded when disabled.
-    const QIcon icon = Symbols::icon(name, color);
-    const QImage normal = icon.pixmap(QSize(size, size)).toImage();
-    const QImage disabled = icon.pixmap(QSize(size, size), QIcon::Disabled).toImage();
-    int maxAlphaNormal = 0, maxAlphaDisabled = 0;
-    for (int y = 0; y < normal.height(); ++y)
-        for (int x = 0; x < normal.width(); ++x) {
-            maxAlphaNormal = qMax(maxAlphaNormal, qAlpha(normal.pixel(x, y)));
-            maxAlphaDisabled = qMax(maxAlphaDisabled, qAlpha(disabled.pixel(x, y)));
-        }
-    QVERIFY(maxAlphaNormal > 120);
-    QVERIFY(maxAlphaDisabled < maxAlphaNormal * 0.6);
-}
-
-void TestUi::unknownSymbolStillDraws() {
-    QVERIFY(!Symbols::isKnown(QStringLiteral("no.such.symbol")));
-    QVERIFY(!Symbols::isKnown(QString()));
-    int drawn = 0;
-    QVERIFY(onlyColor(Symbols::pixmap(QStringLiteral("no.such.symbol"), 20, Qt::blue).toImage(),
-                      Qt::blue, &drawn));
-    QVERIFY(drawn > 0);
-    QVERIFY(Symbols::pixmap(QStringLiteral("plus"), 0, Qt::blue).isNull());
-}
-
-void TestUi::accentFollowsStoredNameAtEveryCall() {
-    TempStore store;
-    QCOMPARE(accentColorInUse(*store), Preferences::accentColor(QStringLiteral("purple")));
-    store->setText(QStringLiteral("accentColor"), QStringLiteral("blue"));
-    QCOMPARE(accentColorInUse(*store), Preferences::accentColor(QStringLiteral("blue")));
-    store->setText(QStringLiteral("accentColor"), QStringLiteral("gold"));
-    QCOMPARE(accentColorInUse(*store), Preferences::goldColor());
-    // A value of the wrong type reads as the default name.
-    store->setInteger(QStringLiteral("accentColor"), 3);
-    QCOMPARE(accentColorInUse(*store), Preferences::accentColor(QStringLiteral("purple")));
-}
-
-void TestUi::menuBarIconSizeAndRendering_data() {
-    QTest::addColumn<qint64>("stored");
-    QTest::addColumn<int>("edge");
-    QTest::addColumn<bool>("asTemplate");
-    QTest::addColumn<qreal>("dpr");
-    QTest::newRow("too large") << qint64(30) << 24 << false << 1.0;
-    QTest::newRow("huge") << std::numeric_limits<qint64>::max() << 24 << false << 1.0;
-    QTest::newRow("negative, template, hi-dpi") << qint64(-5) << 14 << true << 2.0;
-}
-
-void TestUi::menuBarIconSizeAndRendering() {
-    QFETCH(qint64, stored);
-    QFETCH(int, edge);
-    QFETCH(bool, asTemplate);
-    QFETCH(qreal, dpr);
-    QCOMPARE(Artwork::clampedMenuBarIconSize(stored), edge);
-    const QColor panelText(30, 200, 90);
-    const QImage img = Artwork::menuBarIcon(edge, asTemplate, panelText, dpr);
-    QCOMPARE(img.size(), QSize(qRound(edge * dpr), qRound(edge * dpr)));
-    int drawn = 0;
-    // Opaque pixels only: edges and the template's halo are translucent.
-    const bool mono = onlyColor(img, panelText, &drawn, 255);
-    QCOMPARE(mono, asTemplate);
-    if (asTemplate) {
-        // Around the silhouette, a translucent halo of a clearly different tone.
-        const QImage argb = img.convertToFormat(QImage::Format_ARGB32);
-        int halo = 0;
-        for (int y = 0; y < argb.height(); ++y)
-            for (int x = 0; x < argb.width(); ++x) {
-                const QColor c = argb.pixelColor(x, y);
-                if (c.alpha() > 100 && c.alpha() < 255 &&
-                    qAbs(c.lightness() - panelText.lightness()) > 100)
-                    ++halo;
+    // Every symbol name the views write has a bundled drawing: dotted names anywhere, and
+    // plain ones passed to Symbols or to an icon or symbol parameter.
+    void everySymbolTheAppNamesHasADrawing() {
+        static const QRegularExpression dotted(
+            QStringLiteral(R"re("([a-z0-9]+(?:\.[a-z0-9]+)+)")re"));
+        static const QRegularExpression passed(QStringLiteral(
+            R"re((?:Symbols::\w+\(|[Ss]ymbol\w*\s*[:=({,]|[Ii]con\w*\s*[:=({,])\s*(?:QStringLiteral\()?"([a-z0-9.]+)")re"));
+        int found = 0;
+        for (const char* folder : {"popover", "settings", "ui"}) {
+            QDirIterator it(QStringLiteral(IDLEWATCH_SOURCE_DIR "/") + folder, {"*.cpp"});
+            while (it.hasNext()) {
+                QFile f(it.next());
+                QVERIFY(f.open(QIODevice::ReadOnly));
+                const QString text = QString::fromUtf8(f.readAll());
+                for (const auto* re : {&dotted, &passed})
+                    for (auto m = re->globalMatch(text); m.hasNext(); ++found) {
+                        const QString name = m.next().captured(1);
+                        QVERIFY2(Symbols::isKnown(name) || name.endsWith(".png"), qPrintable(name));
+                    }
             }
-        QVERIFY(halo > 0);
-    } else {
-        // Its own colours: more than one hue, none of them the panel's.
-        QSet<QRgb> colors;
-        const QImage argb = img.convertToFormat(QImage::Format_ARGB32);
-        for (int y = 0; y < argb.height(); ++y)
-            for (int x = 0; x < argb.width(); ++x)
-                if (qAlpha(argb.pixel(x, y)) == 255)
-                    colors.insert(argb.pixel(x, y));
-        QVERIFY(colors.size() >= 2);
+        }
+        QVERIFY(found > 25);
     }
-}
 
-void TestUi::applicationImageDraws() {
-    const QPixmap pm = Artwork::image(34, 2.0);
-    QCOMPARE(pm.size(), QSize(68, 68));
-    const QImage img = pm.toImage();
-    QCOMPARE(qAlpha(img.pixel(34, 34)), 255);
-    QCOMPARE(qAlpha(img.pixel(0, 0)), 0); // rounded corner
-    QVERIFY(!Artwork::applicationIcon().availableSizes().isEmpty());
-}
-
-// What a workspace names: an image path, a theme name (also with an extension), or
-// nothing usable, which still draws a generic icon without any icon theme.
-void TestUi::applicationIconsByName() {
-    QTemporaryDir dir;
-    QImage red(24, 24, QImage::Format_ARGB32);
-    red.fill(Qt::red);
-    const QString png = dir.filePath("red.png");
-    QVERIFY(red.save(png));
-    QCOMPARE(iconForApplication(png).pixmap(24).toImage().pixelColor(12, 12), QColor(Qt::red));
-
-    QVERIFY(QDir().mkpath(dir.filePath("icons/t/24x24/apps")));
-    QVERIFY(red.save(dir.filePath("icons/t/24x24/apps/themed-red.png")));
-    QFile index(dir.filePath("icons/t/index.theme"));
-    QVERIFY(index.open(QIODevice::WriteOnly));
-    index.write("[Icon Theme]\nName=t\nDirectories=24x24/apps\n"
-                "[24x24/apps]\nSize=24\nType=Fixed\n");
-    index.close();
-    QIcon::setThemeSearchPaths({dir.filePath("icons")});
-    QIcon::setThemeName("t");
-    for (const char* name : {"themed-red", "themed-red.png"})
-        QCOMPARE(iconForApplication(name).pixmap(24).toImage().pixelColor(12, 12), QColor(Qt::red));
-
-    QIcon::setThemeSearchPaths({});
-    for (const QString& name : {QString(), QStringLiteral("no-such-icon"), dir.filePath("none")}) {
-        const QImage image = iconForApplication(name).pixmap(32).toImage();
-        QVERIFY2(!image.isNull(), qPrintable(name));
-        QVERIFY(image.pixelColor(16, 16).alpha() > 0);
+    // Tinted silhouettes at any scale, cached per colour, faded when disabled; an unknown
+    // name still draws.
+    void symbolsAreTintedSilhouettes() {
+        for (const char* name : {"x.circle", "plus", "no.such.symbol"}) {
+            const QPixmap pm = Symbols::pixmap(name, 16, QColor(0, 122, 255), 2.0);
+            QCOMPARE(pm.width(), 32);
+            const int drawn = drawnIn(pm.toImage(), QColor(0, 122, 255));
+            QVERIFY(drawn > 32 * 32 / 40 && drawn < 32 * 32 * 9 / 10);
+            QCOMPARE(drawnIn(Symbols::pixmap(name, 16, Qt::red, 2.0).toImage(), Qt::red), drawn);
+            const QImage disabled =
+                Symbols::icon(name, Qt::red).pixmap(QSize(16, 16), QIcon::Disabled).toImage();
+            QCOMPARE(drawnIn(disabled, Qt::red, 128), 0);
+        }
+        QVERIFY(Symbols::names().contains("menubar.rectangle"));
     }
-}
+
+    // A template is a silhouette in the panel's colour with a contrasting halo; otherwise
+    // the icon keeps its own colours.
+    void menuBarIconSizeAndRendering() {
+        QCOMPARE(Artwork::clampedMenuBarIconSize(std::numeric_limits<qint64>::max()), 24);
+        QCOMPARE(Artwork::clampedMenuBarIconSize(-5), 14);
+        const QColor panelText(30, 200, 90);
+        const QImage own = Artwork::menuBarIcon(24, false, panelText);
+        QCOMPARE(drawnIn(own, panelText, 255), -1);
+        const QImage silhouette = Artwork::menuBarIcon(14, true, panelText, 2.0);
+        QCOMPARE(silhouette.size(), QSize(28, 28));
+        QVERIFY(drawnIn(silhouette, panelText, 255) > 0);
+        QVERIFY(drawnIn(silhouette, panelText, 100) == -1); // the halo
+        const QImage image = Artwork::image(34, 2.0).toImage();
+        QCOMPARE(qAlpha(image.pixel(34, 34)), 255);
+        QCOMPARE(qAlpha(image.pixel(0, 0)), 0); // rounded corner
+    }
+
+    // An Icon= value is an absolute path, a file in a pixmaps folder, or a theme name (also
+    // written with an extension), in that order; nothing usable still draws.
+    void applicationIconsByName() {
+        QTemporaryDir dir;
+        auto save = [&dir](const QString& file, Qt::GlobalColor color) {
+            QImage image(24, 24, QImage::Format_ARGB32);
+            image.fill(color);
+            QVERIFY(QDir().mkpath(QFileInfo(dir.filePath(file)).path()));
+            QVERIFY(image.save(dir.filePath(file)));
+        };
+        auto colorOf = [](const QString& name) {
+            return iconForApplication(name).pixmap(24).toImage().pixelColor(12, 12);
+        };
+        save("red.png", Qt::red);
+        save("share/pixmaps/mini.app.xpm", Qt::blue);
+        save("icons/t/24x24/apps/mini.app.png", Qt::green);
+        save("icons/t/24x24/apps/themed.png", Qt::green);
+        QFile index(dir.filePath("icons/t/index.theme"));
+        QVERIFY(index.open(QIODevice::WriteOnly));
+        index.write("[Icon Theme]\nName=t\nDirectories=24x24/apps\n"
+                    "[24x24/apps]\nSize=24\nType=Fixed\n");
+        index.close();
+        qputenv("XDG_DATA_DIRS", dir.filePath("share").toLocal8Bit());
+        QIcon::setThemeSearchPaths({dir.filePath("icons")});
+        QIcon::setThemeName("t");
+        QCOMPARE(colorOf(dir.filePath("red.png")), QColor(Qt::red));
+        QCOMPARE(colorOf("mini.app"), QColor(Qt::blue));
+        QCOMPARE(colorOf("themed.png"), QColor(Qt::green));
+
+        QIcon::setThemeSearchPaths({});
+        for (const QString& name : {QString(), QStringLiteral("none"), dir.filePath("none")})
+            QVERIFY(iconForApplication(name).pixmap(32).toImage().pixelColor(16, 16).alpha() > 0);
+    }
+    // Additions select the last record made; a removal while the list is shown moves the
+    // selection to the first remaining record. A hidden list (a closed popover) keeps its
+    // selection, and drops it when shown if the record is gone: never a record the user
+    // did not pick.
+    void selectionFollowsTheList() {
+        for (const auto look : {ExclusionList::Look::popover, ExclusionList::Look::pane}) {
+            EngineRig rig;
+            rig.startAndDrain();
+            const QString a = addEntry(rig, "org.a", "Alpha");
+            const QString b = addEntry(rig, "org.b", "Bass");
+            const QString c = addEntry(rig, "org.c", "Cello");
+            ExclusionList list(*rig.engine, look);
+            list.show();
+            QList<QStringList> answers{{}, {c, "/apps/notes.txt", a, b, "/apps/broken.desktop"}};
+            list.setChooser([&answers](QWidget*) { return answers.takeFirst(); });
+            list.addButton()->click(); // cancelled
+            QVERIFY(rig.engine->excludedApps().isEmpty());
+            QVERIFY(!list.removeButton()->isEnabled());
+            list.addButton()->click();
+            QCOMPARE(names(list), (QStringList{"Alpha", "Bass*", "Cello"}));
+            QTest::mouseClick(list.rows().at(2), Qt::LeftButton);
+            list.removeButton()->click();
+            QCOMPARE(names(list), (QStringList{"Alpha*", "Bass"}));
+            rig.engine->removeExcludedApp("org.a"); // from the other list
+            QCOMPARE(names(list), QStringList{"Bass*"});
+
+            list.hide();
+            rig.engine->removeExcludedApp("org.b");
+            rig.engine->addExcludedApp(c);
+            QVERIFY(list.selectedID() != "org.c");
+            list.show();
+            QCOMPARE(names(list), QStringList{"Cello"});
+            QVERIFY(!list.removeButton()->isEnabled());
+        }
+    }
+
+    // Removing an exclusion brings its running application back at once, freshly stamped.
+    void removingAnExclusionTracksItsAppAgain() {
+        EngineRig rig;
+        const RunningApplication term =
+            rig.workspace.add({.name = "Terminal", .applicationId = "org.term"});
+        const QString path = addEntry(rig, "org.term", "Terminal");
+        rig.startAndDrain();
+        ExclusionList list(*rig.engine, ExclusionList::Look::popover);
+        list.setChooser([path](QWidget*) { return QStringList{path}; });
+        list.addExclusion();
+        QVERIFY(!rig.tracked(term));
+        rig.clock.advance(3600);
+        list.removeSelectedExclusion();
+        rig.drain();
+        QCOMPARE(rig.stamp(term), rig.clock.now());
+    }
+
+    // A row may be the sender of the signal that removes it: rows are retired and deleted
+    // later, never in place. The icon comes from the workspace's name for the entry.
+    void rowsAreRetiredSafely() {
+        EngineRig rig;
+        rig.startAndDrain();
+        QTemporaryDir dir;
+        QImage red(16, 16, QImage::Format_ARGB32);
+        red.fill(Qt::red);
+        QVERIFY(red.save(dir.filePath("red.png")));
+        const QString path = addEntry(rig, "org.a", "Alpha");
+        rig.workspace.setIconName(path, dir.filePath("red.png"));
+        rig.engine->addExcludedApp(path);
+        ExclusionList list(*rig.engine, ExclusionList::Look::pane);
+        QPointer<ExcludedAppRow> row = list.rows().value(0);
+        const QImage icon = row->findChild<QLabel*>()->pixmap().toImage();
+        QCOMPARE(icon.pixelColor(icon.width() / 2, icon.height() / 2), QColor(Qt::red));
+        connect(row, &QAbstractButton::clicked, rig.engine.get(),
+                [&rig] { rig.engine->removeExcludedApp("org.a"); });
+        QTest::mouseClick(row, Qt::LeftButton);
+        QVERIFY(list.rows().isEmpty());
+        QVERIFY(row && row->isHidden());
+        QTRY_VERIFY(!row);
+    }
+
+    // Running applications first, then by name; the search narrows; several are chosen
+    // at once, in list order.
+    void chooserListsFiltersAndChoosesSeveral() {
+        EngineRig rig;
+        rig.workspace.installed = {{"/a/zed.desktop", "Zed", ""},
+                                   {"/a/beta.desktop", "beta", ""},
+                                   {"/a/alpha.desktop", "Alpha", ""},
+                                   {"/a/term.desktop", "Terminal", ""}};
+        rig.workspace.add({.name = "Terminal", .entryPath = "/a/term.desktop"});
+        ApplicationChooser chooser(rig.workspace);
+        QListWidget* list = chooser.list();
+        QStringList order;
+        for (int i = 0; i < list->count(); ++i)
+            order << list->item(i)->text();
+        QCOMPARE(order, (QStringList{"Terminal", "Alpha", "beta", "Zed"}));
+        QVERIFY(!chooser.acceptButton()->isEnabled());
+        chooser.searchField()->setText("E");
+        QVERIFY(list->item(1)->isHidden()); // Alpha
+        QVERIFY(!list->item(0)->isHidden() && !list->item(2)->isHidden());
+        list->item(3)->setSelected(true);
+        list->item(0)->setSelected(true);
+        QCOMPARE(chooser.chosenPaths(), (QStringList{"/a/term.desktop", "/a/zed.desktop"}));
+        QVERIFY(chooser.acceptButton()->isEnabled());
+    }
+};
 
 QTEST_MAIN(TestUi)
 #include "test_ui.moc"

@@ -223,7 +223,7 @@ DesktopEntryIndex::~DesktopEntryIndex() {
 
 QString DesktopEntryIndex::applicationsFolder() {
     for (const QString& dir : dataDirs()) {
-        const QString root = dir + QStringLiteral("/applications");
+        QString root = dir + QStringLiteral("/applications");
         if (QFileInfo(root).isDir())
             return root;
     }
@@ -277,7 +277,7 @@ void DesktopEntryIndex::refresh() {
             if (read.entry) {
                 IndexedEntry entry = *read.entry;
                 entry.app.id = id;
-                entries.insert(id, std::move(entry));
+                entries.insert(id, entry);
             }
         }
     }
@@ -325,6 +325,15 @@ void DesktopEntryIndex::refresh() {
     }
     qCDebug(lcDesktopEntries) << "Indexed" << d->entries.size() << "application entries";
     emit changed();
+}
+
+QList<DesktopApplication> DesktopEntryIndex::shownApplications() const {
+    QList<DesktopApplication> out;
+    for (const IndexedEntry& entry : std::as_const(d->entries))
+        if (!entry.noDisplay)
+            out << entry.app;
+    std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
+    return out;
 }
 
 std::optional<DesktopApplication> DesktopEntryIndex::byId(const QString& id) const {

@@ -41,6 +41,8 @@ public:
     // Reads the entry at any path, indexed or not; nothing when it is not a readable
     // application entry.
     std::optional<DesktopApplication> entryAt(const QString& path) const;
+    // Every indexed entry a menu would show (NoDisplay and Hidden ones left out), by ID.
+    QList<DesktopApplication> shownApplications() const;
 
     // The first existing applications/ folder of the XDG data dirs (normally
     // /usr/share/applications): where the application chooser starts.

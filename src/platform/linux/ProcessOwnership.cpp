@@ -63,6 +63,11 @@ QByteArray peerSocketName(int fd, const UnixSockets::Table& sockets) {
     return peer == sockets.constEnd() ? QByteArray() : peer->name;
 }
 
+QByteArray serverSocketName(int fd) {
+    const std::optional<UnixSockets::Table> sockets = UnixSockets::table();
+    return sockets ? peerSocketName(fd, *sockets) : QByteArray();
+}
+
 PinnedProcess::~PinnedProcess() {
     if (m_pidfd >= 0)
         ::close(m_pidfd);

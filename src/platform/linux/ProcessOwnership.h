@@ -72,5 +72,8 @@ private:
 // Address of the socket at the other end of our connection `fd`: the server's socket
 // address, shared by every client's connection to it. Empty when unknown (a TCP display).
 QByteArray peerSocketName(int fd, const UnixSockets::Table& sockets);
+// The same, with the system's socket table read now: the display server's socket address
+// for our connection `fd`, as `prove` wants it.
+QByteArray serverSocketName(int fd);
 
 } // namespace ProcessOwnership

@@ -1,7 +1,12 @@
 // The behaviour behind each RunningApplication of the Wayland backend: identity read from
-// the cache, and the one request the protocol allows, a close per main toplevel.
+// the cache, the one request the protocol allows (a close per main toplevel), and on sway a
+// forced quit of the processes its IPC tree names without doubt.
 
 #include "WaylandWorkspaceState.h"
+
+#include "platform/linux/ProcessOwnership.h"
+
+#include <QSet>
 
 namespace WaylandBackend {
 
@@ -98,6 +103,46 @@ bool WaylandApp::terminate() {
     a->askedAtSerial = d->nextToplevelSerial - 1;
     // Unflushed, the requests would wait in the buffer until something else is sent.
     return d->flush();
+}
+
+bool WaylandApp::forceTerminate() {
+    const auto d = m_workspace.lock();
+    if (!d || d->broken || d->swaySocket.isEmpty())
+        return false;
+    d->pump(true);
+    const State::App* a = d->app(m_key);
+    const auto tree = a ? SwayIpc::windows(d->swaySocket, d->compositorPid) : std::nullopt;
+    if (!tree)
+        return false;
+    // Every toplevel must still be the one window of the tree that can be it, shown by the
+    // process recorded when it was first told apart, and that process must be proven: all
+    // of them, before any is signalled.
+    std::vector<std::unique_ptr<ProcessOwnership::PinnedProcess>> pinned;
+    QSet<pid_t> seen;
+    for (const Toplevel* t : a->toplevels) {
+        const SwayIpc::Window* w = soleMatch(*tree, t);
+        if (!t->process || !w || w->pid != t->process->pid) {
+            qCInfo(lcWayland).noquote()
+                << "Not forcing" << a->group << "to quit: its windows cannot be told apart";
+            return false;
+        }
+        if (seen.contains(t->process->pid))
+            continue;
+        seen.insert(t->process->pid);
+        ProcessOwnership::Verdict verdict{};
+        auto process = ProcessOwnership::PinnedProcess::prove(
+            t->process->pid, true, t->process->startTime, d->serverSocketName(), &verdict);
+        if (!process) {
+            qCInfo(lcWayland).noquote()
+                << "Not forcing" << a->group << "to quit:" << ProcessOwnership::describe(verdict);
+            return false;
+        }
+        pinned.push_back(std::move(process));
+    }
+    bool delivered = !pinned.empty();
+    for (const auto& process : pinned)
+        delivered = process->kill() && delivered;
+    return delivered;
 }
 
 } // namespace WaylandBackend

@@ -1,7 +1,9 @@
 // The Wayland backend, for compositors that offer wlroots' foreign-toplevel list. Its parts:
 //   WaylandWorkspaceState  the connection, the listeners and the cache of toplevels grouped
 //                          into applications
-//   WaylandApplication     each RunningApplication's behaviour: identity and the close request
+//   WaylandApplication     each RunningApplication's behaviour: identity, the close request
+//                          and, on sway, the forced quit
+//   SwayIpc                sway's window tree, which names each window's process
 //   WaylandWorkspace       this facade: the Workspace queries answered from the cache
 //
 // One deactivation's route (the steps are in WaylandWorkspaceState.cpp):
@@ -113,9 +115,29 @@ bool WaylandWorkspace::ownWindowIsActive() const {
                        [](const QWindow* w) { return w->isVisible() && w->type() == Qt::Popup; });
 }
 
+bool WaylandWorkspace::canForceQuit() const {
+    return !d->swaySocket.isEmpty();
+}
+
 std::optional<ApplicationEntry> WaylandWorkspace::entryAt(const QString& path) const {
     const std::optional<DesktopApplication> entry = d->desktopIndex().entryAt(path);
     if (!entry)
         return std::nullopt;
     return ApplicationEntry{entry->id, entry->displayName};
+}
+
+QString WaylandWorkspace::iconNameForEntry(const QString& path) const {
+    const std::optional<DesktopApplication> entry = d->desktopIndex().entryAt(path);
+    return entry ? entry->icon : QString();
+}
+
+QString WaylandWorkspace::applicationsFolder() const {
+    return DesktopEntryIndex::applicationsFolder();
+}
+
+QList<InstalledApplication> WaylandWorkspace::installedApplications() const {
+    QList<InstalledApplication> out;
+    for (const DesktopApplication& app : d->desktopIndex().shownApplications())
+        out.append({app.path, app.displayName, app.icon});
+    return out;
 }

@@ -12,7 +12,8 @@ class DesktopEntryIndex;
 // The workspace of a wlroots compositor (sway, Hyprland, labwc, wayfire, river ...) over its
 // own Wayland connection and zwlr_foreign_toplevel_manager_v1. An application is the set of
 // toplevels sharing an app_id. A per-toplevel cache, fed by the protocol's events, answers
-// every query without a round trip. The protocol names no process: nothing is ever signalled.
+// every query without a round trip. The protocol names no process: only on sway, whose IPC
+// tree ($SWAYSOCK) names each window's process, can an application be forced to quit.
 class WaylandWorkspace : public Workspace {
     Q_OBJECT
 public:
@@ -33,6 +34,10 @@ public:
     bool ownWindowIsActive() const override;
     std::optional<ApplicationEntry> entryAt(const QString& path) const override;
     QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
+    bool canForceQuit() const override;
+    QString iconNameForEntry(const QString& path) const override;
+    QString applicationsFolder() const override;
+    QList<InstalledApplication> installedApplications() const override;
 
 private:
     explicit WaylandWorkspace(DesktopEntryIndex& index);

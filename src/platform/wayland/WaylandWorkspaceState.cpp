@@ -4,6 +4,9 @@
 
 #include "WaylandWorkspaceState.h"
 
+#include "platform/linux/ProcessControl.h"
+#include "platform/linux/ProcessOwnership.h"
+
 #include <QSocketNotifier>
 
 #include <cerrno>
@@ -117,6 +120,10 @@ bool State::open(const QByteArray& name, QString* error) {
     if (wl_display_roundtrip(display) < 0)
         return fail(QStringLiteral("Idlewatch lost the Wayland compositor."));
     updateActivation();
+    compositorPid = SwayIpc::peerPid(wl_display_get_fd(display));
+    swaySocket = qgetenv("SWAYSOCK");
+    if (!probeProcesses())
+        swaySocket.clear();
     return true;
 }
 
@@ -179,6 +186,8 @@ void State::pump(bool readSocket) {
     }
     if (std::exchange(activationDirty, false))
         updateActivation();
+    if (processesDirty)
+        probeProcesses();
 }
 
 bool State::flush() {
@@ -203,6 +212,9 @@ void State::onDone(Toplevel* t) {
         ++matchGeneration;
     qCDebug(lcWayland) << "done" << t->serial << t->pending.appId << "activated"
                        << t->pending.activated << "minimized" << t->pending.minimized;
+    // A toplevel not yet told apart may be, once its title or app_id changes.
+    if (!t->process && (regroup || t->pending.title != t->current.title))
+        processesDirty = true;
     t->current = t->pending;
     t->announced = true;
     if (regroup)
@@ -282,6 +294,44 @@ void State::updateActivation() {
         QMetaObject::invokeMethod(
             q, [ws = q, handle] { emit ws->didDeactivateApplication(handle); },
             Qt::QueuedConnection);
+}
+
+// ---------------------------------------------------------------- processes (sway)
+
+const SwayIpc::Window* soleMatch(const QList<SwayIpc::Window>& tree, const Toplevel* t) {
+    const SwayIpc::Window* found = nullptr;
+    for (const SwayIpc::Window& w : tree) {
+        if (w.appId != t->current.appId || w.title != t->current.title)
+            continue;
+        if (found)
+            return nullptr;
+        found = &w;
+    }
+    return found;
+}
+
+// One tree read for every toplevel not yet told apart; only after changes, never per sweep.
+bool State::probeProcesses() {
+    processesDirty = false;
+    if (swaySocket.isEmpty())
+        return false;
+    const auto tree = SwayIpc::windows(swaySocket, compositorPid);
+    if (!tree)
+        return false;
+    for (const auto& t : toplevels) {
+        if (!t->announced || t->process || isOwn(t->current))
+            continue;
+        if (const SwayIpc::Window* w = soleMatch(*tree, t.get()))
+            if (const auto start = ProcessControl::startTime(pid_t(w->pid)))
+                t->process = ProcessIdentity{pid_t(w->pid), *start};
+    }
+    return true;
+}
+
+const QByteArray& State::serverSocketName() {
+    if (!serverSocket)
+        serverSocket = ProcessOwnership::serverSocketName(wl_display_get_fd(display));
+    return *serverSocket;
 }
 
 RunningApplication State::handleFor(const App& a) const {

@@ -4,6 +4,7 @@
 // toplevels grouped into applications (WaylandWorkspaceState.cpp), and the behaviour behind
 // each application handle (WaylandApplication.cpp). WaylandWorkspace is the facade.
 
+#include "SwayIpc.h"
 #include "WaylandWorkspace.h"
 
 #include "engine/RunningApplication.h"
@@ -48,6 +49,14 @@ struct ToplevelProperties {
     zwlr_foreign_toplevel_handle_v1* parent = nullptr;
 };
 
+// The process sway named for a toplevel when it could first be told apart from every other
+// window, with that process's start time then: a later PID that names another process is
+// never taken for it.
+struct ProcessIdentity {
+    pid_t pid = 0;
+    quint64 startTime = 0;
+};
+
 struct Toplevel {
     State* state = nullptr;
     zwlr_foreign_toplevel_handle_v1* handle = nullptr;
@@ -55,6 +64,7 @@ struct Toplevel {
     bool announced = false;
     ToplevelProperties current;
     ToplevelProperties pending;
+    std::optional<ProcessIdentity> process;
 };
 
 struct State {
@@ -70,6 +80,11 @@ struct State {
     QSocketNotifier* notifier = nullptr;
     DesktopEntryIndex* index = nullptr;
     bool activationDirty = false;
+    // sway's IPC socket when it answers for this compositor; empty: nothing is ever signalled.
+    QByteArray swaySocket;
+    pid_t compositorPid = 0;
+    std::optional<QByteArray> serverSocket;
+    bool processesDirty = false;
 
     std::vector<std::unique_ptr<Toplevel>> toplevels; // in announcement order
     quint64 nextToplevelSerial = 1;
@@ -102,6 +117,8 @@ struct State {
     void onClosed(Toplevel* t);
     void rebuildApps();
     void updateActivation();
+    bool probeProcesses();
+    const QByteArray& serverSocketName();
 
     const App* app(const ProcessKey& key) const {
         auto it =
@@ -143,10 +160,11 @@ public:
     ActivationPolicy activationPolicy() const override;
     bool isFinishedLaunching() const override;
     bool terminate() override;
-    // No process identity comes with a toplevel: there is nothing that could be signalled
-    // without guessing.
-    bool forceTerminate() override { return false; }
-    bool canForceQuit() const override { return false; }
+    bool forceTerminate() override;
+    bool canForceQuit() const override {
+        const auto d = m_workspace.lock();
+        return d && !d->swaySocket.isEmpty();
+    }
     bool acceptsPoliteQuit() const override;
     bool isAskingUser() const override;
 
@@ -170,6 +188,9 @@ private:
 inline bool isMain(const Toplevel* t) {
     return t->current.parent == nullptr;
 }
+
+// The one window of sway's tree that can be this toplevel; nothing when none or several could.
+const SwayIpc::Window* soleMatch(const QList<SwayIpc::Window>& tree, const Toplevel* t);
 
 // Finds the toplevel manager's global; `data` is a GlobalScan.
 extern const wl_registry_listener kRegistryListener;

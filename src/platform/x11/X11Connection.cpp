@@ -94,11 +94,8 @@ void X11Connection::requestActivation(xcb_window_t window) {
 }
 
 const QByteArray& X11Connection::serverSocketName() {
-    if (!m_serverSocket) {
-        const std::optional<UnixSockets::Table> sockets = UnixSockets::table();
-        m_serverSocket =
-            sockets ? ProcessOwnership::peerSocketName(fileDescriptor(), *sockets) : QByteArray();
-    }
+    if (!m_serverSocket)
+        m_serverSocket = ProcessOwnership::serverSocketName(fileDescriptor());
     return *m_serverSocket;
 }
 

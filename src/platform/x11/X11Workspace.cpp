@@ -178,3 +178,10 @@ QString X11Workspace::iconNameForEntry(const QString& path) const {
 QString X11Workspace::applicationsFolder() const {
     return DesktopEntryIndex::applicationsFolder();
 }
+
+QList<InstalledApplication> X11Workspace::installedApplications() const {
+    QList<InstalledApplication> out;
+    for (const DesktopApplication& app : d->desktopIndex().shownApplications())
+        out.append({app.path, app.displayName, app.icon});
+    return out;
+}

@@ -39,6 +39,7 @@ public:
 
     QString iconNameForEntry(const QString& path) const override;
     QString applicationsFolder() const override;
+    QList<InstalledApplication> installedApplications() const override;
 
     // X requests sent since the connection opened (for the steady-state checks).
     quint64 requestCount() const;

@@ -23,6 +23,7 @@
 #include <csignal>
 #include <dlfcn.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 
 // Every message this process sends on any socket. The workspace's protocol traffic goes
@@ -92,12 +93,14 @@ private slots:
     void deactivationFollowsFocusBetweenApplications();
     void politeQuitClosesEveryToplevel();
     void aQuestionAfterTheCloseIsAskingTheUser();
+    void forceQuitSignalsOnlyAProcessNamedWithoutDoubt();
     void ownWindowsAreNeverListed();
     void steadyStateSweepSendsNothing();
     void engineClosesTheIdleTerminalAndKeepsTheFrontOne();
 
 private:
     pid_t foot(const QString& appId);
+    pid_t footTitled(const QString& appIdAndTitle, const QStringList& prefix = {});
     pid_t helperWindow(const QString& appId, bool askOnClose = false);
     RunningApplication appFor(const QString& identifier) const;
     void focus(const QString& appId);
@@ -130,6 +133,8 @@ void TestWaylandWorkspace::initTestCase() {
     entry(QStringLiteral("beta-viewer.desktop"), "Name=Beta Viewer\nStartupWMClass=BetaView\n");
     entry(QStringLiteral("Gamma.desktop"), "Name=Gamma\n");
     m_index = std::make_unique<DesktopEntryIndex>();
+    // sway's IPC names the processes behind windows.
+    qputenv("SWAYSOCK", m_session.environment().value(QStringLiteral("SWAYSOCK")).toLocal8Bit());
 
     // The session's user may not reach the build tree: it runs a copy of this program.
     m_helper = m_session.path(QStringLiteral("bin")) + QStringLiteral("/helper");
@@ -155,6 +160,16 @@ void TestWaylandWorkspace::cleanup() {
 
 pid_t TestWaylandWorkspace::foot(const QString& appId) {
     const pid_t pid = m_session.spawn({QStringLiteral("foot"), QStringLiteral("--app-id"), appId});
+    m_clients.append(pid);
+    return pid;
+}
+
+// A foot with a fixed title that runs no shell, so nothing changes its title.
+pid_t TestWaylandWorkspace::footTitled(const QString& appIdAndTitle, const QStringList& prefix) {
+    const pid_t pid = m_session.spawn(
+        prefix + QStringList{QStringLiteral("foot"), QStringLiteral("--app-id"), appIdAndTitle,
+                             QStringLiteral("--title"), appIdAndTitle, QStringLiteral("sleep"),
+                             QStringLiteral("600")});
     m_clients.append(pid);
     return pid;
 }
@@ -289,10 +304,6 @@ void TestWaylandWorkspace::politeQuitClosesEveryToplevel() {
     QVERIFY(started(QStringLiteral("closing")));
     RunningApplication app = appFor(QStringLiteral("closing"));
     QVERIFY(app.acceptsPoliteQuit());
-    // Nothing names the process behind a toplevel: no force quit, and no signal.
-    QVERIFY(!app.canForceQuit());
-    QVERIFY(!app.forceTerminate());
-    QVERIFY(m_session.isRunning(first) && m_session.isRunning(second));
 
     QVERIFY(app.terminate());
     QVERIFY(m_session.waitForExit(first, 5000));
@@ -322,6 +333,62 @@ void TestWaylandWorkspace::aQuestionAfterTheCloseIsAskingTheUser() {
     QCOMPARE(m_session.swaymsg({QStringLiteral("[con_id=%1] kill").arg(windows.last())}), 0);
     QVERIFY(m_session.waitFor([&] { return !editor.isAskingUser(); }, 5000));
     QCOMPARE(appFor(QStringLiteral("org.example.Editor")), editor);
+}
+
+void TestWaylandWorkspace::forceQuitSignalsOnlyAProcessNamedWithoutDoubt() {
+    const pid_t forced = footTitled(QStringLiteral("forced"));
+    // Two processes whose windows look alike: which is which cannot be known, even for the
+    // one that was alone at first.
+    const pid_t twin1 = footTitled(QStringLiteral("twin"));
+    QVERIFY(m_session.waitFor([&] { return !appFor(QStringLiteral("twin")).isNull(); }, 10000));
+    const pid_t twin2 = footTitled(QStringLiteral("twin"));
+    // A foot on a connection its launcher opened: sway names the launcher, which then ends.
+    const pid_t launcher =
+        footTitled(QStringLiteral("orphan"), {m_helper, QStringLiteral("--via")});
+    QVERIFY(m_session.waitFor(
+        [&] {
+            return m_session.windowIds(QStringLiteral("twin")).size() == 2 &&
+                   m_ws->runningApplications().size() == 3;
+        },
+        10000));
+    QVERIFY(m_ws->canForceQuit());
+    const RunningApplication twins = appFor(QStringLiteral("twin"));
+    const RunningApplication orphan = appFor(QStringLiteral("orphan"));
+    QVERIFY(twins.canForceQuit());
+    QVERIFY(!twins.forceTerminate());
+
+    ::kill(launcher, SIGTERM);
+    QVERIFY(m_session.waitForExit(launcher, 5000));
+    // Its PID taken by another client of the compositor, where the kernel lets us choose.
+    pid_t reuser = -1;
+    for (int attempt = 0; attempt < 100 && reuser != launcher; ++attempt) {
+        QFile last(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
+        if (!last.open(QIODevice::WriteOnly) || last.write(QByteArray::number(launcher - 1)) < 0)
+            break;
+        last.close();
+        if (reuser > 0) {
+            ::kill(reuser, SIGKILL);
+            m_session.waitForExit(reuser, 3000);
+        }
+        reuser = footTitled(QStringLiteral("reuser"));
+    }
+    if (reuser == launcher)
+        QVERIFY(
+            m_session.waitFor([&] { return !appFor(QStringLiteral("reuser")).isNull(); }, 10000));
+    else
+        qWarning("the launcher's PID could not be reused here; only its end is checked");
+    QVERIFY(!orphan.forceTerminate());
+
+    QVERIFY(appFor(QStringLiteral("forced")).forceTerminate());
+    const std::optional<int> status = m_session.waitForExit(forced, 5000);
+    QVERIFY(status && WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+    QTest::qWait(200);
+    QVERIFY(m_session.isRunning(twin1) && m_session.isRunning(twin2));
+    QVERIFY(reuser < 0 || m_session.isRunning(reuser));
+    QCOMPARE(appFor(QStringLiteral("orphan")), orphan);
+    // Not a child of ours: closed through the compositor.
+    QCOMPARE(m_session.swaymsg({QStringLiteral("[app_id=orphan] kill")}), 0);
+    QVERIFY(m_session.waitFor([&] { return appFor(QStringLiteral("orphan")).isNull(); }, 5000));
 }
 
 void TestWaylandWorkspace::ownWindowsAreNeverListed() {
@@ -420,7 +487,29 @@ void TestWaylandWorkspace::engineClosesTheIdleTerminalAndKeepsTheFrontOne() {
     QVERIFY(m_session.isRunning(front));
 }
 
+// Opens a connection to the compositor, runs the rest of the command line on it (through
+// WAYLAND_SOCKET) and waits to be ended.
+int runVia(char** argv) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    const QByteArray path = qgetenv("XDG_RUNTIME_DIR") + '/' + qgetenv("WAYLAND_DISPLAY");
+    qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+        return 1;
+    if (::fork() == 0) {
+        ::setenv("WAYLAND_SOCKET", QByteArray::number(fd).constData(), 1);
+        ::execvp(argv[2], argv + 2);
+        ::_exit(127);
+    }
+    ::close(fd);
+    ::pause();
+    return 0;
+}
+
 int main(int argc, char** argv) {
+    if (argc > 2 && qstrcmp(argv[1], "--via") == 0)
+        return runVia(argv);
     if (argc > 2 && qstrcmp(argv[1], "--helper-window") == 0)
         return runHelperWindow(argc, argv);
     QGuiApplication app(argc, argv);

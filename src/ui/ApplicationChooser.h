@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+class QLineEdit;
+class QListWidget;
+class QPushButton;
+class Workspace;
+
+// What "+" offers: the installed applications, the running ones first and then by name,
+// narrowed by a search field, several chosen at once. "Other…" falls back to the file
+// dialog for an entry anywhere on disk.
+class ApplicationChooser : public QDialog {
+    Q_OBJECT
+public:
+    explicit ApplicationChooser(const Workspace& workspace, QWidget* parent = nullptr);
+
+    // The entry locations chosen, in list order; those of the file dialog after "Other…".
+    QStringList chosenPaths() const { return m_chosen; }
+
+    QLineEdit* searchField() const { return m_search; }
+    QListWidget* list() const { return m_list; }
+    QPushButton* acceptButton() const { return m_accept; }
+
+    // Runs the chooser modally: the chosen locations, none when cancelled.
+    static QStringList choose(const Workspace& workspace, QWidget* parent);
+
+private:
+    void filter(const QString& text);
+
+    QLineEdit* m_search;
+    QListWidget* m_list;
+    QPushButton* m_accept;
+    QStringList m_chosen;
+};
