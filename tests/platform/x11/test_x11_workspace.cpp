@@ -29,7 +29,6 @@ private slots:
     void init();
     void cleanup();
 
-
     void listsOneHandlePerProcessInClientListOrder();
     void frontmostAndDeactivation();
     void minimisedWindowIsSeenHidden();
