@@ -35,7 +35,7 @@ std::optional<QList<ExcludedApp>> decodeExcludedApps(const QByteArray& blob) {
         return std::nullopt;
     QList<ExcludedApp> apps;
     const QJsonArray array = document.array();
-    for (const QJsonValue& element : array) {
+    for (const auto& element : array) {
         std::optional<ExcludedApp> app = ExcludedApp::fromJson(element);
         if (!app)
             return std::nullopt;

@@ -171,7 +171,8 @@ QString UserDefaults::keepCopy(const QString& key, const QString& sideKey) {
     const auto it = m_entries.constFind(key);
     if (it == m_entries.cend())
         return {};
-    const Value value = *it;
+    // A copy: write() below changes m_entries.
+    const Value value = *it; // NOLINT(performance-unnecessary-copy-initialization)
     QString name = sideKey;
     for (int n = 2;; ++n) {
         const auto side = m_entries.constFind(name);
@@ -185,7 +186,7 @@ QString UserDefaults::keepCopy(const QString& key, const QString& sideKey) {
     return name;
 }
 
-void UserDefaults::write(const QString& key, Value value) {
+void UserDefaults::write(const QString& key, const Value& value) {
     m_unsaved.insert(key);
     Entries next = m_entries;
     std::optional<FileLock> lock;
@@ -203,7 +204,7 @@ void UserDefaults::write(const QString& key, Value value) {
         if (std::optional<Document> disk = loadFromDisk())
             next = withUnsavedChanges(std::move(disk->entries));
     }
-    next.insert(key, std::move(value));
+    next.insert(key, value);
     QString why;
     const bool saved = !m_keptOffDisk && writeFile(Document{next, m_version, m_others}, &why);
     lock.reset();

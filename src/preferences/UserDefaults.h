@@ -73,7 +73,7 @@ private:
 
     enum class LoadResult { Loaded, Missing, Unreadable };
 
-    void write(const QString& key, Value value);
+    void write(const QString& key, const Value& value);
     LoadResult readFile(Document& out, QString* why) const;
     // The file's contents; nothing when it is missing or unreadable (then set aside, or
     // when that fails, kept off disk).

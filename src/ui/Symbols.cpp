@@ -82,7 +82,7 @@ class SymbolEngine : public QIconEngine {
 public:
     SymbolEngine(QString name, QColor color)
         : m_name(std::move(name))
-        , m_color(std::move(color)) {}
+        , m_color(color) {}
 
     void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
         const qreal dpr = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;

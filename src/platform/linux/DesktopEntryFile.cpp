@@ -205,7 +205,7 @@ QString DesktopEntryFile::execProgram() const {
 
 QString DesktopEntryFile::messagesLocale() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
-        const QString value = qEnvironmentVariable(name);
+        QString value = qEnvironmentVariable(name);
         if (value.isEmpty())
             continue;
         // "C" and "POSIX" (with any encoding) mean untranslated.

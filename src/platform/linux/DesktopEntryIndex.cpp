@@ -223,7 +223,7 @@ DesktopEntryIndex::~DesktopEntryIndex() {
 
 QString DesktopEntryIndex::applicationsFolder() {
     for (const QString& dir : dataDirs()) {
-        const QString root = dir + QStringLiteral("/applications");
+        QString root = dir + QStringLiteral("/applications");
         if (QFileInfo(root).isDir())
             return root;
     }
@@ -277,7 +277,7 @@ void DesktopEntryIndex::refresh() {
             if (read.entry) {
                 IndexedEntry entry = *read.entry;
                 entry.app.id = id;
-                entries.insert(id, std::move(entry));
+                entries.insert(id, entry);
             }
         }
     }

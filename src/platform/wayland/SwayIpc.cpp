@@ -63,7 +63,7 @@ void collect(const QJsonObject& node, QList<Window>* out) {
         out->append(w);
     }
     for (const char* list : {"nodes", "floating_nodes"})
-        for (const QJsonValue& child : node.value(QLatin1String(list)).toArray())
+        for (const auto& child : node.value(QLatin1String(list)).toArray())
             collect(child.toObject(), out);
 }
 
