@@ -3,9 +3,12 @@
 #
 # Installs the build into a temporary prefix, starts Xvfb, openbox and tint2 (the tray), two
 # xterms and xclock, and the installed Idlewatch with a one-minute timeout. It photographs
-# the popover and every settings pane, then waits in real time (about a minute) until the
+# the popover, every settings pane, the application chooser, the popover with 40 more
+# applications and the tray icon's menu, then waits in real time (about a minute) until the
 # background applications have been closed while the xterm in front keeps running, and
-# photographs the popover again. Everything it starts is stopped when it ends, however.
+# photographs the popover again. Last it quits Idlewatch from the tray menu and starts it
+# again under a dark KDE colour scheme for the popover and two panes in the dark. Everything
+# it starts is stopped when it ends, however.
 #
 # Usage: scripts/demo.sh [output-folder] [build-dir]     (default build/demo, build/default)
 set -euo pipefail
@@ -16,6 +19,8 @@ build=${2:-build/default}
 log() { printf '\033[1m==> %s\033[0m\n' "$*"; }
 die() {
     printf 'demo: %s\n' "$*" >&2
+    # What the screen showed, to see why.
+    [ -z "${own_display:-}" ] || import -window root "$out/full/failure.png" 2>/dev/null || true
     exit 1
 }
 
@@ -25,6 +30,7 @@ for tool in Xvfb openbox tint2 xdotool xwininfo xprop xterm xclock import conver
 done
 
 mkdir -p "$out/full"
+rm -f "$out/full/failure.png"
 out=$(cd "$out" && pwd)
 tmp=$(mktemp -d "${TMPDIR:-/tmp}/idlewatch-demo.XXXXXX")
 pids=()
@@ -56,6 +62,8 @@ trap 'exit 143' TERM
 alive() {
     kill -0 "$1" 2>/dev/null && ! grep -qs '^[0-9]* ([^)]*) Z' "/proc/$1/stat"
 }
+
+ended() { ! alive "$1"; }
 
 # Polls a command until it succeeds or the seconds run out.
 wait_until() {
@@ -90,6 +98,7 @@ exec 3>&-
 wait_until 15 test -s "$tmp/displayfd" || die "Xvfb did not start: $(cat "$tmp/xvfb.log")"
 DISPLAY=":$(head -n1 "$tmp/displayfd")"
 export DISPLAY
+own_display=1
 openbox --sm-disable >"$tmp/openbox.log" 2>&1 &
 pids+=($!)
 wm_ready() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
@@ -97,10 +106,12 @@ wait_until 15 wm_ready ||
     die "openbox did not start"
 convert -size 1280x800 gradient:'#4b6a88-#1f2d3b' "$tmp/background.png"
 display -window root "$tmp/background.png" || true
-cat >"$tmp/tint2rc" <<'EOF'
+# The tray: tint2 across the top, its background the colour $1.
+start_panel() {
+    cat >"$tmp/tint2rc" <<EOF
 rounded = 0
 border_width = 0
-background_color = #ececec 100
+background_color = $1 100
 border_color = #000000 0
 panel_items = FS
 panel_position = top center horizontal
@@ -109,8 +120,11 @@ panel_background_id = 1
 systray_padding = 10 0 10
 systray_icon_size = 22
 EOF
-tint2 -c "$tmp/tint2rc" >"$tmp/tint2.log" 2>&1 &
-pids+=($!)
+    tint2 -c "$tmp/tint2rc" >>"$tmp/tint2.log" 2>&1 &
+    panel=$!
+    pids+=("$panel")
+}
+start_panel '#ececec'
 
 log "Starting two xterms and xclock"
 xterm -geometry 72x18+40+90 -T "xterm in front" \
@@ -140,8 +154,8 @@ activate() {
 }
 activate "$front_window" || die "cannot bring the first xterm to the front"
 
-log "Starting the installed Idlewatch with a one-minute timeout"
-# One exclusion, Vim (not running), so that the exclusion lists have something to show.
+# A one-minute timeout and one exclusion, Vim (not running), so that the exclusion lists
+# have something to show.
 excluded=$(printf '[{"bundleIdentifier":"vim","name":"Vim","path":"%s"}]' \
     /usr/share/applications/vim.desktop | base64 -w0)
 mkdir -p "$XDG_CONFIG_HOME/Idlewatch"
@@ -150,19 +164,19 @@ cat >"$XDG_CONFIG_HOME/Idlewatch/defaults.json" <<EOF
  "values":{"minutesUntilClose":{"integer":"1"},
            "com.Idlewatch.excludedApps":{"data":"$excluded"}}}
 EOF
-QT_QPA_PLATFORM=xcb "$idlewatch" >"$out/idlewatch.log" 2>&1 &
-idlewatch_pid=$!
-pids+=("$idlewatch_pid")
-started=$SECONDS
+: >"$out/idlewatch.log"
 
 # What the running instance reports (idlewatch --status, one line of JSON).
 status() { "$idlewatch" --status 2>/dev/null; }
 # The seconds left of every listed application, one a line ("secondsLeft" is theirs alone).
 seconds_left_of_apps() { status | grep -o '"secondsLeft":-\?[0-9]*' | cut -d: -f2; }
+app_count() { seconds_left_of_apps | wc -l; }
 counting() { [ -n "$(seconds_left_of_apps)" ]; }
 # Some application is down to its last 50 seconds.
 down_to_seconds() { seconds_left_of_apps | awk '$1 <= 50 { found = 1 } END { exit !found }'; }
-only_one_xterm() { [ "$(seconds_left_of_apps | wc -l)" = 1 ] && status | grep -q '"name":"XTerm"'; }
+only_one_xterm() { [ "$(app_count)" = 1 ] && status | grep -q '"name":"XTerm"'; }
+at_least_apps() { [ "$(app_count)" -ge "$1" ]; }
+at_most_apps() { [ "$(app_count)" -le "$1" ]; }
 selected_is() { status | grep -q "\"settingsPane\":\"$1\""; }
 settings_gone() { status | grep -q '"settingsPane":null'; }
 
@@ -184,9 +198,18 @@ tray_icon() {
     done | head -n1
 }
 tray_ready() { [ -n "$(tray_icon)" ]; }
-wait_until 20 tray_ready || die "the tray icon never appeared: $(cat "$out/idlewatch.log")"
-read -r tray_id tray_x tray_y tray_w tray_h <<<"$(tray_icon)"
-tray="$tray_x $tray_y $tray_w $tray_h"
+
+# Starts the installed Idlewatch with the environment's extra settings ("NAME=value"...) and
+# waits for its tray icon; leaves its place, "x y w h", in $tray.
+start_idlewatch() {
+    env QT_QPA_PLATFORM=xcb "$@" "$idlewatch" >>"$out/idlewatch.log" 2>&1 &
+    idlewatch_pid=$!
+    pids+=("$idlewatch_pid")
+    started=$SECONDS
+    wait_until 20 tray_ready || die "the tray icon never appeared: $(cat "$out/idlewatch.log")"
+    read -r tray_id tray_x tray_y tray_w tray_h <<<"$(tray_icon)"
+    tray="$tray_x $tray_y $tray_w $tray_h"
+}
 
 # The open popover's window: named like the tray icon's, but not in the tray.
 popover_window() {
@@ -195,11 +218,11 @@ popover_window() {
 }
 popover_shown() { [ -n "$(popover_window)" ]; }
 popover_gone() { ! popover_shown; }
-# Clicks the middle of the rectangle "x y w h".
+# Clicks the middle of the rectangle "x y w h" (with mouse button $2, 1 unless given).
 click_on() {
     local x y w h
     read -r x y w h <<<"$1"
-    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click 1
+    xdotool mousemove $((x + w / 2)) $((y + h / 2)) click "${2:-1}"
 }
 close_popover() {
     popover_shown || return 0
@@ -215,6 +238,25 @@ open_popover() {
     wait_until 10 popover_shown || return 1
     sleep 0.5 # placed again after its first render; let that reach the screen
     popover=$(geometry_of "$(popover_window)")
+}
+
+# The tray icon's menu: an unmanaged window of Idlewatch's on the root, shown, the only one
+# while the popover is closed.
+menu_window() {
+    local w
+    for w in $(xwininfo -root -children | awk '/\("idlewatch" "Idlewatch"\)/ { print $1 }'); do
+        xwininfo -id "$w" | grep -q 'Map State: IsViewable' && echo "$w"
+    done | head -n1
+}
+menu_shown() { [ -n "$(menu_window)" ]; }
+menu_gone() { ! menu_shown; }
+# Right-clicks the tray icon and leaves the menu's place, "x y w h", in $menu.
+open_tray_menu() {
+    close_popover
+    click_on "$tray" 3
+    wait_until 10 menu_shown || return 1
+    sleep 0.3
+    menu=$(geometry_of "$(menu_window)")
 }
 
 # Saves the whole screen as full/$1.png and the rectangle "x y w h" (plus a margin of $3) as
@@ -238,21 +280,18 @@ union() {
 # The applications as --status lists them, one a line.
 show_apps() { status | grep -o '{[^{}]*"secondsLeft"[^{}]*}' | sed 's/^/    /' || true; }
 
-log "Opening the popover"
-wait_until 60 down_to_seconds || die "no application counted down to its last seconds"
-open_popover || die "the popover did not open"
-show_apps
-shoot popover "$(union "$tray" "$popover")" 14
-
-log "Opening the settings window and every pane"
-open_popover || die "the popover did not open again"
-# "Settings" is the footer's second-to-last item, above "Quit Idlewatch".
-read -r x y w h <<<"$popover"
-xdotool mousemove $((x + w / 2)) $((y + h - 42)) click 1
-wait_until 20 selected_is general || die "the settings window did not open"
-settings_window=$(xdotool search --onlyvisible --name '^Idlewatch Settings$' | head -n1)
-activate "$settings_window" || die "cannot bring the settings window to the front"
-sleep 0.5 # placed by the window manager
+# Opens the settings window from the popover's footer, with the General pane selected.
+open_settings() {
+    open_popover || die "the popover did not open"
+    # "Settings" is the footer's second-to-last item, above "Quit Idlewatch".
+    local x y w h
+    read -r x y w h <<<"$popover"
+    xdotool mousemove $((x + w / 2)) $((y + h - 42)) click 1
+    wait_until 20 selected_is general || die "the settings window did not open"
+    settings_window=$(xdotool search --onlyvisible --name '^Idlewatch Settings$' | head -n1)
+    activate "$settings_window" || die "cannot bring the settings window to the front"
+    sleep 0.5 # placed by the window manager
+}
 # Its frame: the window's inside grown by the decorations the window manager reports.
 settings_frame() {
     local x y w h left right top bottom
@@ -261,19 +300,100 @@ settings_frame() {
         sed 's/.*= //; s/,/ /g')"
     echo $((x - left)) $((y - top)) $((w + left + right)) $((h + top + bottom))
 }
-# The sidebar has the keyboard: Down selects the next pane.
-first=1
-for pane in general presets behavior appearance menuBar exclusions advanced support; do
-    [ "$first" = 1 ] || xdotool key Down
-    first=0
-    wait_until 10 selected_is "$pane" || die "the $pane pane was not selected"
+close_settings() {
+    xdotool key alt+F4
+    wait_until 10 settings_gone || echo "    (the settings window stayed open)"
+}
+# With the sidebar holding the keyboard, Up and Down move to pane $2 and wait for it; the
+# pane names in sidebar order.
+panes=(general presets behavior appearance menuBar exclusions advanced support)
+select_pane() {
+    local i from=-1 to=-1 key=Down
+    for i in "${!panes[@]}"; do
+        selected_is "${panes[i]}" && from=$i
+        [ "${panes[i]}" = "$1" ] && to=$i
+    done
+    [ "$from" -ge 0 ] && [ "$to" -ge 0 ] || return 1
+    [ "$to" -lt "$from" ] && key=Up
+    for ((i = from; i != to; i += (to > from ? 1 : -1))); do xdotool key "$key"; done
+    wait_until 10 selected_is "$1" || return 1
     sleep 0.4
+}
+# The application chooser, opened from the Exclusions pane's "Add App", with a search typed.
+chooser_window() { xdotool search --onlyvisible --name '^Choose App to Exclude$' 2>/dev/null | head -n1; }
+chooser_shown() { [ -n "$(chooser_window)" ]; }
+chooser_gone() { ! chooser_shown; }
+shoot_chooser() {
+    local name=$1 search=$2 chooser
+    select_pane exclusions || die "the exclusions pane was not selected"
+    # "Add App" sits at the top left of the pane's only card, at a fixed place in the frame.
+    local x y w h
+    read -r x y w h <<<"$(settings_frame)"
+    xdotool mousemove $((x + 299)) $((y + 164)) click 1
+    wait_until 10 chooser_shown || die "the application chooser did not open"
+    chooser=$(chooser_window)
+    sleep 0.5
+    [ -z "$search" ] || xdotool type --delay 60 "$search"
+    sleep 0.4
+    shoot "$name" "$(union "$(settings_frame)" "$(geometry_of "$chooser")")"
+    xdotool key Escape
+    wait_until 10 chooser_gone || die "the application chooser stayed open"
+}
+
+# Idlewatch's own cheap applications for a long list: the tests' X client, or xterms.
+testclient="$build/tests/platform/x11/x11_testclient"
+start_client() {
+    if [ -x "$testclient" ]; then
+        "$testclient" --class "client$1,Client $1" >/dev/null &
+    else
+        xterm -class "Client $1" -geometry 20x2 -e sleep 600 &
+    fi
+    pids+=($!)
+    many+=($!)
+}
+
+log "Starting the installed Idlewatch with a one-minute timeout"
+start_idlewatch
+
+log "Opening the popover"
+wait_until 60 down_to_seconds || die "no application counted down to its last seconds"
+open_popover || die "the popover did not open"
+show_apps
+shoot popover "$(union "$tray" "$popover")" 14
+
+log "Opening the settings window, every pane and the application chooser"
+open_settings
+for pane in "${panes[@]}"; do
+    select_pane "$pane" || die "the $pane pane was not selected"
     shoot "settings-$pane" "$(settings_frame)"
     echo "    $pane"
 done
-xdotool key alt+F4
-wait_until 10 settings_gone ||
-    echo "    (the settings window stayed open)"
+shoot_chooser chooser term
+echo "    the application chooser"
+close_settings
+
+log "The popover with 40 more applications"
+many=()
+for i in $(seq -w 1 40); do start_client "$i"; done
+wait_until 30 at_least_apps 43 || die "Idlewatch lists $(app_count) applications, not 43"
+echo "    $(app_count) applications"
+open_popover || die "the popover with 43 applications did not open"
+shoot popover-many "$(union "$tray" "$popover")" 14
+open_popover || die "the popover with 43 applications did not open again"
+read -r x y w h <<<"$popover"
+xdotool mousemove $((x + w / 2)) $((y + h / 3)) click --repeat 40 --delay 20 5
+sleep 0.5
+shoot popover-many-scrolled "$(union "$tray" "$popover")" 14
+close_popover
+for p in "${many[@]}"; do kill "$p" 2>/dev/null || true; done
+wait_until 20 at_most_apps 3 || die "Idlewatch still lists $(app_count) applications"
+activate "$front_window" || die "cannot bring the first xterm back to the front"
+
+log "The tray icon's menu"
+open_tray_menu || die "the tray icon's menu did not open"
+shoot tray-menu "$(union "$tray" "$menu")" 14
+xdotool key Escape
+wait_until 5 menu_gone || die "the tray icon's menu stayed open"
 activate "$front_window" || die "cannot bring the first xterm back to the front"
 
 log "Waiting for the one-minute timeout (real time)"
@@ -305,6 +425,50 @@ show_apps
 shoot popover-after-timeout "$(union "$tray" "$popover")" 14
 close_popover
 report "xterm in front" "$front" running
+
+log "Quitting Idlewatch from its tray menu"
+open_tray_menu || die "the tray icon's menu did not open"
+# "Quit Idlewatch" is the menu's last item.
+xdotool key Up Return
+wait_until 10 ended "$idlewatch_pid" || die "Idlewatch did not quit from its menu"
+
+log "Idlewatch again, under a dark KDE colour scheme"
+# Qt's KDE platform theme reads the palette from kdeglobals.
+cat >"$XDG_CONFIG_HOME/kdeglobals" <<'EOF'
+[Colors:Window]
+BackgroundNormal=32,35,38
+ForegroundNormal=234,234,234
+[Colors:View]
+BackgroundNormal=20,22,24
+ForegroundNormal=234,234,234
+[Colors:Button]
+BackgroundNormal=41,44,48
+ForegroundNormal=234,234,234
+[Colors:Selection]
+BackgroundNormal=61,174,233
+ForegroundNormal=255,255,255
+EOF
+# A dark panel to go with it.
+kill "$panel"
+wait_until 10 ended "$panel" || die "tint2 did not end"
+start_panel '#2a2e32'
+xclock -geometry 180x180+560+420 &
+pids+=($!)
+[ -n "$(window_of "$!")" ] || die "the second xclock has no window"
+activate "$front_window" || die "cannot bring the first xterm back to the front"
+start_idlewatch XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 KDE_FULL_SESSION=true
+wait_until 20 at_least_apps 2 || die "Idlewatch lists $(app_count) applications, not 2"
+open_popover || die "the dark popover did not open"
+shoot popover-dark "$(union "$tray" "$popover")" 14
+open_settings
+for pane in general exclusions; do
+    select_pane "$pane" || die "the $pane pane was not selected"
+    shoot "settings-dark-$pane" "$(settings_frame)"
+    echo "    $pane"
+done
+shoot_chooser chooser-dark ""
+echo "    the application chooser"
+close_settings
 
 log "Screenshots in $out"
 (cd "$out" && printf '    %s\n' ./*.png full/*.png)
