@@ -76,6 +76,25 @@ QIcon fromFile(const QString& path) {
     return icon.availableSizes().isEmpty() && icon.pixmap(32).isNull() ? QIcon() : icon;
 }
 
+// Every theme lookup ends in hicolor, but Qt stops early when the desktop's theme (say
+// breeze, named by a KDE session) is not installed.
+QIcon fromHicolor(const QString& name) {
+    const QString file = QStringLiteral("/apps/") + name;
+    for (const QString& root : QIcon::themeSearchPaths()) {
+        const QString theme = root + QStringLiteral("/hicolor/");
+        if (QIcon found =
+                fromFile(theme + QStringLiteral("scalable") + file + QStringLiteral(".svg"));
+            !found.isNull())
+            return found;
+        for (int size : {256, 128, 64, 48, 32, 24, 16}) {
+            const QString folder = theme + QString::number(size) + u'x' + QString::number(size);
+            if (QIcon found = fromFile(folder + file + QStringLiteral(".png")); !found.isNull())
+                return found;
+        }
+    }
+    return {};
+}
+
 // In the order the icon theme specification reads an Icon= value: an absolute path, a file
 // in a pixmaps folder (/usr/share/pixmaps), then a theme name.
 QIcon iconNamed(const QString& icon) {
@@ -97,7 +116,10 @@ QIcon iconNamed(const QString& icon) {
                 return found;
     }
     // Names are meant without extension, but "foo.png" is common in the wild.
-    return QIcon::fromTheme(hasExtension ? icon.chopped(4) : icon);
+    const QString name = hasExtension ? icon.chopped(4) : icon;
+    if (QIcon themed = QIcon::fromTheme(name); !themed.isNull())
+        return themed;
+    return fromHicolor(name);
 }
 
 } // namespace

@@ -138,6 +138,11 @@ private slots:
         QCOMPARE(colorOf(dir.filePath("red.png")), QColor(Qt::red));
         QCOMPARE(colorOf("mini.app"), QColor(Qt::blue));
         QCOMPARE(colorOf("themed.png"), QColor(Qt::green));
+        // The desktop names a theme that is not installed: every lookup still ends in hicolor.
+        save("icons/hicolor/48x48/apps/only.hicolor.png", Qt::yellow);
+        QIcon::setThemeName("breeze-missing");
+        QIcon::setFallbackThemeName("breeze-missing");
+        QCOMPARE(colorOf("only.hicolor"), QColor(Qt::yellow));
 
         QIcon::setThemeSearchPaths({});
         for (const QString& name : {QString(), QStringLiteral("none"), dir.filePath("none")})
