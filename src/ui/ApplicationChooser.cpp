@@ -57,11 +57,13 @@ ApplicationChooser::ApplicationChooser(const Workspace& workspace, QWidget* pare
     m_list->setIconSize(QSize(24, 24));
     layout->addWidget(m_list, 1);
 
-    QSet<QString> running;
+    QSet<QString> running, own;
     for (const RunningApplication& app : workspace.runningApplications())
         if (const std::optional<QString> path = app.entryPath())
-            running.insert(*path);
+            (app.applicationId() == workspace.ownApplicationId() ? own : running).insert(*path);
     QList<InstalledApplication> apps = workspace.installedApplications();
+    // Idlewatch itself is never quit: nothing to exclude.
+    apps.removeIf([&own](const InstalledApplication& app) { return own.contains(app.path); });
     std::stable_sort(apps.begin(), apps.end(), [&running](const auto& a, const auto& b) {
         const bool ra = running.contains(a.path), rb = running.contains(b.path);
         return ra != rb ? ra : a.name.compare(b.name, Qt::CaseInsensitive) < 0;

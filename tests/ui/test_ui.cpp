@@ -1,4 +1,5 @@
 #include "engine/EngineRig.h"
+#include "preferences/AppIdentity.h"
 #include "ui/AppIcon.h"
 #include "ui/ApplicationChooser.h"
 #include "ui/Artwork.h"
@@ -232,8 +233,13 @@ private slots:
         rig.workspace.installed = {{"/a/zed.desktop", "Zed", ""},
                                    {"/a/beta.desktop", "beta", ""},
                                    {"/a/alpha.desktop", "Alpha", ""},
-                                   {"/a/term.desktop", "Terminal", ""}};
+                                   {"/a/term.desktop", "Terminal", ""},
+                                   {"/a/self.desktop", "Idlewatch", ""}};
         rig.workspace.add({.name = "Terminal", .entryPath = "/a/term.desktop"});
+        // Idlewatch itself is never offered: it is never quit anyway.
+        rig.workspace.add({.name = "Idlewatch",
+                           .applicationId = QString::fromLatin1(kAppIdentifier),
+                           .entryPath = "/a/self.desktop"});
         ApplicationChooser chooser(rig.workspace);
         QListWidget* list = chooser.list();
         QStringList order;
