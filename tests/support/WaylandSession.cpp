@@ -124,6 +124,8 @@ bool WaylandSession::start(bool* unavailable) {
         if (key.startsWith(QLatin1String("LC_")))
             m_env.remove(key);
     m_env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+    // Without SHELL (CI has none) foot runs the session user's login shell, which is nologin.
+    m_env.insert(QStringLiteral("SHELL"), QStringLiteral("/bin/sh"));
     const QString runtime = path(QStringLiteral("runtime"));
     ::chmod(QFile::encodeName(runtime).constData(), 0700);
     m_env.insert(QStringLiteral("HOME"), path(QStringLiteral("home")));
