@@ -112,7 +112,7 @@ private slots:
         qputenv("LANG", "it_IT");
         QCOMPARE(DesktopEntryFile::messagesLocale(), QStringLiteral("de_DE"));
         qputenv("LC_ALL", "C.UTF-8");
-        QCOMPARE(DesktopEntryFile::messagesLocale(), QString());
+        QVERIFY(DesktopEntryFile::messagesLocale().isEmpty());
     }
 
     void execProgram() {

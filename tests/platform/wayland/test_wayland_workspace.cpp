@@ -9,7 +9,6 @@
 #include <QCloseEvent>
 #include <QFile>
 #include <QGuiApplication>
-#include <QPainter>
 #include <QRasterWindow>
 #include <QSignalSpy>
 #include <QTest>
@@ -29,9 +28,6 @@ public:
     std::unique_ptr<HelperWindow> question;
 
 protected:
-    void paintEvent(QPaintEvent*) override {
-        QPainter(this).fillRect(QRect(QPoint(), size()), Qt::darkCyan);
-    }
     void closeEvent(QCloseEvent* event) override {
         if (question) {
             event->ignore();
@@ -247,9 +243,8 @@ private:
     }
     // A foot; `titled` gives it a fixed title and no shell, so nothing changes its title.
     pid_t foot(const QString& appId, bool titled = false, const QStringList& prefix = {}) {
-        const QStringList fixed{"--title", appId, "sleep", "600"};
         return start(prefix + QStringList{"foot", "--app-id", appId} +
-                     (titled ? fixed : QStringList()));
+                     (titled ? QStringList{"--title", appId, "sleep", "600"} : QStringList()));
     }
     pid_t helperWindow(const QString& appId, const QString& option = {}) {
         return start({m_helper, "--helper-window", appId, option}, true);

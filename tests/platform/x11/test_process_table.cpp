@@ -70,18 +70,6 @@ struct Rig {
 class TestProcessTable : public QObject {
     Q_OBJECT
 private slots:
-    // One application per process; without any PID, windows group by the connection that
-    // made them.
-    void groupsWindowsByProcess() {
-        Rig rig;
-        const ProcessKey ten = rig.add(windowOf(1, 1), served(10));
-        const ProcessKey anon = rig.add(windowOf(3, 1), served(0));
-        QCOMPARE(rig.add(windowOf(3, 2), served(0)), anon);
-        QCOMPARE(rig.add(windowOf(1, 2), served(10)), ten);
-        QVERIFY(!(rig.add(windowOf(4, 1), served(0)) == anon));
-        QCOMPARE(rig.table.applications().size(), size_t(3));
-    }
-
     // Only the server's PID names a local process; a client's own claim never does.
     void serverPidNamesTheProcessHintNever() {
         Rig rig;
@@ -146,7 +134,6 @@ private slots:
         const auto skipTaskbar = [](WindowState& w) { w.skipTaskbar = true; };
         const auto transient = [](WindowState& w) { w.transientFor = 5; };
         const std::pair<QList<WindowState>, ActivationPolicy> rows[] = {
-            {{served(10, T::Untyped)}, ActivationPolicy::Regular},
             {{served(10, T::Untyped, transient)}, ActivationPolicy::Accessory},
             {{served(10, T::Normal, skipTaskbar)}, ActivationPolicy::Accessory},
             {{served(10, T::Utility), served(10, T::Desktop)}, ActivationPolicy::Prohibited},
