@@ -2,6 +2,7 @@
 
 #include "platform/linux/DesktopEntryFile.h"
 #include "platform/linux/DesktopEntryIndex.h"
+#include "platform/linux/SafeFile.h"
 #include "support/Promptly.h"
 
 #include <QDir>
@@ -136,6 +137,8 @@ private slots:
         bool loaded = true;
         QVERIFY(returnsWithinASecond([&] { loaded = bool(DesktopEntryFile::load(fifo)); }, fifo));
         QVERIFY(!loaded);
+        // Nor is a device read as if it were a file.
+        QCOMPARE(SafeFile::read("/dev/null", 1024).status, SafeFile::Contents::Status::Unreadable);
     }
 
     void indexPrecedenceMaskingAndMatchOrder() {

@@ -77,9 +77,8 @@ private slots:
         const int ours = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
         QCOMPARE(::connect(ours, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
         const int serverEnd = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-        const auto table = UnixSockets::table();
-        QVERIFY(table);
-        const QByteArray serverName = ProcessOwnership::peerSocketName(ours, *table);
+        const QByteArray serverName =
+            ProcessOwnership::peerSocketName(ours, UnixSockets::table().value());
 
         // The client connects, then becomes `sleep` with the connection still open.
         QProcess connected, bystander;

@@ -174,9 +174,8 @@ private slots:
         QVERIFY(m_session.isRunning(m_clients.last()));
 
         // The user answers the question (closes it): the editor stays and is no longer asking.
-        const QList<qint64> windows = m_session.windowIds(id);
-        QCOMPARE(windows.size(), 2);
-        QCOMPARE(m_session.swaymsg({QStringLiteral("[con_id=%1] kill").arg(windows.last())}), 0);
+        const qint64 question = m_session.windowIds(id).last();
+        QCOMPARE(m_session.swaymsg({QStringLiteral("[con_id=%1] kill").arg(question)}), 0);
         QVERIFY(until([&] { return !editor.isAskingUser(); }));
         QCOMPARE(appFor(id), editor);
     }
@@ -186,6 +185,9 @@ private slots:
         // one that was alone at first.
         const pid_t twin1 = foot("twin", true);
         QVERIFY(until([&] { return !appFor("twin").isNull(); }));
+        // The second opens beside "forced", before the first in sway's tree: a guess by tree
+        // order would name the first twin's process for both windows.
+        focus("forced");
         const pid_t twin2 = foot("twin", true);
         // A foot on a connection its launcher opened: sway names the launcher, which then ends.
         const pid_t launcher = foot("orphan", true, {m_helper, QStringLiteral("--via")});
