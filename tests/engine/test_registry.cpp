@@ -22,7 +22,7 @@ private slots:
     // Creation loads both collections before registering, writes one toggle entry per new
     // name (saved once), and stamps every app with one time only after the current work has
     // finished; a second call made before they land wins with its own time.
-    void creationLoadsThenRegistersWithOneTimeAndOneSave() {
+    void registrationAndDeactivationStamps() {
         EngineRig rig;
         rig.store->setData(kToggleKey, R"({"Editor":true})"); // never overwritten
         rig.store->setData("com.Idlewatch.excludedApps",
@@ -51,6 +51,18 @@ private slots:
         engine.addCurrentRunningApps();
         EngineRig::drain();
         QVERIFY(rig.stamp(late) == rig.clock.now() && rig.firstSeen(late) == rig.clock.now());
+
+        // Leaving the foreground stamps the app that left, with the time the posted work
+        // runs; one never registered enters without a first-seen time or a toggle entry.
+        const auto b = rig.workspace.add({.name = "B"});
+        rig.workspace.activate(b);
+        rig.workspace.activate(late);                                      // B leaves
+        emit rig.workspace.didDeactivateApplication(RunningApplication()); // ignored
+        rig.clock.advance(5);
+        QVERIFY(!rig.tracked(b));
+        EngineRig::drain();
+        QVERIFY(rig.stamp(b) == rig.clock.now() && rig.stamp(late) == rig.clock.now() - 5);
+        QVERIFY(rig.firstSeen(b) == -1 && !engine.toggleStatus().contains("B"));
     }
 
     void blockedRule_data() {
@@ -88,24 +100,6 @@ private slots:
         rig.workspace.activate(rig.workspace.add({.name = "Other"}));
         EngineRig::drain();
         QCOMPARE(rig.tracked(app), !blocked);
-    }
-
-    // Leaving the foreground stamps the app that left, with the time the posted work runs;
-    // one never registered enters without a first-seen time or a toggle entry.
-    void deactivationStampsTheAppThatLeft() {
-        EngineRig rig;
-        const auto a = rig.workspace.add({.name = "A"});
-        auto& engine = rig.startAndDrain();
-        const auto b = rig.workspace.add({.name = "B"});
-        rig.workspace.activate(b);
-        rig.workspace.activate(a);                                         // B leaves
-        emit rig.workspace.didDeactivateApplication(RunningApplication()); // ignored
-        rig.clock.advance(5);
-        QVERIFY(!rig.tracked(b));
-        EngineRig::drain();
-        QVERIFY(rig.stamp(b) == rig.clock.now() && rig.stamp(a) == rig.clock.now() - 5);
-        QVERIFY(rig.firstSeen(b) == -1 && !engine.toggleStatus().contains("B"));
-        QCOMPARE(engine.runningApps().size(), 2);
     }
 
     // The three presets against their documented values, written out here by hand: each

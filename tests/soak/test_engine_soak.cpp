@@ -61,12 +61,10 @@ class TestEngineSoak : public QObject {
         if (launchedAndUsed.contains(app.key()))
             launchedAndUsed[app.key()].second = clock.now();
     }
-    bool blockedByModel(const RunningApplication& app) const {
-        if (Preference<bool>(*const_cast<TempStore&>(store), Keys::ignoreHiddenApps).value() &&
-            app.isHidden())
-            return true;
+    bool blockedByModel(const RunningApplication& app) {
         const QString id = app.applicationId().value_or(QString());
-        return app.activationPolicy() != ActivationPolicy::Regular ||
+        return (Preference<bool>(*store, Keys::ignoreHiddenApps).value() && app.isHidden()) ||
+               app.activationPolicy() != ActivationPolicy::Regular ||
                id == QLatin1String(kAppIdentifier) || excluded.contains(id);
     }
 
@@ -89,23 +87,19 @@ class TestEngineSoak : public QObject {
         const int op = int(random.bounded(100));
         if (op < 12 || now.isEmpty()) {
             launch();
+        } else if (op < 17) {
+            touch(workspace.frontmostApplication());
+            workspace.quit(pick(now));
         } else if (op < 20) {
             touch(workspace.frontmostApplication());
-            const RunningApplication app = pick(now);
-            if (op < 17) {
-                workspace.quit(app);
-            } else {
-                const RunningApplication again = workspace.relaunch(app);
-                launchedAndUsed.insert(again.key(), {clock.now(), clock.now()});
-            }
+            launchedAndUsed.insert(workspace.relaunch(pick(now)).key(), {clock.now(), clock.now()});
         } else if (op < 32) {
             touch(workspace.frontmostApplication());
             const RunningApplication next = chance(90) ? pick(now) : RunningApplication();
             workspace.activate(next);
             touch(next);
         } else if (op < 36) {
-            const RunningApplication app = pick(now);
-            workspace.setHidden(app, !app.isHidden());
+            workspace.setHidden(pick(now), chance(30));
         } else if (op < 38) {
             workspace.setFinishedLaunching(pick(now), true);
         } else if (op < 42) {
