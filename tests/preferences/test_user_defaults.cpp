@@ -115,9 +115,16 @@ private slots:
             temp->setInteger("a", 1);
             if (!whileRunning)
                 QFile::remove(path);
-            if (content == "fifo")
+            int reader = -1; // keeps a FIFO's data once its writer has gone
+            if (content == "fifo") {
+                // A whole settings document waits in it: read, it would pass for a file.
+                const QByteArray valid = kHead + R"(1,"values":{"a":{"integer":"7"}}})";
                 QCOMPARE(::mkfifo(QFile::encodeName(path), 0600), 0);
-            else if (content == "device")
+                const int writer = ::open(QFile::encodeName(path), O_RDWR | O_NONBLOCK);
+                reader = ::open(QFile::encodeName(path), O_RDONLY | O_NONBLOCK);
+                QVERIFY(::write(writer, valid.constData(), valid.size()) == valid.size());
+                ::close(writer);
+            } else if (content == "device")
                 QVERIFY(QFile::link("/dev/zero", path));
             else
                 writeRaw(path, content);
@@ -141,6 +148,7 @@ private slots:
             auto again = temp.reopen();
             QCOMPARE(again->integer("a"), whileRunning ? std::optional<qint64>(1) : std::nullopt);
             QCOMPARE(again->integer("b"), 2);
+            ::close(reader);
         }
     }
 
@@ -203,7 +211,8 @@ private slots:
     }
 
     // A file that may not be read is set aside when it can be moved, and otherwise left
-    // alone for the whole run; what the user sets is kept in memory.
+    // alone for the whole run, even once it could be written; what the user sets is kept
+    // in memory.
     void aFileThatMayNotBeReadIsNeverOverwritten() {
         for (const bool movable : {true, false}) {
             QTemporaryDir dir;
@@ -232,12 +241,13 @@ private slots:
             QCOMPARE(store.integer("popoverWidth"), 420);
             restore.dismiss();
             undo();
+            store.setInteger("popoverWidth", 440); // readable now, but still not ours
             QCOMPARE(aside(path).size(), movable ? 1 : 0);
             if (movable)
                 QFile::setPermissions(aside(path).first(), QFile::ReadOwner);
             QCOMPARE(readAll(movable ? aside(path).first() : path), original);
             QCOMPARE(UserDefaults(path).integer("popoverWidth"),
-                     movable ? std::optional<qint64>(420) : std::nullopt);
+                     movable ? std::optional<qint64>(440) : std::nullopt);
         }
     }
 };
