@@ -12,7 +12,6 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <grp.h>
-#include <mutex>
 #include <set>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -21,20 +20,8 @@
 
 namespace {
 
-std::mutex groupsMutex;
-// Groups still alive at exit, should a session never be destroyed. Never freed: the exit
-// handler may run after static destructors.
-std::set<pid_t>& liveGroups() {
-    static auto* groups = [] {
-        std::atexit([] {
-            std::lock_guard lock(groupsMutex);
-            for (pid_t group : liveGroups())
-                ::kill(-group, SIGKILL);
-        });
-        return new std::set<pid_t>;
-    }();
-    return *groups;
-}
+// Groups still alive at exit, should a session never be destroyed.
+std::set<pid_t> liveGroups;
 
 bool until(const std::function<bool()>& ready, qint64 timeoutMs, bool events) {
     for (QDeadlineTimer deadline(timeoutMs); !ready(); QThread::msleep(5)) {
@@ -63,13 +50,11 @@ bool Session::prepare() {
                         "SESSION_MANAGER", "XAUTHORITY"}
                 .contains(key))
             m_env.remove(key);
-    for (const auto& [name, dir] : {std::pair{"HOME", "home"},
-                                    {"XDG_RUNTIME_DIR", "runtime"},
-                                    {"XDG_CONFIG_HOME", "config"},
-                                    {"XDG_DATA_HOME", "data"},
-                                    {"XDG_CACHE_HOME", "cache"}}) {
-        m_env.insert(name, path(dir));
-        QFile::setPermissions(path(dir), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    for (const QString key :
+         {"HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME"}) {
+        const QString folder = path(QString(key).remove("XDG_").section('_', 0, 0).toLower());
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        m_env.insert(key, folder);
     }
     // No bus: Qt takes the XEmbed tray, and nothing starts a stray dbus-launch.
     m_env.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=/nonexistent");
@@ -109,8 +94,7 @@ void Session::stop() {
                              deadline.remainingTime(), false);
             });
         }
-        std::lock_guard lock(groupsMutex);
-        liveGroups().erase(m_group);
+        liveGroups.erase(m_group);
     }
     m_group = 0;
     m_children.clear();
@@ -179,9 +163,11 @@ pid_t Session::spawn(const QStringList& argv, const QProcessEnvironment& extra, 
         return -1;
     ::setpgid(pid, group); // here too, so the group exists before the next child joins
     if (m_group == 0) {
-        m_group = pid;
-        std::lock_guard lock(groupsMutex);
-        liveGroups().insert(pid);
+        [[maybe_unused]] static const int atExit = std::atexit([] {
+            for (pid_t live : liveGroups)
+                ::kill(-live, SIGKILL);
+        });
+        liveGroups.insert(m_group = pid);
     }
     m_children.append(pid);
     return pid;

@@ -104,23 +104,9 @@ bool X11Session::start(const Options& options) {
 
 pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra) {
     // One panel across the top, a spacer and the tray plugin.
-    path("config/xfce4/xfconf/xfce-perchannel-xml");
-    if (write("config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", R"(<?xml version="1.0"?>
-<channel name="xfce4-panel" version="1.0"><property name="configver" type="int" value="2"/>
-  <property name="panels" type="array"><value type="int" value="1"/>
-    <property name="dark-mode" type="bool" value="false"/>
-    <property name="panel-1" type="empty">
-      <property name="position" type="string" value="p=6;x=0;y=0"/>
-      <property name="length" type="uint" value="100"/>
-      <property name="size" type="uint" value="30"/>
-      <property name="plugin-ids" type="array"><value type="int" value="1"/><value type="int" value="2"/></property>
-    </property></property>
-  <property name="plugins" type="empty">
-    <property name="plugin-1" type="string" value="separator"><property name="expand" type="bool" value="true"/></property>
-    <property name="plugin-2" type="string" value="systray"><property name="square-icons" type="bool" value="true"/></property>
-  </property></channel>
-)")
-            .isEmpty())
+    const QString config = path("config/xfce4/xfconf/xfce-perchannel-xml") + "/xfce4-panel.xml";
+    QFile::remove(config); // a restarted panel starts from it again
+    if (!QFile::copy(QStringLiteral(XFCE_PANEL_CONFIG), config))
         return -1;
     const pid_t pid = spawn({"xfce4-panel", "--disable-wm-check"}, extra);
     const auto hostRegistered = [this] {

@@ -51,20 +51,16 @@ int main(int argc, char** argv) {
     std::set<std::string> on;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (value.count(arg) && i + 1 < argc) {
+        if (value.count(arg) && i + 1 < argc)
             value[arg] = argv[++i];
-        } else if (flags.count(arg)) {
+        else if (flags.count(arg))
             on.insert(arg);
-        } else {
-            fprintf(stderr, "testclient: unknown argument %s\n", arg.c_str());
-            return 2;
-        }
+        else
+            return fprintf(stderr, "testclient: unknown argument %s\n", arg.c_str()), 2;
     }
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(c)) {
-        fprintf(stderr, "testclient: no display\n");
-        return 1;
-    }
+    if (xcb_connection_has_error(c))
+        return fprintf(stderr, "testclient: no display\n"), 1;
     const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     const auto atom = [c](std::string name) {
         xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
