@@ -202,8 +202,10 @@ private slots:
         ::kill(m_editor, SIGUSR1);
         QTRY_COMPARE(events(), QByteArray("asked answered"));
         QTRY_VERIFY(!app.isAskingUser());
+        // Stamped when the engine sees the question gone: before or at the next sweep.
+        const auto answered = m_clock.now();
         sweepAfter(1);
-        QCOMPARE(m_engine->runningApps().value(app), m_clock.now());
+        QVERIFY(m_engine->runningApps().value(app) >= answered);
         QVERIFY(!m_engine->isWaitingForUser(app));
         sweepAfter(61);
         QTRY_COMPARE(events(), QByteArray("asked answered asked"));
