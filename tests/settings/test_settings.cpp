@@ -4,9 +4,11 @@
 #include "settings/Panes.h"
 #include "settings/PreferenceGroup.h"
 #include "settings/SettingsView.h"
+#include "settings/SettingsWindowController.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QLabel>
 #include <QSpinBox>
 #include <QStyleOption>
 #include <QTemporaryDir>
@@ -166,6 +168,67 @@ private slots:
         QCOMPARE(hours->cleanText(), QStringLiteral("3"));
         QTest::keyClick(hours, Qt::Key_Return);
         QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(210));
+    }
+    // One window: reopened as it was left, with the pane picked in the sidebar (by click or
+    // arrow key) shown under its title, and in front again on a second request.
+    void oneWindowKeepsItsPane() {
+        SettingsRig rig;
+        rig.startAndDrain();
+        SettingsWindowController controller(*rig.engine, rig.launchAtLogin);
+        controller.openSettings(SettingsPane::general);
+        QWidget* window = controller.window();
+        SettingsView* view = controller.view();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::mouseClick(view->sidebarButton(SettingsPane::presets), Qt::LeftButton);
+        view->sidebarButton(SettingsPane::presets)->setFocus(Qt::TabFocusReason);
+        QTest::keyClick(view->sidebarButton(SettingsPane::presets), Qt::Key_Down);
+        QCOMPARE(view->selectedPane(), SettingsPane::behavior);
+        QCOMPARE(view->paneTitleLabel()->text(), SettingsPanes::title(SettingsPane::behavior));
+        QVERIFY(view->paneBody(SettingsPane::behavior)->isVisible());
+        QVERIFY(!view->paneBody(SettingsPane::presets)->isVisible());
+        window->close();
+        controller.openSettings(SettingsPane::support);
+        QCOMPARE(controller.window(), window);
+        QCOMPARE(view->selectedPane(), SettingsPane::behavior);
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        controller.openSettings(SettingsPane::general);
+        QVERIFY(QTest::qWaitForWindowActive(window));
+    }
+
+    // Each preset row writes its values by hand-checked table, and gold, and restarts every
+    // countdown; in sequence, so a preset also switches off what the one before switched on.
+    void presetsWriteTheirValues() {
+        const struct {
+            const char* title;
+            qint64 minutes, warning, refresh, grace;
+            bool hiddenAndCompact; // the two go together in every preset
+            const char* sort;
+        } presets[] = {{"Battery Saver", 10, 5, 10, 2, true, "remaining"},
+                       {"Focus Sprint", 45, 10, 5, 5, false, "recent"},
+                       {"Deep Clean", 5, 3, 3, 1, true, "remaining"}};
+        SettingsRig rig;
+        const RunningApplication app = rig.workspace.add({.name = "Editor"});
+        rig.store->setText("accentColor", "blue");
+        rig.store->setInteger("popoverWidth", 500);
+        rig.open(SettingsPane::presets);
+        for (const auto& p : presets) {
+            rig.clock.advance(100);
+            rig.control<QAbstractButton>(p.title)->click();
+            QCOMPARE(rig.store->integer("minutesUntilClose"), p.minutes);
+            QCOMPARE(rig.store->integer("countdownWarningMinutes"), p.warning);
+            QCOMPARE(rig.store->integer("openAppsRefreshSeconds"), p.refresh);
+            QCOMPARE(rig.store->integer("launchGraceMinutes"), p.grace);
+            QCOMPARE(rig.store->boolean("ignoreHiddenApps"), p.hiddenAndCompact);
+            QCOMPARE(rig.store->boolean("compactRows"), p.hiddenAndCompact);
+            QCOMPARE(rig.store->text("sortMode"), QString(p.sort));
+            QCOMPARE(rig.store->text("accentColor"), QStringLiteral("gold"));
+            QCOMPARE(rig.store->integer("popoverWidth"), qint64(500)); // not a preset's key
+            QCOMPARE(rig.stamp(app), rig.clock.now());
+            QCOMPARE(rig.control<QSpinBox>("Minutes")->value(), p.minutes % 60);
+        }
     }
 };
 
