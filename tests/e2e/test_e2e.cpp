@@ -407,8 +407,7 @@ void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     choose(QStringLiteral("Settings…"));
     QVERIFY(
         session.waitFor([&] { return app.status().value("settingsPane") == "general"; }, 10000));
-    // Asked again while the user works in another window, it comes in front past the window
-    // manager's focus-stealing guard.
+    // Asked again while the user works in another window, it comes in front of that one.
     QVERIFY(session.activate(session.windowsOf(xterm).value(0)));
     QTest::qWait(700); // the user's last input is older than the xterm's focus
     QCOMPARE(launch(binary(), env, {QStringLiteral("--settings")}).exitCode, 0);
