@@ -6,8 +6,12 @@
 #include "support/TempStore.h"
 
 #include <QCoreApplication>
+#include <QTest>
 
 #include <memory>
+#include <tuple>
+
+using Kind = FakeWorkspace::RequestKind;
 
 // One engine on a fake workspace, a manual clock and a temporary store. Tests drive the
 // tick and the sweep themselves and run posted work with drain(); the engine's own
@@ -18,6 +22,11 @@ struct EngineRig {
     ManualClock clock;
     std::unique_ptr<RunningAppsManager> engine;
 
+    // The idle timeout in minutes; 0 leaves the default.
+    explicit EngineRig(qint64 minutes = 0) {
+        if (minutes)
+            store->setInteger("minutesUntilClose", minutes);
+    }
     RunningAppsManager& start() {
         engine = std::make_unique<RunningAppsManager>(workspace, *store, clock);
         return *engine;
@@ -37,11 +46,21 @@ struct EngineRig {
         engine->checkOpenApps();
         drain();
     }
-
     bool tracked(const RunningApplication& app) const {
         return engine->runningApps().contains(app);
     }
     double stamp(const RunningApplication& app) const {
         return engine->runningApps().value(app, -1);
     }
+    double firstSeen(const RunningApplication& app) const {
+        return engine->firstSeenApps().value(app, -1);
+    }
+    QList<Kind> asked(const RunningApplication& app) const { return workspace.requestsFor(app); }
 };
+
+// Named data rows, each a tuple held in one column "row".
+template <typename Row> void addRows(std::initializer_list<std::pair<const char*, Row>> rows) {
+    QTest::addColumn<Row>("row");
+    for (const auto& [name, row] : rows)
+        QTest::newRow(name) << row;
+}

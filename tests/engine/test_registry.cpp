@@ -4,218 +4,136 @@
 #include "preferences/BehaviorPreset.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
-#include <QTest>
 
 namespace {
 
-// How often the store was written under one key.
-int writesOf(const QSignalSpy& spy, const QString& key) {
-    int count = 0;
-    for (const QList<QVariant>& call : spy)
-        count += call.at(0).toString() == key;
-    return count;
-}
-
 const QString kToggleKey = QStringLiteral("com.Idlewatch.toggleStatus");
+using S = std::optional<QString>;
+const S kOwn = QStringLiteral("com.Idlewatch.Idlewatch");
+
+using BlockRow = std::tuple<S, ActivationPolicy, bool, bool, S, bool>;
+using PresetRow = std::tuple<QList<qint64>, bool, QString>;
 
 } // namespace
 
 class TestRegistry : public QObject {
     Q_OBJECT
 private slots:
-    // Creation loads both collections before registering, writes one toggle
-    // entry per new name (saved once), and stamps every app with one time only after the
-    // current work has finished.
-    void creationLoadsThenRegistersWithOneTimeAndOneSave() {
+    // Creation loads both collections before registering, writes one toggle entry per new
+    // name (saved once), and stamps every app with one time only after the current work has
+    // finished; a second call made before they land wins with its own time.
+    void registrationAndDeactivationStamps() {
         EngineRig rig;
         rig.store->setData(kToggleKey, R"({"Editor":true})"); // never overwritten
         rig.store->setData("com.Idlewatch.excludedApps",
                            R"([{"bundleIdentifier":"org.x.Hidden","name":"Hidden","path":"/h"}])");
         rig.store->setBoolean("newAppsEnabled", false);
-        for (int i = 0; i < 10; ++i)
-            rig.workspace.add({.name = QStringLiteral("App %1").arg(i % 4)});
-        const auto editor = rig.workspace.add({.name = "Editor"});
-        const auto nameless = rig.workspace.add({});
+        for (const char* name : {"App", "App", "Other", "Editor", ""})
+            rig.workspace.add({.name = name});
         const auto excluded =
             rig.workspace.add({.name = "Hidden", .applicationId = "org.x.Hidden"});
         QSignalSpy writes(&rig.store.store(), &UserDefaults::changed);
-
         auto& engine = rig.start();
         const double created = rig.clock.now();
-        QVERIFY(engine.runningApps().isEmpty()); // nothing lands before the posted work runs
-        QCOMPARE(writesOf(writes, kToggleKey), 1);
-        const RunningAppsManager::ToggleMap expected{{"Editor", true},
-                                                     {"App 0", false},
-                                                     {"App 1", false},
-                                                     {"App 2", false},
-                                                     {"App 3", false}};
-        QCOMPARE(engine.toggleStatus(), expected);
-
+        QVERIFY(engine.runningApps().isEmpty() && writes.count() == 1);
+        QCOMPARE(
+            RunningAppsManager(rig.workspace, *rig.store.reopen(), rig.clock).toggleStatus(),
+            (RunningAppsManager::ToggleMap{{"Editor", true}, {"App", false}, {"Other", false}}));
         rig.clock.advance(30);
         EngineRig::drain();
-        QCOMPARE(engine.runningApps().size(), 12);
-        for (const auto& app : engine.runningApps().keys()) {
-            QCOMPARE(engine.runningApps().value(app), created);
-            QCOMPARE(engine.firstSeenApps().value(app), created);
-        }
-        QVERIFY(rig.tracked(editor) && rig.tracked(nameless) && !rig.tracked(excluded));
+        QVERIFY(!rig.tracked(excluded) && engine.runningApps().size() == 5);
+        for (const auto& app : engine.runningApps().keys())
+            QVERIFY(rig.stamp(app) == created && rig.firstSeen(app) == created);
+        const auto late = rig.workspace.add({.name = "Late"});
+        engine.checkOpenApps();
+        QVERIFY(!rig.tracked(late)); // not even a candidate in the sweep that found it
+        rig.clock.advance(10);
+        engine.addCurrentRunningApps();
+        EngineRig::drain();
+        QVERIFY(rig.stamp(late) == rig.clock.now() && rig.firstSeen(late) == rig.clock.now());
 
-        // A restarted engine reads back the same toggles.
-        auto reopened = rig.store.reopen();
-        RunningAppsManager again(rig.workspace, *reopened, rig.clock);
-        QCOMPARE(again.toggleStatus(), expected);
+        // Leaving the foreground stamps the app that left, with the time the posted work
+        // runs; one never registered enters without a first-seen time or a toggle entry.
+        const auto b = rig.workspace.add({.name = "B"});
+        rig.workspace.activate(b);
+        rig.workspace.activate(late);                                      // B leaves
+        emit rig.workspace.didDeactivateApplication(RunningApplication()); // ignored
+        rig.clock.advance(5);
+        QVERIFY(!rig.tracked(b));
+        EngineRig::drain();
+        QVERIFY(rig.stamp(b) == rig.clock.now() && rig.stamp(late) == rig.clock.now() - 5);
+        QVERIFY(rig.firstSeen(b) == -1 && !engine.toggleStatus().contains("B"));
     }
 
     void blockedRule_data() {
-        QTest::addColumn<std::optional<QString>>("identifier");
-        QTest::addColumn<int>("policy");
-        QTest::addColumn<bool>("hidden");
-        QTest::addColumn<bool>("ignoreHidden");
-        QTest::addColumn<std::optional<QString>>("ownIdentifier");
-        QTest::addColumn<bool>("blocked");
-        using S = std::optional<QString>;
-        const S own = QStringLiteral("com.Idlewatch.Idlewatch");
+        const auto regular = ActivationPolicy::Regular;
         const S plain = QStringLiteral("org.x.Plain");
-        const int regular = int(ActivationPolicy::Regular);
-        QTest::newRow("regular app") << plain << regular << false << false << own << false;
-        QTest::newRow("hidden, not ignored") << plain << regular << true << false << own << false;
-        QTest::newRow("hidden, ignored") << plain << regular << true << true << own << true;
-        QTest::newRow("accessory")
-            << plain << int(ActivationPolicy::Accessory) << false << false << own << true;
-        QTest::newRow("prohibited")
-            << plain << int(ActivationPolicy::Prohibited) << false << false << own << true;
-        QTest::newRow("ourselves") << own << regular << false << false << own << true;
-        QTest::newRow("no identifier") << S() << regular << false << false << own << false;
-        QTest::newRow("neither has an identifier")
-            << S() << regular << false << false << S() << true;
-        QTest::newRow("excluded") << S("org.x.Excluded") << regular << false << false << own
-                                  << true;
-        QTest::newRow("excluded, other case")
-            << S("org.x.EXCLUDED") << regular << false << false << own << false;
+        addRows<BlockRow>({
+            {"regular app", {plain, regular, false, false, kOwn, false}},
+            {"hidden, not ignored", {plain, regular, true, false, kOwn, false}},
+            {"hidden, ignored", {plain, regular, true, true, kOwn, true}},
+            {"accessory", {plain, ActivationPolicy::Accessory, false, false, kOwn, true}},
+            {"prohibited", {plain, ActivationPolicy::Prohibited, false, false, kOwn, true}},
+            {"ourselves", {kOwn, regular, false, false, kOwn, true}},
+            {"no identifier", {S(), regular, false, false, kOwn, false}},
+            {"neither has an identifier", {S(), regular, false, false, S(), true}},
+            {"excluded", {S("org.x.Excluded"), regular, false, false, kOwn, true}},
+            {"excluded, other case", {S("org.x.EXCLUDED"), regular, false, false, kOwn, false}},
+        });
     }
     // The rule decides registration and the deactivation stamp alike.
     void blockedRule() {
-        QFETCH(std::optional<QString>, identifier);
-        QFETCH(int, policy);
-        QFETCH(bool, hidden);
-        QFETCH(bool, ignoreHidden);
-        QFETCH(std::optional<QString>, ownIdentifier);
-        QFETCH(bool, blocked);
+        QFETCH(BlockRow, row);
+        const auto& [identifier, policy, hidden, ignoreHidden, ownIdentifier, blocked] = row;
         EngineRig rig;
         rig.store->setBoolean("ignoreHiddenApps", ignoreHidden);
         rig.store->setData("com.Idlewatch.excludedApps",
                            R"([{"bundleIdentifier":"org.x.Excluded","name":"E","path":"/e"}])");
         rig.workspace.setOwnApplicationId(ownIdentifier);
-        const auto app = rig.workspace.add({.name = "Subject",
-                                            .applicationId = identifier,
-                                            .policy = ActivationPolicy(policy),
-                                            .hidden = hidden});
+        const auto app = rig.workspace.add(
+            {.name = "Subject", .applicationId = identifier, .policy = policy, .hidden = hidden});
         auto& engine = rig.startAndDrain();
         QCOMPARE(engine.isBlockedApp(app), blocked);
         QCOMPARE(rig.tracked(app), !blocked);
-
-        // Drop it from the registry and let a deactivation try to bring it back.
         engine.setRunningApps({});
-        const auto other = rig.workspace.add({.name = "Other"});
         rig.workspace.activate(app);
-        rig.workspace.activate(other);
+        rig.workspace.activate(rig.workspace.add({.name = "Other"}));
         EngineRig::drain();
         QCOMPARE(rig.tracked(app), !blocked);
     }
 
-    // A → B stamps A with the time the posted work runs; B is not stamped by the event. An
-    // app never registered enters without a first-seen time or a toggle entry.
-    void deactivationStampsTheAppThatLeft() {
-        EngineRig rig;
-        const auto a = rig.workspace.add({.name = "A"});
-        auto& engine = rig.startAndDrain();
-        const double registered = rig.clock.now();
-        const auto b = rig.workspace.add({.name = "B"}); // not registered yet
-
-        rig.workspace.activate(b);
-        rig.workspace.activate(a); // B leaves
-        rig.clock.advance(5);
-        QVERIFY(!rig.tracked(b));
-        EngineRig::drain();
-        QCOMPARE(rig.stamp(b), rig.clock.now());
-        QVERIFY(!engine.firstSeenApps().contains(b));
-        QVERIFY(!engine.toggleStatus().contains("B"));
-        QCOMPARE(rig.stamp(a), registered);
-
-        rig.clock.advance(5);
-        rig.workspace.activate(b); // A leaves
-        EngineRig::drain();
-        QCOMPARE(rig.stamp(a), rig.clock.now());
-        QCOMPARE(rig.stamp(b), rig.clock.now() - 5);
-
-        // A handle naming no application is ignored.
-        const auto before = engine.runningApps();
-        emit rig.workspace.didDeactivateApplication(RunningApplication());
-        EngineRig::drain();
-        QCOMPARE(engine.runningApps(), before);
-    }
-
-    // Registration stamps land after the work that produced them; a second call made
-    // before they land wins with its own time.
-    void registrationStampsLandAfterTheCurrentWork() {
-        EngineRig rig;
-        rig.store->setInteger("minutesUntilClose", 1);
-        auto& engine = rig.startAndDrain();
-        const auto app = rig.workspace.add({.name = "New"});
-
-        rig.clock.advance(100);
-        engine.checkOpenApps();
-        QVERIFY(!rig.tracked(app)); // not even a candidate in the sweep that found it
-        rig.clock.advance(10);
-        engine.addCurrentRunningApps();
-        EngineRig::drain();
-        QCOMPARE(rig.stamp(app), rig.clock.now());
-        QCOMPARE(engine.firstSeenApps().value(app), rig.clock.now());
-        QVERIFY(rig.workspace.requests().isEmpty());
-    }
-
     // The three presets against their documented values, written out here by hand: each
-    // stores its seven values and the gold accent, leaves the switches alone, and restarts
-    // every countdown, also when applied twice.
+    // stores its values and the gold accent, leaves the switches alone, and restarts every
+    // countdown.
     void presetsStoreTheirValuesAndRestartCountdowns_data() {
-        QTest::addColumn<QString>("id");
-        QTest::addColumn<QList<qint64>>("numbers"); // minutes, warning, refresh, grace
-        QTest::addColumn<bool>("hiddenAndCompact");
-        QTest::addColumn<QString>("sort");
-        QTest::newRow("battery") << "battery" << QList<qint64>{10, 5, 10, 2} << true << "remaining";
-        QTest::newRow("focus") << "focus" << QList<qint64>{45, 10, 5, 5} << false << "recent";
-        QTest::newRow("deepClean")
-            << "deepClean" << QList<qint64>{5, 3, 3, 1} << true << "remaining";
+        addRows<PresetRow>({
+            {"battery", {{10, 5, 10, 2}, true, "remaining"}},
+            {"focus", {{45, 10, 5, 5}, false, "recent"}},
+            {"deepClean", {{5, 3, 3, 1}, true, "remaining"}},
+        });
     }
     void presetsStoreTheirValuesAndRestartCountdowns() {
-        QFETCH(QString, id);
-        QFETCH(QList<qint64>, numbers);
-        QFETCH(bool, hiddenAndCompact);
-        QFETCH(QString, sort);
+        QFETCH(PresetRow, row);
+        const auto& [numbers, hiddenAndCompact, sort] = row;
         EngineRig rig;
-        rig.store->setBoolean("ignoreHiddenApps", !hiddenAndCompact);
-        rig.store->setBoolean("compactRows", !hiddenAndCompact);
-        rig.store->setText("accentColor", "green");
+        UserDefaults& s = *rig.store;
+        s.setBoolean("ignoreHiddenApps", !hiddenAndCompact);
+        s.setBoolean("compactRows", !hiddenAndCompact);
+        s.setText("accentColor", "green");
         const auto app = rig.workspace.add({.name = "Editor"});
         auto& engine = rig.startAndDrain();
-        const BehaviorPreset* preset = BehaviorPreset::find(id);
+        const BehaviorPreset* preset = BehaviorPreset::find(QTest::currentDataTag());
         QVERIFY(preset);
-        for (int round = 0; round < 2; ++round) {
-            rig.clock.advance(1000);
-            applyPreset(*preset, engine);
-            QCOMPARE(rig.stamp(app), rig.clock.now());
-            QCOMPARE(engine.firstSeenApps().value(app), rig.clock.now());
-        }
-        const UserDefaults& s = *rig.store;
+        rig.clock.advance(1000);
+        applyPreset(*preset, engine);
+        QVERIFY(rig.stamp(app) == rig.clock.now() && rig.firstSeen(app) == rig.clock.now());
         QCOMPARE(
             (QList<qint64>{*s.integer("minutesUntilClose"), *s.integer("countdownWarningMinutes"),
                            *s.integer("openAppsRefreshSeconds"), *s.integer("launchGraceMinutes")}),
             numbers);
-        QCOMPARE(s.boolean("ignoreHiddenApps"), hiddenAndCompact);
-        QCOMPARE(s.boolean("compactRows"), hiddenAndCompact);
-        QCOMPARE(s.text("sortMode"), sort);
-        QCOMPARE(s.text("accentColor"), QString("gold"));
+        QVERIFY(s.boolean("ignoreHiddenApps") == hiddenAndCompact &&
+                s.boolean("compactRows") == hiddenAndCompact);
+        QVERIFY(s.text("sortMode") == sort && s.text("accentColor") == "gold");
         QVERIFY(!s.contains("quittingEnabled") && !s.contains("newAppsEnabled"));
     }
 };

@@ -1,5 +1,3 @@
-#include "preferences/BehaviorPreset.h"
-#include "preferences/PreferenceKeys.h"
 #include "preferences/Preferences.h"
 #include "support/TempStore.h"
 
@@ -7,109 +5,64 @@
 
 #include <limits>
 
+namespace {
+constexpr qint64 kMax = std::numeric_limits<qint64>::max();
+constexpr qint64 kMin = std::numeric_limits<qint64>::min();
+} // namespace
+
 class TestPreferences : public QObject {
     Q_OBJECT
 private slots:
     // The one test of the idle-time migration; the end-to-end test checks that the program
-    // runs it at start. A value absent from a row is not stored.
-    void migrationConvertsLegacyHoursOnce_data() {
-        QTest::addColumn<QVariant>("legacy");
-        QTest::addColumn<QVariant>("current");
-        QTest::addColumn<QVariant>("migrated");
-        const auto hours = [](qint64 h, qint64 minutes) {
-            return QList<QVariant>{h, QVariant(), minutes};
-        };
-        const QList<std::pair<const char*, QList<QVariant>>> rows{
-            {"2 hours", hours(2, 120)},
-            {"0 hours", hours(0, 1)},
-            {"negative", hours(-3, 1)},
-            {"100 hours", hours(100, 4320)},
-            {"72 hours", hours(72, 4320)},
-            {"product overflows", hours(std::numeric_limits<qint64>::max() / 59, 4320)},
-            {"max", hours(std::numeric_limits<qint64>::max(), 4320)},
-            {"min", hours(std::numeric_limits<qint64>::min(), 1)},
-            {"nothing stored", {QVariant(), QVariant(), QVariant()}},
-            {"user-set value wins", {qint64(2), qint64(30), qint64(30)}},
-            {"text under the new key blocks it", {qint64(2), "soon", "soon"}},
-            {"legacy value not an integer", {"2", QVariant(), QVariant()}},
-        };
-        for (const auto& [name, row] : rows)
-            QTest::newRow(name) << row[0] << row[1] << row[2];
-    }
+    // runs it at start. An invalid value is not stored. A converted value blocks the
+    // migration: a new legacy value is then ignored.
     void migrationConvertsLegacyHoursOnce() {
-        QFETCH(QVariant, legacy);
-        QFETCH(QVariant, current);
-        QFETCH(QVariant, migrated);
-        TempStore temp;
-        const auto store = [&](const QString& key, const QVariant& value) {
-            if (value.typeId() == QMetaType::LongLong)
-                temp->setInteger(key, value.toLongLong());
-            else if (value.isValid())
-                temp->setText(key, value.toString());
-        };
-        const auto stored = [&](const QString& key) -> QVariant {
-            if (const auto i = temp->integer(key))
-                return *i;
-            if (const auto t = temp->text(key))
-                return *t;
-            return temp->contains(key) ? QVariant(QStringLiteral("?")) : QVariant();
-        };
-        store(QStringLiteral("hoursUntilClose"), legacy);
-        store(QStringLiteral("minutesUntilClose"), current);
-        const QStringList keysBefore = temp->keys();
-
-        Preferences::migrateIdleTimePreferenceIfNeeded(*temp);
-        QCOMPARE(stored(QStringLiteral("minutesUntilClose")), migrated);
-        QCOMPARE(stored(QStringLiteral("hoursUntilClose")), legacy); // never removed
-        if (!migrated.isValid())
-            QCOMPARE(temp->keys(), keysBefore); // nothing written
-
-        // A converted value blocks the migration: a new legacy value is ignored.
-        if (migrated.typeId() == QMetaType::LongLong) {
-            temp->setInteger(QStringLiteral("hoursUntilClose"), 5);
+        const QVariant none;
+        const struct {
+            QVariant legacy, current, migrated;
+        } rows[] = {{qint64(2), none, qint64(120)},
+                    {qint64(0), none, qint64(1)},
+                    {qint64(-3), none, qint64(1)},
+                    {qint64(100), none, qint64(4320)},
+                    {qint64(72), none, qint64(4320)},
+                    {kMax / 59, none, qint64(4320)},
+                    {kMax, none, qint64(4320)},
+                    {kMin, none, qint64(1)},
+                    {none, none, none},
+                    {qint64(2), qint64(30), qint64(30)},
+                    {qint64(2), "soon", "soon"},
+                    {"2", none, none}};
+        for (const auto& row : rows) {
+            TempStore temp;
+            for (const auto& [key, value] : {std::pair{"hoursUntilClose", row.legacy},
+                                             std::pair{"minutesUntilClose", row.current}})
+                if (value.typeId() == QMetaType::LongLong)
+                    temp->setInteger(key, value.toLongLong());
+                else if (value.isValid())
+                    temp->setText(key, value.toString());
+            const auto stored = [&]() -> QVariant {
+                if (const auto i = temp->integer("minutesUntilClose"))
+                    return *i;
+                const auto t = temp->text("minutesUntilClose");
+                return t ? QVariant(*t) : QVariant();
+            };
+            const QStringList keysBefore = temp->keys();
             Preferences::migrateIdleTimePreferenceIfNeeded(*temp);
-            QCOMPARE(stored(QStringLiteral("minutesUntilClose")), migrated);
+            QCOMPARE(stored(), row.migrated);
+            QVERIFY(row.migrated.isValid() || temp->keys() == keysBefore);
+            QCOMPARE(temp->contains("hoursUntilClose"), row.legacy.isValid()); // never removed
+            temp->setInteger("hoursUntilClose", 5);
+            Preferences::migrateIdleTimePreferenceIfNeeded(*temp);
+            QVERIFY(!row.migrated.isValid() || stored() == row.migrated);
         }
     }
 
     void formattedIdleTime() {
-        const QList<std::pair<qint64, QString>> cases{{480, "8h"},
-                                                      {90, "1h 30m"},
-                                                      {60, "1h"},
-                                                      {59, "59m"},
-                                                      {0, "1m"},
-                                                      {-5, "1m"},
-                                                      {4319, "71h 59m"},
-                                                      {5000, "72h"},
-                                                      {std::numeric_limits<qint64>::max(), "72h"},
-                                                      {std::numeric_limits<qint64>::min(), "1m"}};
+        const QList<std::pair<qint64, QString>> cases{
+            {480, "8h"}, {90, "1h 30m"},    {60, "1h"},    {59, "59m"},   {0, "1m"},
+            {-5, "1m"},  {4319, "71h 59m"}, {5000, "72h"}, {kMax, "72h"}, {kMin, "1m"}};
         for (const auto& [minutes, text] : cases)
             QCOMPARE(Preferences::formattedIdleTime(minutes), text);
-    }
-
-    // Unknown names, other cases and none at all draw the default purple.
-    void accentColorFallsBackToPurple() {
-        const QColor purple = Preferences::accentColor(QStringLiteral("purple"));
-        for (const char* name : {"Blue", "", "red"})
-            QCOMPARE(Preferences::accentColor(QString::fromLatin1(name)), purple);
-        QVERIFY(Preferences::accentColor(QStringLiteral("blue")) != purple);
-    }
-
-    // A default or a preset outside its key's range would be clamped where it is used and
-    // shown otherwise than it was meant.
-    void defaultsAndPresetsLieInTheirRanges() {
-        const auto inRange = [](const PreferenceKey<qint64>& key, qint64 value) {
-            return key.range().clamp(value) == value;
-        };
-        for (const auto* key : {&Keys::minutesUntilClose, &Keys::openAppsRefreshSeconds,
-                                &Keys::launchGraceMinutes, &Keys::popoverWidth, &Keys::rowIconSize,
-                                &Keys::countdownWarningMinutes, &Keys::menuBarIconSize})
-            QVERIFY2(inRange(*key, key->defaultValue), key->name);
-        for (const BehaviorPreset& p : BehaviorPreset::all())
-            QVERIFY(inRange(Keys::minutesUntilClose, p.minutesUntilClose) &&
-                    inRange(Keys::openAppsRefreshSeconds, p.openAppsRefreshSeconds) &&
-                    inRange(Keys::launchGraceMinutes, p.launchGraceMinutes) &&
-                    inRange(Keys::countdownWarningMinutes, p.countdownWarningMinutes));
     }
 };
 

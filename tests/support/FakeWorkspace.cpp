@@ -1,7 +1,5 @@
 #include "FakeWorkspace.h"
 
-#include "preferences/AppIdentity.h"
-
 void FakeWorkspace::State::end(const ProcessKey& key) {
     entries[key].running = false;
     order.removeIf([&](const RunningApplication& app) { return app.key() == key; });
@@ -50,18 +48,6 @@ private:
 };
 
 } // namespace
-
-FakeWorkspace::FakeWorkspace(QObject* parent)
-    : Workspace(parent)
-    , m(std::make_shared<State>()) {
-    m->ownIdentifier = QString::fromLatin1(kAppIdentifier);
-}
-
-FakeWorkspace::~FakeWorkspace() {
-    // The handles held here point back at the state: break the cycle.
-    m->order.clear();
-    m->frontmost = {};
-}
 
 RunningApplication FakeWorkspace::add(const FakeApp& app) {
     const ProcessKey key{m->nextPid++, quint64(m->nextPid) * 7, 0};

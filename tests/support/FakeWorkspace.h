@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Workspace.h"
+#include "preferences/AppIdentity.h"
 
 #include <QHash>
 #include <QList>
@@ -45,7 +46,7 @@ public:
         QList<RunningApplication> order; // running applications, in list order
         RunningApplication frontmost;
         QList<Request> requests;
-        std::optional<QString> ownIdentifier;
+        std::optional<QString> ownIdentifier = QString::fromLatin1(kAppIdentifier);
         bool ownWindowActive = false;
         QString suffix = QStringLiteral("desktop");
         QHash<QString, ApplicationEntry> entryFiles;
@@ -55,8 +56,14 @@ public:
         void end(const ProcessKey& key);
     };
 
-    explicit FakeWorkspace(QObject* parent = nullptr);
-    ~FakeWorkspace() override;
+    explicit FakeWorkspace(QObject* parent = nullptr)
+        : Workspace(parent)
+        , m(std::make_shared<State>()) {}
+    // The handles held here point back at the state: break the cycle.
+    ~FakeWorkspace() override {
+        m->order.clear();
+        m->frontmost = {};
+    }
 
     QList<RunningApplication> runningApplications() const override {
         ++m->listings;

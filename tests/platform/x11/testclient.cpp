@@ -26,252 +26,169 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <poll.h>
+#include <set>
 #include <string>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace {
-
-xcb_atom_t atom(xcb_connection_t* c, const char* name) {
-    xcb_intern_atom_reply_t* r =
-        xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, uint16_t(strlen(name)), name), nullptr);
-    const xcb_atom_t a = r ? r->atom : XCB_NONE;
-    free(r);
-    return a;
-}
-
 volatile sig_atomic_t g_answerCancel = 0;
-
-std::string g_reportPath;
-
-void report(const char* event) {
-    if (g_reportPath.empty())
-        return;
-    if (FILE* f = fopen(g_reportPath.c_str(), "a")) {
-        fprintf(f, "%s\n", event);
-        fclose(f);
-    }
 }
-
-void setAtoms(xcb_connection_t* c, xcb_window_t w, xcb_atom_t property,
-              const std::vector<xcb_atom_t>& values) {
-    xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, XCB_ATOM_ATOM, 32,
-                        uint32_t(values.size()), values.data());
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
-    std::string wmClass = "idlewatch-testclient,IdlewatchTestClient";
-    std::string type = "normal";
-    int windowCount = 1;
-    bool skipTaskbar = false, setPid = true, deleteProtocol = true, ignoreClose = false;
-    bool forkAway = false, noDeleteLast = false, linger = false, askOnClose = false;
-    bool dialogTakesFocus = false;
-    long pidValue = long(getpid());
+    const std::set<std::string> flags{"--skip-taskbar",   "--no-pid",       "--no-delete",
+                                      "--no-delete-last", "--ignore-close", "--fork",
+                                      "--linger",         "--ask-on-close", "--dialog-takes-focus"};
+    std::map<std::string, std::string> value{
+        {"--class", "idlewatch-testclient,IdlewatchTestClient"},
+        {"--type", "normal"},
+        {"--windows", "1"},
+        {"--pid", std::to_string(getpid())},
+        {"--report", ""}};
+    std::set<std::string> on;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (arg == "--class" && hasValue)
-            wmClass = argv[++i];
-        else if (arg == "--type" && hasValue)
-            type = argv[++i];
-        else if (arg == "--windows" && hasValue)
-            windowCount = std::max(1, atoi(argv[++i]));
-        else if (arg == "--skip-taskbar")
-            skipTaskbar = true;
-        else if (arg == "--no-pid")
-            setPid = false;
-        else if (arg == "--pid" && hasValue)
-            pidValue = atol(argv[++i]);
-        else if (arg == "--no-delete")
-            deleteProtocol = false;
-        else if (arg == "--no-delete-last")
-            noDeleteLast = true;
-        else if (arg == "--ignore-close")
-            ignoreClose = true;
-        else if (arg == "--fork")
-            forkAway = true;
-        else if (arg == "--linger")
-            linger = true;
-        else if (arg == "--ask-on-close")
-            askOnClose = true;
-        else if (arg == "--dialog-takes-focus")
-            dialogTakesFocus = true;
-        else if (arg == "--report" && hasValue)
-            g_reportPath = argv[++i];
-        else {
-            fprintf(stderr, "testclient: unknown argument %s\n", arg.c_str());
-            return 2;
-        }
+        if (value.count(arg) && i + 1 < argc)
+            value[arg] = argv[++i];
+        else if (flags.count(arg))
+            on.insert(arg);
+        else
+            return fprintf(stderr, "testclient: unknown argument %s\n", arg.c_str()), 2;
     }
-
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    if (xcb_connection_has_error(c)) {
-        fprintf(stderr, "testclient: no display\n");
-        return 1;
-    }
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    const xcb_atom_t wmProtocols = atom(c, "WM_PROTOCOLS");
-    const xcb_atom_t wmDelete = atom(c, "WM_DELETE_WINDOW");
-    const xcb_atom_t netWmPid = atom(c, "_NET_WM_PID");
-    const xcb_atom_t netWmState = atom(c, "_NET_WM_STATE");
-    const xcb_atom_t skipAtom = atom(c, "_NET_WM_STATE_SKIP_TASKBAR");
-    const xcb_atom_t typeProperty = atom(c, "_NET_WM_WINDOW_TYPE");
-    std::string typeName = "_NET_WM_WINDOW_TYPE_";
-    for (char ch : type)
-        typeName += char(toupper(ch));
-    const xcb_atom_t typeAtom = type == "none" ? XCB_NONE : atom(c, typeName.c_str());
-
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
-    std::string classValue = wmClass;
-    for (char& ch : classValue)
-        if (ch == ',')
-            ch = '\0';
-    classValue.push_back('\0');
-
-    std::vector<xcb_window_t> windows;
-    for (int i = 0; i < windowCount; ++i) {
+    if (xcb_connection_has_error(c))
+        return fprintf(stderr, "testclient: no display\n"), 1;
+    const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    const auto atom = [c](std::string name) {
+        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, uint16_t(name.size()), name.c_str()), nullptr);
+        const xcb_atom_t a = r ? r->atom : XCB_NONE;
+        free(r);
+        return a;
+    };
+    const auto set = [c](xcb_window_t w, xcb_atom_t property, xcb_atom_t type, uint8_t format,
+                         const void* data, size_t count) {
+        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, property, type, format, uint32_t(count),
+                            data);
+    };
+    const xcb_atom_t wmProtocols = atom("WM_PROTOCOLS"), wmDelete = atom("WM_DELETE_WINDOW");
+    std::string typeName = "_NET_WM_WINDOW_TYPE_" + value["--type"];
+    std::transform(typeName.begin(), typeName.end(), typeName.begin(), ::toupper);
+    const uint32_t pid = uint32_t(atol(value["--pid"].c_str()));
+    std::string wmClass = value["--class"] + ',';
+    std::replace(wmClass.begin(), wmClass.end(), ',', '\0');
+    const auto report = [&](const char* event) {
+        if (FILE* f = fopen(value["--report"].c_str(), "a")) {
+            fprintf(f, "%s\n", event);
+            fclose(f);
+        }
+    };
+    // A window with the client's WM_CLASS and _NET_WM_PID; `type` and `state` unless none.
+    const auto create = [&](int16_t at, uint16_t width, uint16_t height, bool deletable,
+                            xcb_atom_t type, xcb_atom_t state) {
         const xcb_window_t w = xcb_generate_id(c);
         const uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, 20 + 30 * i, 20 + 30 * i, 200,
-                          120, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, w, screen->root, at, at, width, height, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
                           XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                            uint32_t(classValue.size()), classValue.data());
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                            uint32_t(strlen("testclient")), "testclient");
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_CLIENT_MACHINE,
-                            XCB_ATOM_STRING, 8, uint32_t(strlen(host)), host);
-        if (setPid) {
-            const uint32_t pid = uint32_t(pidValue);
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, w, netWmPid, XCB_ATOM_CARDINAL, 32, 1,
-                                &pid);
-        }
-        std::vector<xcb_atom_t> protocols;
-        if (deleteProtocol && !(noDeleteLast && i == windowCount - 1))
-            protocols.push_back(wmDelete);
-        setAtoms(c, w, wmProtocols, protocols);
-        if (typeAtom != XCB_NONE)
-            setAtoms(c, w, typeProperty, {typeAtom});
-        if (skipTaskbar)
-            setAtoms(c, w, netWmState, {skipAtom});
-        xcb_map_window(c, w);
-        windows.push_back(w);
+        set(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, wmClass.data(), wmClass.size());
+        if (!on.count("--no-pid"))
+            set(w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, &pid, 1);
+        set(w, wmProtocols, XCB_ATOM_ATOM, 32, &wmDelete, deletable);
+        if (type != XCB_NONE)
+            set(w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, &type, 1);
+        if (state != XCB_NONE)
+            set(w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, &state, 1);
+        return w;
+    };
+
+    std::vector<xcb_window_t> windows(std::max(1, atoi(value["--windows"].c_str())));
+    char host[256] = {};
+    gethostname(host, sizeof host - 1);
+    for (size_t i = 0; i < windows.size(); ++i) {
+        const bool deletable =
+            !on.count("--no-delete") && !(on.count("--no-delete-last") && i + 1 == windows.size());
+        windows[i] = create(int16_t(20 + 30 * i), 200, 120, deletable,
+                            value["--type"] == "none" ? XCB_NONE : atom(typeName),
+                            on.count("--skip-taskbar") ? atom("_NET_WM_STATE_SKIP_TASKBAR") : 0);
+        set(windows[i], XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, "testclient", 10);
+        set(windows[i], XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, host, strlen(host));
+        xcb_map_window(c, windows[i]);
     }
     xcb_flush(c);
-
     // Wait until every window is mapped, so the window manager has managed them all.
-    size_t mapped = 0;
-    while (mapped < windows.size()) {
+    for (size_t mapped = 0; mapped < windows.size();) {
         xcb_generic_event_t* e = xcb_wait_for_event(c);
         if (!e)
             return 1;
-        if ((e->response_type & 0x7f) == XCB_MAP_NOTIFY)
-            ++mapped;
+        mapped += (e->response_type & 0x7f) == XCB_MAP_NOTIFY;
         free(e);
     }
     printf("ready\n");
     fflush(stdout);
-
-    if (forkAway) {
-        const pid_t child = fork();
-        if (child < 0)
-            return 1;
-        if (child > 0)
-            _exit(0); // the windows now belong to a process that is not in _NET_WM_PID
-    }
+    // The windows now belong to a process that is not in _NET_WM_PID.
+    if (const pid_t child = on.count("--fork") ? fork() : 0; child != 0)
+        _exit(child < 0);
 
     signal(SIGUSR1, [](int) { g_answerCancel = 1; });
-    const xcb_atom_t transientFor = XCB_ATOM_WM_TRANSIENT_FOR;
-    const xcb_atom_t modalAtom = atom(c, "_NET_WM_STATE_MODAL");
-    const xcb_atom_t dialogType = atom(c, "_NET_WM_WINDOW_TYPE_DIALOG");
-    const xcb_atom_t activeWindow = atom(c, "_NET_ACTIVE_WINDOW");
     xcb_window_t dialog = XCB_NONE;
-    auto closeDialog = [&] {
-        xcb_destroy_window(c, dialog);
+    const auto closeDialog = [&](const char* event) {
+        xcb_destroy_window(c, std::exchange(dialog, XCB_NONE));
         xcb_flush(c);
-        dialog = XCB_NONE;
+        report(event);
     };
-    auto openDialog = [&](xcb_window_t parent) {
-        dialog = xcb_generate_id(c);
-        const uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, dialog, screen->root, 60, 60, 160, 80, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
-                          XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, dialog, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8,
-                            uint32_t(classValue.size()), classValue.data());
-        xcb_change_property(c, XCB_PROP_MODE_REPLACE, dialog, transientFor, XCB_ATOM_WINDOW, 32, 1,
-                            &parent);
-        if (setPid) {
-            const uint32_t pid = uint32_t(pidValue);
-            xcb_change_property(c, XCB_PROP_MODE_REPLACE, dialog, netWmPid, XCB_ATOM_CARDINAL, 32,
-                                1, &pid);
-        }
-        setAtoms(c, dialog, wmProtocols, {wmDelete});
-        setAtoms(c, dialog, typeProperty, {dialogType});
-        setAtoms(c, dialog, netWmState, {modalAtom});
+    const auto openDialog = [&](xcb_window_t parent) {
+        dialog = create(60, 160, 80, true, atom("_NET_WM_WINDOW_TYPE_DIALOG"),
+                        atom("_NET_WM_STATE_MODAL"));
+        set(dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, &parent, 1);
         xcb_map_window(c, dialog);
-        if (dialogTakesFocus) {
-            // As a pager would ask, so the window manager does not refuse it.
-            xcb_client_message_event_t m{};
-            m.response_type = XCB_CLIENT_MESSAGE;
-            m.format = 32;
-            m.window = dialog;
-            m.type = activeWindow;
-            m.data.data32[0] = 2;
-            m.data.data32[1] = XCB_CURRENT_TIME;
+        // As a pager would ask, so the window manager does not refuse it.
+        xcb_client_message_event_t m{XCB_CLIENT_MESSAGE,
+                                     32,
+                                     0,
+                                     dialog,
+                                     atom("_NET_ACTIVE_WINDOW"),
+                                     {.data32 = {2, XCB_CURRENT_TIME}}};
+        if (on.count("--dialog-takes-focus"))
             xcb_send_event(c, 0, screen->root,
                            XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
                                XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
                            reinterpret_cast<const char*>(&m));
-        }
         xcb_flush(c);
+        report("asked");
     };
 
-    const int fd = xcb_get_file_descriptor(c);
-    for (bool running = true; running;) {
+    pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
+    for (bool running = true; running && !xcb_connection_has_error(c); poll(&p, 1, 50)) {
         if (g_answerCancel) {
             g_answerCancel = 0;
-            if (dialog != XCB_NONE) {
-                closeDialog();
-                report("answered");
+            if (dialog != XCB_NONE)
+                closeDialog("answered");
+        }
+        for (xcb_generic_event_t* e; running && (e = xcb_poll_for_event(c)); free(e)) {
+            const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+            if ((e->response_type & 0x7f) != XCB_CLIENT_MESSAGE || m->type != wmProtocols ||
+                m->data.data32[0] != wmDelete)
+                continue;
+            if (m->window == dialog) {
+                closeDialog("cancelled");
+            } else if (on.count("--ask-on-close") && dialog != XCB_NONE) {
+                report("discarded");
+                running = false;
+            } else if (on.count("--ask-on-close")) {
+                openDialog(m->window);
+            } else if (!on.count("--ignore-close")) {
+                xcb_destroy_window(c, m->window);
+                xcb_flush(c);
+                std::erase(windows, m->window);
+                running = !windows.empty();
             }
         }
-        pollfd p{fd, POLLIN, 0};
-        poll(&p, 1, 50);
-        xcb_generic_event_t* e = xcb_poll_for_event(c);
-        if (!e && xcb_connection_has_error(c))
-            break;
-        for (; e && running; e = xcb_poll_for_event(c)) {
-            const uint8_t kind = e->response_type & 0x7f;
-            if (kind == XCB_CLIENT_MESSAGE) {
-                const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
-                const bool close = m->type == wmProtocols && m->data.data32[0] == wmDelete;
-                if (close && m->window == dialog) {
-                    report("cancelled");
-                    closeDialog();
-                } else if (close && askOnClose && dialog != XCB_NONE) {
-                    report("discarded");
-                    running = false;
-                } else if (close && askOnClose) {
-                    report("asked");
-                    openDialog(m->window);
-                } else if (close && !ignoreClose) {
-                    xcb_destroy_window(c, m->window);
-                    xcb_flush(c);
-                    std::erase(windows, m->window);
-                    running = !windows.empty();
-                }
-            }
-            free(e);
-        }
-        if (e)
-            free(e);
     }
-    if (linger && xcb_connection_has_error(c))
+    if (on.count("--linger") && xcb_connection_has_error(c))
         for (;;)
             pause();
     xcb_disconnect(c);
