@@ -198,7 +198,7 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(window));
     }
 
-    // Each preset row writes its values by hand-checked table, and gold, and restarts every
+    // Each preset row writes its values and gold, leaves other keys alone and restarts every
     // countdown; in sequence, so a preset also switches off what the one before switched on.
     void presetsWriteTheirValues() {
         const struct {
