@@ -81,6 +81,9 @@ private slots:
 
         QTest::mouseClick(app.contentView()->quitItem(), Qt::LeftButton);
         QCOMPARE(quit.size(), 1);
+        // "Settings" swaps the popover for the settings window.
+        QTest::mouseClick(app.contentView()->settingsItem(), Qt::LeftButton);
+        QVERIFY(!popover->isVisible() && rig.settings->window()->isVisible());
 
         // With both open, "Quit now" takes the sweep's safe path: a question that came up
         // after the row was drawn is not answered for the user. Then the application ends,
