@@ -142,6 +142,36 @@ private slots:
         QTest::qWait(200);
         QVERIFY(m_session.isRunning(bystander));
     }
+    // The window's client forks, its parent (the PID the server knows) exits and another
+    // process takes that PID, all before Idlewatch first sees the window.
+    void pidReusedBeforeTheWindowWasSeenIsNeverSignalled() {
+        m_ws.reset();
+        const pid_t parent = startClient({"--fork", "--no-delete", "--linger"});
+        QVERIFY(m_session.waitForExit(parent, 5000));
+        pid_t decoy = -1;
+        for (int attempt = 0; attempt < 50 && decoy != parent; ++attempt) {
+            QFile lastPid(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
+            if (!lastPid.open(QIODevice::WriteOnly) ||
+                !lastPid.write(QByteArray::number(parent - 1)))
+                break;
+            lastPid.close();
+            if ((decoy = startClient({"30"}, "sleep")) != parent)
+                ::kill(decoy, SIGKILL);
+        }
+        if (decoy != parent)
+            QSKIP("cannot make the kernel reuse a chosen PID here (needs root)");
+        m_session.run({"sleep", "0.2"}); // let the decoy exec
+        QString error;
+        QVERIFY2(m_ws = X11Workspace::connect(m_session.display(), &error, *m_index),
+                 qPrintable(error));
+        QTRY_VERIFY(!appFor(parent).isNull());
+        QVERIFY(appFor(parent).forceTerminate());
+        // The real owner's window goes with its connection; the decoy is never signalled, not
+        // even once the follow-up kill would have fired.
+        QTRY_VERIFY(appFor(parent).isNull());
+        QTest::qWait(2500);
+        QVERIFY(m_session.isRunning(decoy));
+    }
     void editorAskingToSaveIsNeverAnsweredForItsUser_data() {
         QTest::addColumn<bool>("forceQuit");
         QTest::addColumn<bool>("takesFocus");
