@@ -19,7 +19,6 @@ struct FakeApp {
     bool finishedLaunching = true;
     bool hidden = false;
     bool acceptsPoliteQuit = true;
-    bool canForceQuit = true;
     bool askingUser = false; // shows a dialog
     bool modal = false;      // shows a modal window
 };
@@ -48,7 +47,6 @@ public:
         QList<Request> requests;
         std::optional<QString> ownIdentifier = QString::fromLatin1(kAppIdentifier);
         bool ownWindowActive = false;
-        QString suffix = QStringLiteral("desktop");
         QHash<QString, ApplicationEntry> entryFiles;
         QHash<QString, QString> iconNames;
         qint64 nextPid = 1000;
@@ -75,7 +73,7 @@ public:
     std::optional<ApplicationEntry> entryAt(const QString& path) const override {
         return m->entryFiles.contains(path) ? std::optional(m->entryFiles[path]) : std::nullopt;
     }
-    QString entryFileSuffix() const override { return m->suffix; }
+    QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
     QString iconNameForEntry(const QString& path) const override { return m->iconNames[path]; }
     QList<InstalledApplication> installedApplications() const override { return installed; }
     // What installedApplications() answers.
@@ -115,7 +113,6 @@ public:
 
     void setOwnApplicationId(std::optional<QString> id) { m->ownIdentifier = std::move(id); }
     void setOwnWindowIsActive(bool active) { m->ownWindowActive = active; }
-    void setEntryFileSuffix(const QString& suffix) { m->suffix = suffix; }
     void addEntry(const QString& path, const ApplicationEntry& info) {
         m->entryFiles.insert(path, info);
     }
