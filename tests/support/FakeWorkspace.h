@@ -29,6 +29,7 @@ struct FakeApp {
 class FakeWorkspace final : public Workspace {
     Q_OBJECT
 public:
+    using App = RunningApplication;
     enum class RequestKind { Terminate, ForceTerminate };
     struct Request {
         ProcessKey key;
@@ -91,20 +92,14 @@ public:
     void activate(const RunningApplication& app);
 
     void setHidden(const RunningApplication& app, bool hidden) { e(app).app.hidden = hidden; }
-    void setFinishedLaunching(const RunningApplication& app, bool finished) {
-        e(app).app.finishedLaunching = finished;
-    }
+    void setFinishedLaunching(const App& a, bool on) { e(a).app.finishedLaunching = on; }
     // The application shows a question (a dialog); `modal` when it is a modal one.
     void setAskingUser(const RunningApplication& app, bool asking, bool modal = false) {
         e(app).app.askingUser = asking;
         e(app).app.modal = modal;
     }
-    void setTerminateDelivered(const RunningApplication& app, bool on) {
-        e(app).terminateDelivered = on;
-    }
-    void setForceTerminateDelivered(const RunningApplication& app, bool on) {
-        e(app).forceDelivered = on;
-    }
+    void setTerminateDelivered(const App& a, bool on) { e(a).terminateDelivered = on; }
+    void setForceTerminateDelivered(const App& a, bool on) { e(a).forceDelivered = on; }
     void setTerminateEndsApp(const RunningApplication& app, bool on) { e(app).terminateEnds = on; }
 
     // Every request made to any application, delivered or not, in order.
