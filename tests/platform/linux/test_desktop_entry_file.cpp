@@ -1,7 +1,13 @@
+// Desktop entry files and the index of the installed applications.
+
 #include "platform/linux/DesktopEntryFile.h"
+#include "platform/linux/DesktopEntryIndex.h"
+#include "platform/linux/SafeFile.h"
 #include "support/Promptly.h"
 
-#include <QDirIterator>
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
 #include <QTest>
@@ -9,43 +15,63 @@
 #include <sys/stat.h>
 
 namespace {
+
 std::optional<DesktopEntryFile> entry(const QByteArray& body) {
     return DesktopEntryFile::parse("[Desktop Entry]\n" + body);
 }
+
+// XDG data folders in a temporary directory: home, then sys1 and sys2 in that order.
+struct DataDirs {
+    QTemporaryDir tmp;
+    DataDirs() {
+        qputenv("XDG_DATA_HOME", path("home").toUtf8());
+        qputenv("XDG_DATA_DIRS", (path("sys1") + ':' + path("sys2") + ":relative").toUtf8());
+        qputenv("LC_ALL", "");
+        qputenv("LC_MESSAGES", "");
+        qputenv("LANG", "de_DE.UTF-8");
+    }
+    QString path(const QString& dir) const { return tmp.filePath(dir); }
+    // Writes <dir>/applications/<rel> and returns its path.
+    QString write(const QString& dir, const QString& rel, const QByteArray& body) const {
+        const QString file = path(dir) + "/applications/" + rel;
+        QDir().mkpath(QFileInfo(file).path());
+        QFile f(file);
+        return f.open(QIODevice::WriteOnly) && f.write(body) == body.size() ? file : QString();
+    }
+    QString app(const QString& dir, const QString& rel, const QByteArray& name,
+                const QByteArray& extra = {}) const {
+        return write(dir, rel, "[Desktop Entry]\nType=Application\nName=" + name + "\n" + extra);
+    }
+};
+
+QString idOf(const std::optional<DesktopApplication>& app) {
+    return app ? app->id : "-";
+}
+QString nameOf(const std::optional<DesktopApplication>& app) {
+    return app ? app->name : "-";
+}
+
 } // namespace
 
-class TestDesktopEntryFile : public QObject {
+class TestDesktopEntry : public QObject {
     Q_OBJECT
 private slots:
-    void validity_data() {
-        QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<bool>("valid");
-        QTest::newRow("comments and blanks first")
-            << QByteArray("# c\n\n  # d\n[Desktop Entry]\n") << true;
-        QTest::newRow("CRLF and indentation")
-            << QByteArray("[Desktop Entry]\r\n  Name = A \r\nType=Application\r\n") << true;
-        QTest::newRow("no group header") << QByteArray("Name=A\nType=Application\n") << false;
-        QTest::newRow("other group first")
-            << QByteArray("[Foo]\n[Desktop Entry]\nName=A\n") << false;
-        QTest::newRow("line without =") << QByteArray("[Desktop Entry]\nName A\n") << false;
-        QTest::newRow("unclosed header") << QByteArray("[Desktop Entry\nName=A\n") << false;
-        QTest::newRow("empty key") << QByteArray("[Desktop Entry]\n=A\n") << false;
-        QTest::newRow("bad locale") << QByteArray("[Desktop Entry]\nName[de=A\n") << false;
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("binary") << QByteArray("\x7f"
-                                              "ELF\x02\x01\x01\0\0\0",
-                                              10)
-                                << false;
-        QTest::newRow("bad line in another group")
-            << QByteArray("[Desktop Entry]\nName=A\n[Desktop Action x]\ngarbage\n") << false;
-    }
     void validity() {
-        QFETCH(QByteArray, bytes);
-        QFETCH(bool, valid);
-        const auto file = DesktopEntryFile::parse(bytes);
-        QCOMPARE(file.has_value(), valid);
-        if (valid && file->contains("Name"))
-            QCOMPARE(file->string("Name"), QStringLiteral("A"));
+        // Comments and blanks may come first, lines may end in CRLF and be indented; a file
+        // whose lines are not all groups, comments or keys is rejected, as is one whose first
+        // group is another.
+        for (const auto& [bytes, valid] :
+             {std::pair{"# c\n\n  # d\n[Desktop Entry]\n", true},
+              {"[Desktop Entry]\r\n  Name = A \r\nType=Application\r\n", true},
+              {"Name=A\nType=Application\n", false},
+              {"[Foo]\n[Desktop Entry]\nName=A\n", false},
+              {"[Desktop Entry]\nName A\n", false},
+              {"[Desktop Entry]\nName=A\n[Desktop Action x]\ngarbage\n", false}}) {
+            const auto file = DesktopEntryFile::parse(bytes);
+            QVERIFY2(file.has_value() == valid, bytes);
+            if (valid && file->contains("Name"))
+                QCOMPARE(file->string("Name"), QStringLiteral("A"));
+        }
     }
 
     void valuesAndGroups() {
@@ -62,76 +88,39 @@ private slots:
         QCOMPARE(file->list("Keywords"), QStringList({"one", "two;three", "\\"}));
         QVERIFY(!file->noDisplay()); // only the literal "true"
         QVERIFY(file->isHidden());
-        QVERIFY(!file->contains("Bad")); // invalid UTF-8 drops the value alone
-        QVERIFY(!file->contains("Exec"));
+        QVERIFY(!file->contains("Bad") && !file->contains("Exec")); // bad UTF-8: value dropped
         QCOMPARE(file->string("Icon"), QStringLiteral("merged"));
     }
 
-    void locales_data() {
-        QTest::addColumn<QString>("locale");
-        QTest::addColumn<QByteArray>("keys");
-        QTest::addColumn<QString>("expected");
+    void locales() {
         const QByteArray all = "Name=plain\nName[sr]=sr\nName[sr_RS]=sr_RS\nName[sr@latin]=sr@l\n"
                                "Name[sr_RS@latin]=sr_RS@l\n";
-        QTest::newRow("full match") << "sr_RS.UTF-8@latin" << all << "sr_RS@l";
-        QTest::newRow("country before modifier")
-            << "sr_RS@latin" << QByteArray("Name=plain\nName[sr@latin]=sr@l\nName[sr_RS]=sr_RS\n")
-            << "sr_RS";
-        QTest::newRow("modifier before lang")
-            << "sr_ME@latin" << QByteArray("Name=plain\nName[sr]=sr\nName[sr@latin]=sr@l\n")
-            << "sr@l";
-        QTest::newRow("country without modifier") << "sr_RS.UTF-8" << all << "sr_RS";
-        QTest::newRow("lang alone never takes a country") << "sr" << all << "sr";
-        QTest::newRow("other country falls to lang") << "sr_BA" << all << "sr";
-        QTest::newRow("no translation") << "de_DE" << all << "plain";
-        QTest::newRow("C") << "C.UTF-8" << all << "plain";
-    }
-    void locales() {
-        QFETCH(QString, locale);
-        QFETCH(QByteArray, keys);
-        QFETCH(QString, expected);
-        QCOMPARE(entry(keys)->localeString("Name", locale), expected);
+        // A language alone never takes a country's translation; another country falls back to
+        // the language.
+        for (const auto& [locale, expected] :
+             {std::pair{"sr_RS.UTF-8@latin", "sr_RS@l"}, {"sr", "sr"}, {"sr_BA", "sr"}})
+            QCOMPARE(entry(all)->localeString("Name", locale), QString::fromLatin1(expected));
+        // The country counts before the modifier, the modifier before the language alone.
+        const auto partial = entry("Name=plain\nName[sr]=sr\nName[sr@latin]=sr@l\nName[sr_RS]=r\n");
+        QCOMPARE(partial->localeString("Name", "sr_RS@latin"), QStringLiteral("r"));
+        QCOMPARE(partial->localeString("Name", "sr_ME@latin"), QStringLiteral("sr@l"));
+        // LC_ALL, then LC_MESSAGES, then LANG.
+        qputenv("LC_ALL", "");
+        qputenv("LC_MESSAGES", "de_DE");
+        qputenv("LANG", "it_IT");
+        QCOMPARE(DesktopEntryFile::messagesLocale(), QStringLiteral("de_DE"));
     }
 
-    void messagesLocalePrecedence() {
-        const auto set = [](const char* all, const char* messages, const char* lang) {
-            qputenv("LC_ALL", all);
-            qputenv("LC_MESSAGES", messages);
-            qputenv("LANG", lang);
-            return DesktopEntryFile::messagesLocale();
-        };
-        QCOMPARE(set("fr_FR.UTF-8", "de_DE", "it_IT"), QStringLiteral("fr_FR.UTF-8"));
-        QCOMPARE(set("", "de_DE", "it_IT"), QStringLiteral("de_DE"));
-        QCOMPARE(set("", "", "it_IT"), QStringLiteral("it_IT"));
-        QCOMPARE(set("C.UTF-8", "de_DE", "it_IT"), QString());
-        QCOMPARE(set("", "", "POSIX"), QString());
-    }
-
-    void execProgram_data() {
-        QTest::addColumn<QByteArray>("exec");
-        QTest::addColumn<QString>("program");
-        QTest::newRow("path and field code") << QByteArray("/usr/bin/gedit %U") << "gedit";
-        QTest::newRow("quoted with spaces")
-            << QByteArray("\"/opt/My App/bin/my app\" --x %f") << "my app";
-        QTest::newRow("escaped quote inside quotes")
-            << QByteArray("\"/opt/a\\\\\"b/run\\\\\\\\er\" x") << "run\\er";
-        QTest::newRow("string escape first") << QByteArray("my\\sprog --flag") << "my";
-        QTest::newRow("leading spaces") << QByteArray("   vim") << "vim";
-        QTest::newRow("empty quoted") << QByteArray("\"\" x") << "";
-        QTest::newRow("none") << QByteArray() << "";
-    }
     void execProgram() {
-        QFETCH(QByteArray, exec);
-        QFETCH(QString, program);
-        QCOMPARE(entry("Exec=" + exec + "\n")->execProgram(), program);
+        for (const auto& [exec, program] : {std::pair{"/usr/bin/gedit %U", "gedit"},
+                                            {"\"/opt/My App/bin/my app\" --x %f", "my app"},
+                                            {"\"/opt/a\\\\\"b/run\\\\\\\\er\" x", "run\\er"}})
+            QCOMPARE(entry(QByteArray("Exec=") + exec + "\n")->execProgram(),
+                     QString::fromLatin1(program));
     }
 
     void largeAndHostileInput() {
-        // Linear, never recursive: many lines and one enormous line both parse.
-        QByteArray many = "[Desktop Entry]\n";
-        for (int i = 0; i < 100000; ++i)
-            many += "X-Key" + QByteArray::number(i) + "=\\\\\\s\\;;\n";
-        QVERIFY(DesktopEntryFile::parse(many));
+        // Linear, never recursive: one enormous line parses.
         QVERIFY(entry("Name=" + QByteArray(8 << 20, '\\') + "\n"));
 
         QTemporaryFile big;
@@ -140,7 +129,6 @@ private slots:
         big.write(QByteArray(DesktopEntryFile::maxFileSize, '#'));
         big.close();
         QVERIFY(!DesktopEntryFile::load(big.fileName()));
-        QVERIFY(!DesktopEntryFile::load("/nonexistent/x.desktop"));
 
         // A FIFO dropped among the entries is never waited on.
         QTemporaryDir dir;
@@ -149,23 +137,85 @@ private slots:
         bool loaded = true;
         QVERIFY(returnsWithinASecond([&] { loaded = bool(DesktopEntryFile::load(fifo)); }, fifo));
         QVERIFY(!loaded);
+        // Nor is a device read as if it were a file.
+        QCOMPARE(SafeFile::read("/dev/null", 1024).status, SafeFile::Contents::Status::Unreadable);
     }
 
-    void everyInstalledEntryParses() {
-        int count = 0;
-        QDirIterator it("/usr/share/applications", {"*.desktop"}, QDir::Files,
-                        QDirIterator::Subdirectories);
-        while (it.hasNext()) {
-            const QString path = it.next();
-            const auto file = DesktopEntryFile::load(path);
-            QVERIFY2(file, qPrintable(path));
-            QVERIFY2(!file->type().isEmpty(), qPrintable(path));
-            ++count;
-        }
-        if (count == 0)
-            QSKIP("no desktop entries installed");
+    void indexPrecedenceMaskingAndMatchOrder() {
+        DataDirs dirs;
+        const QString nested = dirs.app("sys2", "vendor/sub/tool.desktop", "Nested");
+        dirs.app("sys2", "both.desktop", "from sys2");
+        dirs.app("sys1", "both.desktop", "from sys1");
+        dirs.write("home", "both.desktop", "[Desktop Entry]\nName=no type\n"); // masks nothing
+        dirs.app("sys1", "masked.desktop", "masked");
+        dirs.write("home", "masked.desktop", "[Desktop Entry]\nHidden=true\n");
+        dirs.app("sys1", "kept.desktop", "kept");
+        dirs.write("home", "kept.desktop", "garbage without a group\n"); // skipped, masks nothing
+        dirs.app("sys2", "shadowed.desktop", "app");
+        dirs.write("sys1", "shadowed.desktop", "[Desktop Entry]\nType=Link\nName=l\nURL=x\n");
+        dirs.write("sys1", "nameless.desktop", "[Desktop Entry]\nType=Application\n");
+        dirs.app("sys1", "quiet.desktop", "Quiet", "NoDisplay=true\nName[de]=Leise\nIcon=q\n");
+        const QString outside = dirs.app("elsewhere", "c.d.desktop", "C");
+        for (const char* id : {"org.gtk", "kde", "klass", "instance"})
+            dirs.app("sys1", QString::fromLatin1(id) + ".desktop", id);
+        dirs.app("sys1", "startup.desktop", "S", "StartupWMClass=Klass\n");
+        dirs.app("sys1", "a-hidden.desktop", "A", "Exec=/usr/bin/prog %U\nNoDisplay=true\n");
+        dirs.app("sys1", "z-shown.desktop", "Z", "Exec=prog\n");
+
+        DesktopEntryIndex index;
+        QCOMPARE(nameOf(index.byId("both")), QStringLiteral("from sys1"));
+        QVERIFY(!index.byId("masked"));
+        QCOMPARE(nameOf(index.byId("kept")), QStringLiteral("kept"));
+        QVERIFY(!index.byId("shadowed") && !index.byId("nameless"));
+        const auto quiet = index.byId("quiet");
+        QVERIFY(quiet && quiet->displayName == "Leise" && quiet->name == "Quiet" &&
+                quiet->icon == "q");
+        QCOMPARE(quiet->path, dirs.path("sys1") + "/applications/quiet.desktop");
+        // Any path names its entry, by the ID its data folder gives it.
+        QCOMPARE(idOf(index.entryAt(nested)), QStringLiteral("vendor-sub-tool"));
+        QCOMPARE(idOf(index.entryAt(outside)), QStringLiteral("c.d"));
+        QVERIFY(!index.entryAt(dirs.path("home") + "/applications/masked.desktop"));
+
+        // Each row's hints also satisfy later rules, so only the right order passes. The
+        // StartupWMClass is exact, the ID by class is in any case; an executable matches a
+        // shown entry first.
+        const std::pair<WindowHints, const char*> rows[] = {
+            {{"org.gtk", "kde", "Klass", "Klass", "prog"}, "org.gtk"},
+            {{"nope", "kde", "Klass", "Klass", "prog"}, "kde"},
+            {{{}, "/x/kde.desktop", "Klass", "Klass", "prog"}, "kde"},
+            {{{}, {}, "klass", "Klass", "prog"}, "startup"},
+            {{{}, {}, "x", "KLASS", "prog"}, "klass"},
+            {{{}, {}, "instance", "KlAsS", "prog"}, "klass"},
+            {{{}, {}, "Instance", "none", "prog"}, "instance"},
+            {{{}, {}, "none", "none", "prog"}, "z-shown"},
+            {{{}, {}, "none", "none", "other"}, "-"},
+        };
+        for (const auto& [hints, expected] : rows)
+            QCOMPARE(idOf(index.match(hints)), QString::fromLatin1(expected));
+    }
+
+    void noticesChanges() {
+        DataDirs dirs;
+        dirs.app("sys1", "old.desktop", "Old");
+        QDir().mkpath(dirs.path("home")); // home has no applications/ yet
+        DesktopEntryIndex index;
+
+        dirs.app("sys1", "new.desktop", "New");
+        QTRY_VERIFY(index.byId("new"));
+        dirs.app("sys1", "later/sub.desktop", "Sub"); // a new sub-folder
+        QTRY_VERIFY(index.byId("later-sub"));
+        // Replaced at once with the same size: still read again.
+        QSaveFile replaced(dirs.path("sys1") + "/applications/old.desktop");
+        QVERIFY(replaced.open(QIODevice::WriteOnly));
+        replaced.write("[Desktop Entry]\nType=Application\nName=Neu\n");
+        QVERIFY(replaced.commit());
+        QTRY_COMPARE(nameOf(index.byId("old")), QStringLiteral("Neu"));
+        dirs.write("home", "old.desktop", "[Desktop Entry]\nHidden=true\n"); // new applications/
+        QTRY_VERIFY(!index.byId("old"));
+        QFile::remove(dirs.path("sys1") + "/applications/new.desktop");
+        QTRY_VERIFY(!index.byId("new"));
     }
 };
 
-QTEST_GUILESS_MAIN(TestDesktopEntryFile)
+QTEST_GUILESS_MAIN(TestDesktopEntry)
 #include "test_desktop_entry_file.moc"
