@@ -251,7 +251,10 @@ private:
     }
     bool until(const std::function<bool()>& ready) { return m_session.waitFor(ready, 10000); }
     void focus(const QString& appId) {
-        QCOMPARE(m_session.swaymsg({QStringLiteral("[app_id=\"^%1$\"] focus").arg(appId)}), 0);
+        // sway may list a toplevel a moment before its criteria match it.
+        QVERIFY(until([&] {
+            return m_session.swaymsg({QStringLiteral("[app_id=\"^%1$\"] focus").arg(appId)}) == 0;
+        }));
     }
 
     WaylandSession m_session;
