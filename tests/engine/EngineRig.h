@@ -12,6 +12,7 @@
 #include <tuple>
 
 using Kind = FakeWorkspace::RequestKind;
+using App = RunningApplication;
 
 // One engine on a fake workspace, a manual clock and a temporary store. Tests drive the
 // tick and the sweep themselves and run posted work with drain(); the engine's own
@@ -37,21 +38,11 @@ struct EngineRig {
     static void drain() { QCoreApplication::sendPostedEvents(); }
 
     // Moves the clock on and runs one sweep, then lets its registrations land.
-    void sweepAfter(double seconds) {
-        clock.advance(seconds);
-        engine->checkOpenApps();
-        drain();
-    }
-    bool tracked(const RunningApplication& app) const {
-        return engine->runningApps().contains(app);
-    }
-    double stamp(const RunningApplication& app) const {
-        return engine->runningApps().value(app, -1);
-    }
-    double firstSeen(const RunningApplication& app) const {
-        return engine->firstSeenApps().value(app, -1);
-    }
-    QList<Kind> asked(const RunningApplication& app) const { return workspace.requestsFor(app); }
+    void sweepAfter(double seconds) { clock.advance(seconds), engine->checkOpenApps(), drain(); }
+    bool tracked(const App& app) const { return engine->runningApps().contains(app); }
+    double stamp(const App& app) const { return engine->runningApps().value(app, -1); }
+    double firstSeen(const App& app) const { return engine->firstSeenApps().value(app, -1); }
+    QList<Kind> asked(const App& app) const { return workspace.requestsFor(app); }
 };
 
 // Named data rows, each a tuple held in one column "row".

@@ -69,12 +69,10 @@ private slots:
     // Locale-aware, case-insensitive, stable: equal names keep their order.
     void exclusionsAreSortedByName() {
         EngineRig rig;
-        const QStringList added{"beta", "Alpha", "gamma", "b", "B", "alpha"};
         auto& engine = rig.startAndDrain();
-        for (int i = 0; i < added.size(); ++i) {
-            const QString path = QStringLiteral("/apps/%1.desktop").arg(i);
-            rig.workspace.addEntry(path, {QString::number(i), added.at(i)});
-            engine.addExcludedApp(path);
+        for (const QString name : {"beta", "Alpha", "gamma", "b", "B", "alpha"}) {
+            rig.workspace.addEntry("/" + name + ".desktop", {name, name});
+            QVERIFY(engine.addExcludedApp("/" + name + ".desktop"));
         }
         QStringList names;
         for (const ExcludedApp& app : engine.excludedApps())

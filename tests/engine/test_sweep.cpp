@@ -223,10 +223,8 @@ private slots:
         auto& engine = rig.startAndDrain();
         QVERIFY(engine.timer()->isActive());
         const int before = rig.workspace.listingCount();
-        for (int i = 0; i < ticks; ++i) {
-            rig.clock.advance(step);
-            engine.tick();
-        }
+        for (int i = 0; i < ticks; ++i)
+            rig.clock.advance(step), engine.tick();
         QCOMPARE(rig.workspace.listingCount() - before, sweeps);
     }
 

@@ -31,12 +31,8 @@ void writeRaw(const QString& path, const QByteArray& bytes) {
     f.write(bytes);
 }
 // The files set aside as unreadable next to `path`.
-QStringList aside(const QString& path) {
-    const QDir dir = QFileInfo(path).dir();
-    QStringList out;
-    for (const QString& name : dir.entryList({"*.unreadable-*"}, QDir::Files | QDir::System))
-        out << dir.filePath(name);
-    return out;
+QFileInfoList aside(const QString& path) {
+    return QFileInfo(path).dir().entryInfoList({"*.unreadable-*"}, QDir::Files | QDir::System);
 }
 const QByteArray kHead = R"({"format":"com.Idlewatch.defaults","version":)";
 
@@ -137,7 +133,7 @@ private slots:
             QVERIFY2(returnsWithinASecond(open, path), content.left(20));
             (store ? *store : *temp).setInteger("b", 2);
             QCOMPARE(aside(path).size(), 1);
-            const QFileInfo kept(aside(path).first());
+            const QFileInfo kept = aside(path).first();
             if (content == "fifo")
                 QVERIFY(kept.exists() && !kept.isFile() && !kept.isSymLink());
             else if (content == "device")
@@ -243,8 +239,8 @@ private slots:
             store.setInteger("popoverWidth", 440); // readable now, but still not ours
             QCOMPARE(aside(path).size(), movable ? 1 : 0);
             if (movable)
-                QFile::setPermissions(aside(path).first(), QFile::ReadOwner);
-            QCOMPARE(readAll(movable ? aside(path).first() : path), original);
+                QFile::setPermissions(aside(path).first().filePath(), QFile::ReadOwner);
+            QCOMPARE(readAll(movable ? aside(path).first().filePath() : path), original);
             QCOMPARE(UserDefaults(path).integer("popoverWidth"),
                      movable ? std::optional<qint64>(440) : std::nullopt);
         }

@@ -159,9 +159,8 @@ class TestEngineSoak : public QObject {
             QVERIFY2(now - used > timeout, "asked before its timeout");
             QVERIFY2(grace < 1 || now - launched >= grace, "asked inside its grace");
         }
-        for (auto it = engine->runningApps().cbegin(); it != engine->runningApps().cend(); ++it)
-            QVERIFY(it.key().applicationId() != QString::fromLatin1(kAppIdentifier) &&
-                    it.value() <= now);
+        for (const auto& [app, stamp] : engine->runningApps().asKeyValueRange())
+            QVERIFY(app.applicationId() != QString::fromLatin1(kAppIdentifier) && stamp <= now);
     }
 
     // A tick (which sweeps only when the scan interval has passed) or a sweep. When it
@@ -183,8 +182,8 @@ class TestEngineSoak : public QObject {
             return drainAndCheck();
         ++sweeps;
         QSet<ProcessKey> asked;
-        for (qsizetype i = before; i < workspace.requests().size(); ++i)
-            asked.insert(workspace.requests().at(i).key);
+        for (const auto& request : workspace.requests().mid(before))
+            asked.insert(request.key);
         for (const ProcessKey& key : asked)
             QVERIFY2(left.value(key, 0) <= 0, "asked while its countdown still ran");
         const bool quitting = Preference<bool>(*store, Keys::quittingEnabled).value();
@@ -205,11 +204,11 @@ class TestEngineSoak : public QObject {
 
 private slots:
     void randomWorkloadKeepsEveryPromise() {
-        bool pinned = false, longer = false;
+        bool pinned = false;
+        const bool longer = qEnvironmentVariableIsSet("IDLEWATCH_SOAK_STEPS");
         quint32 seed = quint32(qEnvironmentVariableIntValue("IDLEWATCH_SOAK_SEED", &pinned));
         seed = pinned ? seed : QRandomGenerator::global()->bounded(1u << 31);
-        int steps = qEnvironmentVariableIntValue("IDLEWATCH_SOAK_STEPS", &longer);
-        steps = longer ? steps : 20000;
+        const int steps = longer ? qEnvironmentVariableIntValue("IDLEWATCH_SOAK_STEPS") : 20000;
         qInfo("soak seed %u, %d steps (replay with IDLEWATCH_SOAK_SEED)", seed, steps);
         random.seed(seed);
         for (int i = 0; i < 6; ++i)
@@ -223,8 +222,6 @@ private slots:
             while (running().size() > 40)
                 workspace.quit(running().first());
         }
-        if (QTest::currentTestFailed())
-            qWarning("failed with seed %u", seed);
         // The run exercised what it claims to.
         QVERIFY(sweeps > steps / 10 && checkedRequests > 0);
     }
