@@ -32,7 +32,6 @@ private slots:
     void timeoutGraceAndCountdown_data() {
         const qint64 far = kMax - 1'000'000'000'000'000;
         addRows<TimeoutRow>({
-            {"defaults, exactly 8 h", {kAbsent, kAbsent, 28800, 0, false}},
             {"defaults, just past 8 h", {kAbsent, kAbsent, 28800.5, 0, true}},
             {"idle truncated toward zero", {kAbsent, kAbsent, 100.9, 28700, false}},
             {"0 min counts as 1, at 60 s", {0, kAbsent, 60, 0, false}},
