@@ -49,8 +49,7 @@ class TestEngineSoak : public QObject {
     // foreground, reset, re-registration), and what is excluded.
     QHash<ProcessKey, std::pair<double, double>> launchedAndUsed;
     QSet<QString> excluded;
-    int checkedRequests = 0;
-    int sweeps = 0;
+    int checkedRequests = 0, sweeps = 0;
 
     template <typename T> const T& pick(const QList<T>& list) {
         return list.at(int(random.bounded(qsizetype(list.size()))));
