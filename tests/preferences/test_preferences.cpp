@@ -39,8 +39,9 @@ private slots:
                     temp->setInteger(key, value.toLongLong());
                 else if (value.isValid())
                     temp->setText(key, value.toString());
-            const auto stored = [&, key = QStringLiteral("minutesUntilClose")] {
-                const auto i = temp->integer(key), t = temp->text(key);
+            const auto stored = [&] {
+                const auto i = temp->integer("minutesUntilClose");
+                const auto t = temp->text("minutesUntilClose");
                 return i ? QVariant(*i) : t ? QVariant(*t) : QVariant();
             };
             const QStringList keysBefore = temp->keys();
