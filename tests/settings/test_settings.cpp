@@ -148,9 +148,7 @@ private slots:
             } else {
                 field->stepBy(c.step);
             }
-            const qint64 shown = c.stored < 0 ? 480 : c.stored;
-            QCOMPARE(rig.store->contains("minutesUntilClose"), c.stored >= 0);
-            QCOMPARE(rig.store->integer("minutesUntilClose").value_or(480), shown);
+            QCOMPARE(rig.store->integer("minutesUntilClose").value_or(-1), c.stored);
             QCOMPARE(rig.stamp(app),
                      c.stored == qMax<qint64>(c.start, 0) || c.stored < 0 ? stamp : stamp + 100);
         }
@@ -170,7 +168,7 @@ private slots:
         QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(210));
     }
     // One window: reopened as it was left, with the pane picked in the sidebar (by click or
-    // arrow key) shown under its title, and in front again on a second request.
+    // arrow key) shown under its title. (In front again on a second request: the e2e test.)
     void oneWindowKeepsItsPane() {
         SettingsRig rig;
         rig.startAndDrain();
@@ -190,12 +188,6 @@ private slots:
         controller.openSettings(SettingsPane::support);
         QCOMPARE(controller.window(), window);
         QCOMPARE(view->selectedPane(), SettingsPane::behavior);
-        QWidget other;
-        other.show();
-        other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
-        controller.openSettings(SettingsPane::general);
-        QVERIFY(QTest::qWaitForWindowActive(window));
     }
 
     // Each preset row writes its values and gold, leaves other keys alone and restarts every
