@@ -83,8 +83,9 @@ struct Idlewatch {
     QProcess process;
 };
 
-// The popover's place while it is open, once two looks agree; empty while it is closed.
-QRect popoverOn(X11Session& session) {
+// Idlewatch's popover, or with `popover` false the icon tint2 embedded (never as high), once
+// two looks agree; empty while there is none.
+QRect windowOn(X11Session& session, bool popover) {
     static const QRegularExpression re(
         QStringLiteral(R"(Position: (-?\d+),(-?\d+)[^\n]*\n\s*Geometry: (\d+)x(\d+))"));
     QRect last;
@@ -98,29 +99,13 @@ QRect popoverOn(X11Session& session) {
             const QRegularExpressionMatch g = m.next();
             const QRect r(g.captured(1).toInt(), g.captured(2).toInt(), g.captured(3).toInt(),
                           g.captured(4).toInt());
-            if (r.height() > 64) // never a tray icon
+            if ((r.height() > 64) == popover)
                 now = r;
         }
         if (now.isEmpty() || now == last)
             return now;
         last = now;
         QTest::qWait(150);
-    }
-    return {};
-}
-// The icon as tint2 embedded it, in root coordinates; empty until it is.
-QRect trayIconOn(X11Session& session) {
-    static const QRegularExpression re(
-        QStringLiteral(R"(\("idlewatch" .*\s(\d+)x(\d+)[+-]\d+[+-]\d+\s+\+(-?\d+)\+(-?\d+))"));
-    QByteArray hosts;
-    session.run({"xdotool", "search", "--class", "^tint2$"}, &hosts, 10000, false);
-    for (const QByteArray& host : hosts.split('\n')) {
-        QByteArray tree;
-        if (!host.isEmpty() &&
-            session.run({"xwininfo", "-tree", "-id", host}, &tree, 10000, false) == 0)
-            if (const auto g = re.match(QString::fromLatin1(tree)); g.hasMatch())
-                return {g.captured(3).toInt(), g.captured(4).toInt(), g.captured(1).toInt(),
-                        g.captured(2).toInt()};
     }
     return {};
 }
@@ -203,8 +188,7 @@ private:
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
         // Its own desktop entry is found where it was installed.
         env.insert(QStringLiteral("XDG_DATA_DIRS"),
-                   m_prefix.filePath(QStringLiteral("share")) +
-                       QStringLiteral(":/usr/local/share:/usr/share"));
+                   m_prefix.path() + QStringLiteral("/share:/usr/local/share:/usr/share"));
         return env;
     }
 
@@ -259,20 +243,21 @@ void TestE2e::idleXtermClosedThenSecondLaunchShowsThePopover() {
         QVERIFY2(fault.isEmpty(), qPrintable(fault + "\n" + app.log()));
     }
 
-    QVERIFY(popoverOn(session).isEmpty());
+    QVERIFY(windowOn(session, true).isEmpty());
     QCOMPARE(launch(binary(), env, {QStringLiteral("--launched-at-login")}).exitCode, 0);
-    QVERIFY(session.waitFor([&] { return !popoverOn(session).isEmpty(); }, 10000));
+    QVERIFY(session.waitFor([&] { return !windowOn(session, true).isEmpty(); }, 10000));
     // Closed, then opened from the icon tint2 embedded. A click in the moment after closing
     // would count as the closing one, and one before the icon is embedded is lost: a few tries.
     QCOMPARE(session.run({"xdotool", "key", "Escape"}), 0);
-    QVERIFY(session.waitFor([&] { return popoverOn(session).isEmpty(); }, 5000));
+    QVERIFY(session.waitFor([&] { return windowOn(session, true).isEmpty(); }, 5000));
     QRect popover;
     for (int attempt = 0; attempt < 3 && popover.isEmpty(); ++attempt) {
         QRect icon;
-        QVERIFY(session.waitFor([&] { return !(icon = trayIconOn(session)).isEmpty(); }, 10000));
+        QVERIFY(
+            session.waitFor([&] { return !(icon = windowOn(session, false)).isEmpty(); }, 10000));
         QTest::qWait(400);
         QVERIFY(click(session, icon.center()));
-        session.waitFor([&] { return !(popover = popoverOn(session)).isEmpty(); }, 5000);
+        session.waitFor([&] { return !(popover = windowOn(session, true)).isEmpty(); }, 5000);
     }
     QVERIFY(!popover.isEmpty());
     // The footer's last row, "Quit Idlewatch", above the bottom margin for any font size.
@@ -349,13 +334,12 @@ void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     QVERIFY(session.activate(session.windowsOf(xterm).value(0)));
     QTest::qWait(700); // the user's last input is older than the xterm's focus
     QCOMPARE(launch(binary(), env, {QStringLiteral("--settings")}).exitCode, 0);
-    QByteArray front;
-    QVERIFY(session.waitFor(
-        [&] {
-            session.run({"xdotool", "getactivewindow", "getwindowname"}, &front, 5000, false);
-            return front.trimmed() == "Idlewatch Settings";
-        },
-        10000));
+    const auto frontName = [&] {
+        QByteArray name;
+        session.run({"xdotool", "getactivewindow", "getwindowname"}, &name, 5000, false);
+        return name.trimmed();
+    };
+    QVERIFY(session.waitFor([&] { return frontName() == "Idlewatch Settings"; }, 10000));
     choose(QStringLiteral("Pause automatic quitting"));
     QVERIFY(session.waitFor([&] { return app.status().value("quittingEnabled") == false; }, 10000));
 

@@ -8,7 +8,6 @@
 
 #include <QLabel>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 

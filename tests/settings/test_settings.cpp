@@ -1,6 +1,5 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
-#include "preferences/BehaviorPreset.h"
 #include "settings/Panes.h"
 #include "settings/PreferenceGroup.h"
 #include "settings/SettingsView.h"
@@ -79,14 +78,7 @@ private slots:
     // as painted, in a light and a dark palette.
     void controlsReadOnTheirCards() {
         const QPalette light = QApplication::palette();
-        QPalette dark = light;
-        for (auto [role, rgb] : {std::pair{QPalette::Window, 0x2b2b2b},
-                                 {QPalette::Base, 0x1e1e1e},
-                                 {QPalette::Button, 0x353535},
-                                 {QPalette::WindowText, 0xeeeeee},
-                                 {QPalette::Text, 0xeeeeee},
-                                 {QPalette::ButtonText, 0xeeeeee}})
-            dark.setColor(role, QColor::fromRgb(rgb));
+        const QPalette dark(QColor(0x353535), QColor(0x2b2b2b)); // light text, dark bases
         for (const QPalette& palette : {light, dark}) {
             QApplication::setPalette(palette);
             SettingsRig rig;
@@ -127,10 +119,9 @@ private slots:
             const char* typed; // empty: one step of `step`
             int step;
             qint64 stored;
-        } cases[] = {{60, Hours, "0", 0, 1},      {1, Minutes, "", -1, 1},
-                     {150, Hours, "72", 0, 4320}, {150, Hours, "2", 0, 150},
-                     {-1, Hours, "8", 0, -1},     {150, Minutes, "45", 0, 165},
-                     {60, Hours, "", -1, 1},      {5000, Hours, "", -1, 4260}};
+        } cases[] = {{60, Hours, "0", 0, 1},       {1, Minutes, "", -1, 1},
+                     {150, Hours, "72", 0, 4320},  {-1, Hours, "8", 0, -1},
+                     {150, Minutes, "45", 0, 165}, {5000, Hours, "", -1, 4260}};
         for (const auto& c : cases) {
             SettingsRig rig;
             if (c.start >= 0)
