@@ -57,9 +57,9 @@ Run launch(const QString& binary, const QProcessEnvironment& env, const QStringL
 
 // The running instance, started from the installed binary; its output is kept for failures.
 struct Idlewatch {
-    Idlewatch(const QString& binary, const QProcessEnvironment& env)
-        : binary(binary)
-        , env(env) {
+    Idlewatch(const QString& path, const QProcessEnvironment& environment)
+        : binary(path)
+        , env(environment) {
         process.setProcessEnvironment(env);
         process.setProcessChannelMode(QProcess::MergedChannels);
         process.start(binary);
@@ -83,15 +83,15 @@ struct Idlewatch {
     QProcess process;
 };
 
-// Idlewatch's popover, or with `popover` false the icon tint2 embedded (never as high), once
-// two looks agree; empty while there is none.
+// Idlewatch's popover, or with `popover` false its icon as tint2 embedded it (never as high),
+// once two looks agree; empty while there is none.
 QRect windowOn(X11Session& session, bool popover) {
     static const QRegularExpression re(
         QStringLiteral(R"(Position: (-?\d+),(-?\d+)[^\n]*\n\s*Geometry: (\d+)x(\d+))"));
     QRect last;
     for (int look = 0; look < 50; ++look) {
         QByteArray out;
-        session.run({"xdotool", "search", "--onlyvisible", "--name", "^Idlewatch$",
+        session.run({"xdotool", "search", "--onlyvisible", "--classname", "^idlewatch$",
                      "getwindowgeometry", "%@"},
                     &out, 10000, false);
         QRect now;
