@@ -32,11 +32,7 @@ struct EngineRig {
         return *engine;
     }
     // Starts the engine and lets its first registrations land.
-    RunningAppsManager& startAndDrain() {
-        start();
-        drain();
-        return *engine;
-    }
+    RunningAppsManager& startAndDrain() { return start(), drain(), *engine; }
     // Runs the work posted to the main queue (stamps), and nothing else.
     static void drain() { QCoreApplication::sendPostedEvents(); }
 

@@ -24,7 +24,6 @@ private slots:
                     {qint64(0), none, qint64(1)},
                     {qint64(-3), none, qint64(1)},
                     {qint64(100), none, qint64(4320)},
-                    {qint64(72), none, qint64(4320)},
                     {kMax / 59, none, qint64(4320)},
                     {kMax, none, qint64(4320)},
                     {kMin, none, qint64(1)},
@@ -40,11 +39,10 @@ private slots:
                     temp->setInteger(key, value.toLongLong());
                 else if (value.isValid())
                     temp->setText(key, value.toString());
-            const auto stored = [&]() -> QVariant {
-                if (const auto i = temp->integer("minutesUntilClose"))
-                    return *i;
+            const auto stored = [&] {
+                const auto i = temp->integer("minutesUntilClose");
                 const auto t = temp->text("minutesUntilClose");
-                return t ? QVariant(*t) : QVariant();
+                return i ? QVariant(*i) : t ? QVariant(*t) : QVariant();
             };
             const QStringList keysBefore = temp->keys();
             Preferences::migrateIdleTimePreferenceIfNeeded(*temp);
@@ -59,8 +57,8 @@ private slots:
 
     void formattedIdleTime() {
         const QList<std::pair<qint64, QString>> cases{
-            {480, "8h"}, {90, "1h 30m"},    {60, "1h"},    {59, "59m"},   {0, "1m"},
-            {-5, "1m"},  {4319, "71h 59m"}, {5000, "72h"}, {kMax, "72h"}, {kMin, "1m"}};
+            {90, "1h 30m"},    {60, "1h"},    {59, "59m"}, {0, "1m"},
+            {4319, "71h 59m"}, {kMax, "72h"}, {kMin, "1m"}};
         for (const auto& [minutes, text] : cases)
             QCOMPARE(Preferences::formattedIdleTime(minutes), text);
     }

@@ -129,11 +129,10 @@ private slots:
             else
                 writeRaw(path, content);
             std::unique_ptr<UserDefaults> store;
-            QThread* home = QThread::currentThread();
             const auto open = [&] {
                 store = whileRunning ? nullptr : temp.reopen();
                 if (store)
-                    store->moveToThread(home);
+                    store->moveToThread(qApp->thread());
             };
             QVERIFY2(returnsWithinASecond(open, path), content.left(20));
             (store ? *store : *temp).setInteger("b", 2);

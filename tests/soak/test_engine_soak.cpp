@@ -87,17 +87,16 @@ class TestEngineSoak : public QObject {
         const int op = int(random.bounded(100));
         if (op < 12 || now.isEmpty()) {
             launch();
-        } else if (op < 17) {
-            touch(workspace.frontmostApplication());
-            workspace.quit(pick(now));
-        } else if (op < 20) {
-            touch(workspace.frontmostApplication());
-            launchedAndUsed.insert(workspace.relaunch(pick(now)).key(), {clock.now(), clock.now()});
         } else if (op < 32) {
             touch(workspace.frontmostApplication());
             const RunningApplication next = chance(90) ? pick(now) : RunningApplication();
-            workspace.activate(next);
-            touch(next);
+            if (op < 17)
+                workspace.quit(pick(now));
+            else if (op < 20)
+                launchedAndUsed.insert(workspace.relaunch(pick(now)).key(),
+                                       {clock.now(), clock.now()});
+            else
+                workspace.activate(next), touch(next);
         } else if (op < 36) {
             workspace.setHidden(pick(now), chance(30));
         } else if (op < 38) {

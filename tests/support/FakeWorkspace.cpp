@@ -23,7 +23,6 @@ public:
     ActivationPolicy activationPolicy() const override { return app().policy; }
     bool isFinishedLaunching() const override { return app().finishedLaunching; }
     bool acceptsPoliteQuit() const override { return app().acceptsPoliteQuit; }
-    bool canForceQuit() const override { return app().canForceQuit; }
     bool isAskingUser() const override { return app().askingUser || app().modal; }
     bool hasModalWindow() const override { return app().modal; }
     bool terminate() override { return request(FakeWorkspace::RequestKind::Terminate); }

@@ -19,7 +19,6 @@ struct FakeApp {
     bool finishedLaunching = true;
     bool hidden = false;
     bool acceptsPoliteQuit = true;
-    bool canForceQuit = true;
     bool askingUser = false; // shows a dialog
     bool modal = false;      // shows a modal window
 };
@@ -30,6 +29,7 @@ struct FakeApp {
 class FakeWorkspace final : public Workspace {
     Q_OBJECT
 public:
+    using App = RunningApplication;
     enum class RequestKind { Terminate, ForceTerminate };
     struct Request {
         ProcessKey key;
@@ -48,7 +48,6 @@ public:
         QList<Request> requests;
         std::optional<QString> ownIdentifier = QString::fromLatin1(kAppIdentifier);
         bool ownWindowActive = false;
-        QString suffix = QStringLiteral("desktop");
         QHash<QString, ApplicationEntry> entryFiles;
         QHash<QString, QString> iconNames;
         qint64 nextPid = 1000;
@@ -75,7 +74,7 @@ public:
     std::optional<ApplicationEntry> entryAt(const QString& path) const override {
         return m->entryFiles.contains(path) ? std::optional(m->entryFiles[path]) : std::nullopt;
     }
-    QString entryFileSuffix() const override { return m->suffix; }
+    QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
     QString iconNameForEntry(const QString& path) const override { return m->iconNames[path]; }
     QList<InstalledApplication> installedApplications() const override { return installed; }
     // What installedApplications() answers.
@@ -93,20 +92,14 @@ public:
     void activate(const RunningApplication& app);
 
     void setHidden(const RunningApplication& app, bool hidden) { e(app).app.hidden = hidden; }
-    void setFinishedLaunching(const RunningApplication& app, bool finished) {
-        e(app).app.finishedLaunching = finished;
-    }
+    void setFinishedLaunching(const App& a, bool on) { e(a).app.finishedLaunching = on; }
     // The application shows a question (a dialog); `modal` when it is a modal one.
     void setAskingUser(const RunningApplication& app, bool asking, bool modal = false) {
         e(app).app.askingUser = asking;
         e(app).app.modal = modal;
     }
-    void setTerminateDelivered(const RunningApplication& app, bool on) {
-        e(app).terminateDelivered = on;
-    }
-    void setForceTerminateDelivered(const RunningApplication& app, bool on) {
-        e(app).forceDelivered = on;
-    }
+    void setTerminateDelivered(const App& a, bool on) { e(a).terminateDelivered = on; }
+    void setForceTerminateDelivered(const App& a, bool on) { e(a).forceDelivered = on; }
     void setTerminateEndsApp(const RunningApplication& app, bool on) { e(app).terminateEnds = on; }
 
     // Every request made to any application, delivered or not, in order.
@@ -115,7 +108,6 @@ public:
 
     void setOwnApplicationId(std::optional<QString> id) { m->ownIdentifier = std::move(id); }
     void setOwnWindowIsActive(bool active) { m->ownWindowActive = active; }
-    void setEntryFileSuffix(const QString& suffix) { m->suffix = suffix; }
     void addEntry(const QString& path, const ApplicationEntry& info) {
         m->entryFiles.insert(path, info);
     }

@@ -17,7 +17,6 @@ public:
     UserDefaults& store() { return *m_store; }
 
     QString path() const { return m_dir.filePath(QStringLiteral("defaults.json")); }
-    QString dir() const { return m_dir.path(); }
 
     // A second store instance reading the same file, as a restarted process would.
     std::unique_ptr<UserDefaults> reopen() const { return std::make_unique<UserDefaults>(path()); }

@@ -13,6 +13,9 @@
 
 namespace {
 
+// The unprivileged account sway and its clients run as when the tests run as root.
+constexpr const char* kUser = "idlewatch-test";
+
 void collectWindows(const QJsonObject& node, const QString& appId, QList<qint64>* ids) {
     if (node.value("app_id").toString() == appId)
         ids->append(node.value("id").toInteger());

@@ -8,9 +8,6 @@
 // test process itself may still connect, as root may open any socket.
 class WaylandSession : public Session {
 public:
-    // The unprivileged account sway and its clients run as when the tests run as root.
-    static constexpr const char* kUser = "idlewatch-test";
-
     // Starts the bus and sway and waits until sway answers. False with errorString() on
     // failure; whatever had started is stopped again. `unavailable` tells a machine where
     // sway cannot run at all (not installed, no account to run it as) from a failure.

@@ -9,7 +9,6 @@
 #include "platform/x11/X11Workspace.h"
 #include "preferences/AppIdentity.h"
 
-#include <QDir>
 #include <QFile>
 #include <QGuiApplication>
 #include <QSignalSpy>
@@ -42,21 +41,44 @@ private slots:
         }
         m_clients.clear();
         m_ws.reset();
-        m_index.reset();
         QFile::remove(report());
     }
 
-    void listsOneHandlePerProcessInClientListOrder() {
-        const pid_t a = startClient({"--class", "a,A"});
+    // One handle per process, in client-list order. The entry whose StartupWMClass is the
+    // window's class names the application; without an entry, the class does; without
+    // WM_CLASS the identifier is absent and the name is the process's comm.
+    void listsOneHandlePerProcessNamedByItsEntry() {
+        const QString entry = m_session.path("data/applications/org/example") + "/Alpha.desktop";
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Desktop Entry]\nType=Application\nExec=x\nName=Alpha Editor\n"
+                   "StartupWMClass=AlphaApp\n");
+        file.close();
+        m_index->refresh();
+        const pid_t a = startClient({"--class", "whatever,AlphaApp"});
         QTRY_VERIFY(!appFor(a).isNull());
         const pid_t b = startClient({"--class", "b,B", "--windows", "3"});
         QTRY_VERIFY(managed(b, 3));
         // The desktop's own window is told apart by its type: never an application to track.
-        const pid_t c = startClient({"--class", "c,C", "--no-pid", "--type", "desktop"});
+        const pid_t c = startClient({"--class", ",", "--no-pid", "--type", "desktop"});
         QTRY_COMPARE(listedPids(), (QList<qint64>{a, b, c}));
         QCOMPARE(appFor(c).activationPolicy(), ActivationPolicy::Prohibited);
+        const auto naming = [this](pid_t pid) {
+            const RunningApplication app = appFor(pid);
+            return QStringList{app.applicationId().value_or("-"), app.displayName().value_or("-"),
+                               app.entryPath().value_or("-")};
+        };
+        QCOMPARE(naming(a), (QStringList{"org-example-Alpha", "Alpha Editor", entry}));
+        QCOMPARE(naming(b), (QStringList{"B", "B", "-"}));
+        QCOMPARE(naming(c), (QStringList{"-", "x11_testclient", "-"}));
     }
-    void frontmostDeactivationAndHidden() {
+    void frontmostDeactivationHiddenAndOwnWindows() {
+        // Ours is named as ourselves, whatever its WM_CLASS, so the engine never lists it.
+        QWindow own;
+        own.show();
+        own.requestActivate();
+        QTRY_VERIFY(m_ws->ownWindowIsActive());
+        QTRY_COMPARE(appFor(::getpid()).applicationId(), QString::fromLatin1(kAppIdentifier));
         const pid_t a = startClient({"--class", "a,A"});
         const pid_t b = startClient({"--class", "b,B", "--windows", "2"});
         QTRY_VERIFY(managed(a, 1) && managed(b, 2));
@@ -65,6 +87,7 @@ private slots:
 
         QVERIFY(m_session.activate(windowA));
         QTRY_COMPARE(m_ws->frontmostApplication(), appFor(a));
+        QTRY_VERIFY(!m_ws->ownWindowIsActive());
         QSignalSpy spy(m_ws.get(), &Workspace::didDeactivateApplication);
         QVERIFY(m_session.activate(windowsB[0]));
         QTRY_COMPARE(m_ws->frontmostApplication(), appFor(b));
@@ -85,47 +108,43 @@ private slots:
         QTRY_VERIFY(appFor(a).isHidden());
         QVERIFY(appFor(a).isFinishedLaunching());
     }
-    void politeQuitClosesEveryWindowOfThoseThatAllTakeIt() {
+    void politeAndForcedQuit() {
         const pid_t xterm = startClient({}, "xterm");
         const pid_t three = startClient({"--windows", "3"});
         // A window manager answers a close request to a window without WM_DELETE_WINDOW by
-        // killing the client, so not even the windows that would accept one are asked.
-        const pid_t partial = startClient({"--windows", "2", "--no-delete-last"});
+        // killing the client, so not even the windows that would accept one are asked. This
+        // one also outlives its connection.
+        const pid_t partial = startClient({"--windows", "2", "--no-delete-last", "--linger"});
+        // One client claims another process's PID (as sandboxed clients do with their own
+        // namespace's numbers) and ignores the close request.
+        const pid_t bystander = startClient({"30"}, "sleep");
+        const pid_t pid = startClient({"--ignore-close", "--pid", QString::number(bystander)});
         QTRY_VERIFY_WITH_TIMEOUT(managed(xterm, 1) && managed(three, 3) && managed(partial, 2) &&
-                                     !appFor(xterm).isNull() && !appFor(partial).isNull(),
+                                     !appFor(xterm).isNull() && !appFor(partial).isNull() &&
+                                     !appFor(pid).isNull(),
                                  10000);
         const quint64 before = m_ws->requestCount();
         QVERIFY(!appFor(partial).terminate());
         QCOMPARE(m_ws->requestCount(), before);
-        QVERIFY(appFor(xterm).terminate() && appFor(three).terminate());
+        QVERIFY(appFor(xterm).terminate() && appFor(three).terminate() && appFor(pid).terminate());
         QVERIFY2(m_session.waitForExit(xterm, 5000) && m_session.waitForExit(three, 5000),
                  "the application did not quit");
-        QVERIFY(m_session.isRunning(partial));
-    }
-    void forcedQuitClosesTheConnectionAndKillsOnlyAProvenOwner() {
-        // One client claims another process's PID (as sandboxed clients do with their own
-        // namespace's numbers) and ignores the close request; one outlives its connection.
-        const pid_t bystander = startClient({"30"}, "sleep");
-        const pid_t pid = startClient({"--ignore-close", "--pid", QString::number(bystander)});
-        const pid_t lingering = startClient({"--no-delete", "--linger"});
-        QTRY_VERIFY(!appFor(pid).isNull() && !appFor(lingering).isNull());
-        const RunningApplication app = appFor(pid);
-        QVERIFY(app.terminate()); // delivered, and ignored
+        QVERIFY(m_session.isRunning(partial) && m_session.isRunning(pid));
 
         // The server closes the client's connection; the client ends by itself, unsignalled.
-        QVERIFY(app.forceTerminate() && appFor(lingering).forceTerminate());
+        QVERIFY(appFor(pid).forceTerminate() && appFor(partial).forceTerminate());
         const std::optional<int> status = m_session.waitForExit(pid, 5000);
         QVERIFY(status && WIFEXITED(*status));
         // Proven to hold the window's connection (X-Resource PID, same start time, a socket
         // to this server): killed when it does not end with its connection.
-        const std::optional<int> killed = m_session.waitForExit(lingering, 8000);
+        const std::optional<int> killed = m_session.waitForExit(partial, 8000);
         QVERIFY(killed && WIFSIGNALED(*killed) && WTERMSIG(*killed) == SIGKILL);
         QTest::qWait(200);
         QVERIFY(m_session.isRunning(bystander));
     }
+    // The window's client forks, its parent (the PID the server knows) exits and another
+    // process takes that PID, all before Idlewatch first sees the window.
     void pidReusedBeforeTheWindowWasSeenIsNeverSignalled() {
-        // The window's client forks, its parent (the PID the server knows) exits, and another
-        // process takes that PID, all before Idlewatch first sees the window.
         m_ws.reset();
         const pid_t parent = startClient({"--fork", "--no-delete", "--linger"});
         QVERIFY(m_session.waitForExit(parent, 5000));
@@ -136,24 +155,19 @@ private slots:
                 !lastPid.write(QByteArray::number(parent - 1)))
                 break;
             lastPid.close();
-            decoy = startClient({"30"}, "sleep");
-            if (decoy != parent) {
+            if ((decoy = startClient({"30"}, "sleep")) != parent)
                 ::kill(decoy, SIGKILL);
-                m_session.waitForExit(decoy, 3000);
-                m_clients.removeAll(decoy);
-            }
         }
         if (decoy != parent)
             QSKIP("cannot make the kernel reuse a chosen PID here (needs root)");
         m_session.run({"sleep", "0.2"}); // let the decoy exec
-
         QString error;
-        m_ws = X11Workspace::connect(m_session.display(), &error, *m_index);
-        QVERIFY2(m_ws, qPrintable(error));
+        QVERIFY2(m_ws = X11Workspace::connect(m_session.display(), &error, *m_index),
+                 qPrintable(error));
         QTRY_VERIFY(!appFor(parent).isNull());
         QVERIFY(appFor(parent).forceTerminate());
         // The real owner's window goes with its connection; the decoy is never signalled, not
-        // even once the follow-up would have fired.
+        // even once the follow-up kill would have fired.
         QTRY_VERIFY(appFor(parent).isNull());
         QTest::qWait(2500);
         QVERIFY(m_session.isRunning(decoy));
@@ -170,9 +184,21 @@ private slots:
     void editorAskingToSaveIsNeverAnsweredForItsUser() {
         QFETCH(bool, forceQuit);
         QFETCH(bool, takesFocus);
-        startEditorBehindFront(takesFocus ? QStringList{"--dialog-takes-focus"} : QStringList(),
-                               forceQuit);
-        const RunningApplication app = appFor(m_editor);
+        // A client in front and an editor that asks before closing behind it, under the engine
+        // on a manual clock with a one-minute timeout.
+        m_store = std::make_unique<TempStore>();
+        Preference<qint64>(**m_store, Keys::minutesUntilClose).set(1);
+        Preference<bool>(**m_store, Keys::forceQuitIfTerminateFails).set(forceQuit);
+        const pid_t front = startClient({"--class", "front,Front"});
+        const pid_t editor =
+            startClient({"--class", "editor,Editor", "--ask-on-close", "--report", report(),
+                         takesFocus ? "--dialog-takes-focus" : "--ask-on-close"});
+        QTRY_VERIFY(!appFor(front).isNull() && !appFor(editor).isNull());
+        QVERIFY(m_session.activate(m_session.windowsOf(front).value(0)));
+        QTRY_COMPARE(m_ws->frontmostApplication(), appFor(front));
+        m_engine = std::make_unique<RunningAppsManager>(*m_ws, **m_store, m_clock);
+        QCoreApplication::sendPostedEvents();
+        const RunningApplication app = appFor(editor);
         sweepAfter(61);
         QTRY_COMPARE(events(), QByteArray("asked"));
         // Its "save?" dialog is transient and modal, with WM_DELETE_WINDOW of its own.
@@ -186,20 +212,20 @@ private slots:
             sweepAfter(3600);
             QVERIFY(m_engine->runningApps().contains(app) && m_engine->isWaitingForUser(app));
         }
-        QVERIFY(m_session.isRunning(m_editor) && m_session.isRunning(m_front));
-        QCOMPARE(m_engine->runningApps().value(appFor(m_front)), m_clock.now());
+        QVERIFY(m_session.isRunning(editor) && m_session.isRunning(front));
+        QCOMPARE(m_engine->runningApps().value(appFor(front)), m_clock.now());
         QCOMPARE(events(), QByteArray("asked"));
         if (takesFocus) {
             // Asked again (the engine never does this), the request still goes to the main
             // window only: the dialog is never cancelled by us.
             QVERIFY(app.terminate());
-            QVERIFY(m_session.waitForExit(m_editor, 5000));
+            QVERIFY(m_session.waitForExit(editor, 5000));
             QCOMPARE(events(), QByteArray("asked discarded"));
             return;
         }
 
         // The user answers "cancel": a fresh countdown from then, and a request only after it.
-        ::kill(m_editor, SIGUSR1);
+        ::kill(editor, SIGUSR1);
         QTRY_COMPARE(events(), QByteArray("asked answered"));
         QTRY_VERIFY(!app.isAskingUser());
         // Stamped when the engine sees the question gone: before or at the next sweep.
@@ -209,44 +235,6 @@ private slots:
         QVERIFY(!m_engine->isWaitingForUser(app));
         sweepAfter(61);
         QTRY_COMPARE(events(), QByteArray("asked answered asked"));
-    }
-    // The entry whose StartupWMClass is the window's class names the application; without
-    // an entry, the class does; without WM_CLASS the identifier is absent and the name is the
-    // process's comm.
-    void entryMatching() {
-        const QString apps = m_session.path("data/applications");
-        QDir(apps).mkpath(QStringLiteral("org/example"));
-        QFile entry(apps + QStringLiteral("/org/example/Alpha.desktop"));
-        QVERIFY(entry.open(QIODevice::WriteOnly));
-        entry.write("[Desktop Entry]\nType=Application\nExec=x\nName=Alpha Editor\n"
-                    "StartupWMClass=AlphaApp\n");
-        entry.close();
-        m_index->refresh();
-        const pid_t alpha = startClient({"--class", "whatever,AlphaApp"});
-        const pid_t gamma = startClient({"--class", "gamma,Gamma"});
-        const pid_t none = startClient({"--class", ","});
-        QTRY_VERIFY(!appFor(alpha).isNull() && !appFor(gamma).isNull() && !appFor(none).isNull());
-        QCOMPARE(appFor(alpha).applicationId(), QStringLiteral("org-example-Alpha"));
-        QCOMPARE(appFor(alpha).displayName(), QStringLiteral("Alpha Editor"));
-        QCOMPARE(appFor(alpha).entryPath().value_or(QString()), entry.fileName());
-        QCOMPARE(appFor(gamma).applicationId(), QStringLiteral("Gamma"));
-        QVERIFY(appFor(gamma).displayName() == "Gamma" && !appFor(gamma).entryPath());
-        QVERIFY(!appFor(none).applicationId());
-        QCOMPARE(appFor(none).displayName(), QStringLiteral("x11_testclient"));
-    }
-    void ownProcessAndOwnWindows() {
-        QCOMPARE(m_ws->ownApplicationId(), QString::fromLatin1(kAppIdentifier));
-        QWindow window;
-        window.show();
-        window.requestActivate();
-        QTRY_VERIFY(m_ws->ownWindowIsActive());
-        // Named as ourselves, whatever its WM_CLASS, so the engine never lists it.
-        QTRY_COMPARE(appFor(::getpid()).applicationId(), QString::fromLatin1(kAppIdentifier));
-
-        const pid_t other = startClient({});
-        QTRY_VERIFY(!appFor(other).isNull());
-        QVERIFY(m_session.activate(m_session.windowsOf(other).value(0)));
-        QTRY_VERIFY(!m_ws->ownWindowIsActive());
     }
 
 private:
@@ -268,10 +256,9 @@ private:
         const QList<QByteArray> own = m_session.windowsOf(pid);
         QByteArray list;
         m_session.run({"xprop", "-root", "-notype", "_NET_CLIENT_LIST"}, &list);
-        qsizetype found = 0;
-        for (const QByteArray& id : own)
-            found += list.contains("0x" + QByteArray::number(id.toULongLong(), 16));
-        return own.size() == windows && found == windows;
+        return own.size() == windows && std::all_of(own.begin(), own.end(), [&](const auto& id) {
+                   return list.contains("0x" + QByteArray::number(id.toULongLong(), 16));
+               });
     }
     QList<qint64> listedPids() const {
         QList<qint64> pids;
@@ -286,22 +273,6 @@ private:
         return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().replace('\n', ' ')
                                            : QByteArray();
     }
-    // A client in front and an editor that asks before closing behind it, under the engine on
-    // a manual clock with a one-minute timeout.
-    void startEditorBehindFront(const QStringList& extra, bool forceQuit) {
-        m_store = std::make_unique<TempStore>();
-        Preference<qint64>(**m_store, Keys::minutesUntilClose).set(1);
-        Preference<bool>(**m_store, Keys::forceQuitIfTerminateFails).set(forceQuit);
-        m_front = startClient({"--class", "front,Front"});
-        m_editor = startClient(
-            QStringList{"--class", "editor,Editor", "--ask-on-close", "--report", report()} +
-            extra);
-        QTRY_VERIFY(!appFor(m_front).isNull() && !appFor(m_editor).isNull());
-        QVERIFY(m_session.activate(m_session.windowsOf(m_front).value(0)));
-        QTRY_COMPARE(m_ws->frontmostApplication(), appFor(m_front));
-        m_engine = std::make_unique<RunningAppsManager>(*m_ws, **m_store, m_clock);
-        QCoreApplication::sendPostedEvents();
-    }
     // Moves the manual clock on, lets the X events arrive, and runs one sweep.
     void sweepAfter(double seconds) {
         QTest::qWait(30);
@@ -314,7 +285,6 @@ private:
     std::optional<DesktopEntryIndex> m_index;
     std::unique_ptr<X11Workspace> m_ws;
     QList<pid_t> m_clients;
-    pid_t m_front = -1, m_editor = -1;
     std::unique_ptr<TempStore> m_store;
     ManualClock m_clock;
     std::unique_ptr<RunningAppsManager> m_engine;
@@ -323,10 +293,8 @@ private:
 // The session must exist before QGuiApplication connects to its display.
 int main(int argc, char** argv) {
     X11Session session;
-    if (!session.start()) {
-        fprintf(stderr, "cannot start the X11 session: %s\n", qPrintable(session.errorString()));
-        return 1;
-    }
+    if (!session.start())
+        return fprintf(stderr, "no X11 session: %s\n", qPrintable(session.errorString())), 1;
     session.exportToCurrentProcess();
     qputenv("QT_QPA_PLATFORM", "xcb");
     QGuiApplication app(argc, argv);

@@ -1,6 +1,6 @@
 // A minimal X client whose window properties the tests choose:
 //   --class instance,Class   WM_CLASS (default idlewatch-testclient,IdlewatchTestClient)
-//   --type T                 normal | dialog | utility | dock | desktop | none
+//   --type T                 normal | dialog | utility | dock | desktop
 //   --windows N              N top-level windows, all alike
 //   --skip-taskbar           _NET_WM_STATE_SKIP_TASKBAR
 //   --no-pid                 no _NET_WM_PID
@@ -17,7 +17,7 @@
 //                            "cancel": the dialog goes, the application stays.
 //   --dialog-takes-focus     the dialog asks the window manager for the focus
 //   --report FILE            appends "asked", "discarded", "cancelled", "answered" to FILE
-// It prints "ready" once every window is mapped and exits when its last window is closed.
+// It exits when its last window is closed.
 
 #include <xcb/xcb.h>
 
@@ -34,9 +34,7 @@
 #include <utility>
 #include <vector>
 
-namespace {
-volatile sig_atomic_t g_answerCancel = 0;
-}
+static volatile sig_atomic_t g_answerCancel = 0;
 
 int main(int argc, char** argv) {
     const std::set<std::string> flags{"--skip-taskbar",   "--no-pid",       "--no-delete",
@@ -81,12 +79,10 @@ int main(int argc, char** argv) {
     std::string wmClass = value["--class"] + ',';
     std::replace(wmClass.begin(), wmClass.end(), ',', '\0');
     const auto report = [&](const char* event) {
-        if (FILE* f = fopen(value["--report"].c_str(), "a")) {
-            fprintf(f, "%s\n", event);
-            fclose(f);
-        }
+        if (FILE* f = fopen(value["--report"].c_str(), "a"))
+            fprintf(f, "%s\n", event), fclose(f);
     };
-    // A window with the client's WM_CLASS and _NET_WM_PID; `type` and `state` unless none.
+    // A window with the client's WM_CLASS, _NET_WM_PID and `type`; `state` unless none.
     const auto create = [&](int16_t at, uint16_t width, uint16_t height, bool deletable,
                             xcb_atom_t type, xcb_atom_t state) {
         const xcb_window_t w = xcb_generate_id(c);
@@ -98,8 +94,7 @@ int main(int argc, char** argv) {
         if (!on.count("--no-pid"))
             set(w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, &pid, 1);
         set(w, wmProtocols, XCB_ATOM_ATOM, 32, &wmDelete, deletable);
-        if (type != XCB_NONE)
-            set(w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, &type, 1);
+        set(w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, &type, 1);
         if (state != XCB_NONE)
             set(w, atom("_NET_WM_STATE"), XCB_ATOM_ATOM, 32, &state, 1);
         return w;
@@ -111,10 +106,8 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < windows.size(); ++i) {
         const bool deletable =
             !on.count("--no-delete") && !(on.count("--no-delete-last") && i + 1 == windows.size());
-        windows[i] = create(int16_t(20 + 30 * i), 200, 120, deletable,
-                            value["--type"] == "none" ? XCB_NONE : atom(typeName),
+        windows[i] = create(int16_t(20 + 30 * i), 200, 120, deletable, atom(typeName),
                             on.count("--skip-taskbar") ? atom("_NET_WM_STATE_SKIP_TASKBAR") : 0);
-        set(windows[i], XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, "testclient", 10);
         set(windows[i], XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, host, strlen(host));
         xcb_map_window(c, windows[i]);
     }
@@ -127,8 +120,6 @@ int main(int argc, char** argv) {
         mapped += (e->response_type & 0x7f) == XCB_MAP_NOTIFY;
         free(e);
     }
-    printf("ready\n");
-    fflush(stdout);
     // The windows now belong to a process that is not in _NET_WM_PID.
     if (const pid_t child = on.count("--fork") ? fork() : 0; child != 0)
         _exit(child < 0);
