@@ -12,15 +12,12 @@
 // Everything a fake application starts with; designated initialisers keep tests short:
 //   workspace.add({.name = "Editor", .applicationId = "org.example.Editor"});
 struct FakeApp {
-    std::optional<QString> name = std::nullopt;
-    std::optional<QString> applicationId = std::nullopt;
-    std::optional<QString> entryPath = std::nullopt;
+    std::optional<QString> name = std::nullopt, applicationId = std::nullopt,
+                           entryPath = std::nullopt;
     ActivationPolicy policy = ActivationPolicy::Regular;
-    bool finishedLaunching = true;
-    bool hidden = false;
-    bool acceptsPoliteQuit = true;
-    bool askingUser = false; // shows a dialog
-    bool modal = false;      // shows a modal window
+    // askingUser: it shows a dialog; modal: a modal window.
+    bool finishedLaunching = true, hidden = false, acceptsPoliteQuit = true, askingUser = false,
+         modal = false;
 };
 
 // A Workspace whose applications are plain records. It records every quit request in
@@ -49,7 +46,6 @@ public:
         std::optional<QString> ownIdentifier = QString::fromLatin1(kAppIdentifier);
         bool ownWindowActive = false;
         QHash<QString, ApplicationEntry> entryFiles;
-        QHash<QString, QString> iconNames;
         qint64 nextPid = 1000;
         int listings = 0;
         void end(const ProcessKey& key);
@@ -75,7 +71,6 @@ public:
         return m->entryFiles.contains(path) ? std::optional(m->entryFiles[path]) : std::nullopt;
     }
     QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
-    QString iconNameForEntry(const QString& path) const override { return m->iconNames[path]; }
     QList<InstalledApplication> installedApplications() const override { return installed; }
     // What installedApplications() answers.
     QList<InstalledApplication> installed;
@@ -108,10 +103,7 @@ public:
 
     void setOwnApplicationId(std::optional<QString> id) { m->ownIdentifier = std::move(id); }
     void setOwnWindowIsActive(bool active) { m->ownWindowActive = active; }
-    void addEntry(const QString& path, const ApplicationEntry& info) {
-        m->entryFiles.insert(path, info);
-    }
-    void setIconName(const QString& path, const QString& icon) { m->iconNames.insert(path, icon); }
+    void addEntry(const QString& path, const ApplicationEntry& a) { m->entryFiles[path] = a; }
     // How often runningApplications() was asked (a sweep asks once).
     int listingCount() const { return m->listings; }
 

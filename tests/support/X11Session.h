@@ -9,8 +9,7 @@ public:
     struct Options {
         bool windowManager = true;
         bool tray = false;
-        bool sessionBus = false;        // a private dbus-daemon instead of none
-        QStringList xvfbArguments = {}; // e.g. {"-extension", "X-Resource"}
+        bool sessionBus = false; // a private dbus-daemon instead of none
     };
 
     // Starts every part and waits until each is ready; false with errorString() if not.
