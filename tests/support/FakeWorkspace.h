@@ -51,9 +51,7 @@ public:
         void end(const ProcessKey& key);
     };
 
-    explicit FakeWorkspace(QObject* parent = nullptr)
-        : Workspace(parent)
-        , m(std::make_shared<State>()) {}
+    using Workspace::Workspace;
     // The handles held here point back at the state: break the cycle.
     ~FakeWorkspace() override {
         m->order.clear();
@@ -80,9 +78,7 @@ public:
     // Ends `app` and starts the same application again in its place, as a new process.
     RunningApplication relaunch(const RunningApplication& app);
     void quit(const RunningApplication& app) { m->end(app.key()); }
-    bool isRunning(const RunningApplication& app) const {
-        return m->entries.contains(app.key()) && m->entries[app.key()].running;
-    }
+    bool isRunning(const RunningApplication& app) const { return m->order.contains(app); }
     // Makes `app` frontmost (null: nothing is), announcing the one that left.
     void activate(const RunningApplication& app);
 
@@ -109,5 +105,5 @@ public:
 
 private:
     Entry& e(const RunningApplication& app) { return m->entries[app.key()]; }
-    std::shared_ptr<State> m;
+    std::shared_ptr<State> m = std::make_shared<State>();
 };
