@@ -172,6 +172,32 @@ private slots:
         QTest::qWait(2500);
         QVERIFY(m_session.isRunning(decoy));
     }
+    // Without X-Resource only the clients' own _NET_WM_PID names a process: windows claiming
+    // PID 1 and an unrelated process's PID are ended through their connections alone.
+    void withoutXResourceNoPidIsSignalled() {
+        X11Session bare;
+        QVERIFY2(bare.start({.xvfbArguments = {"-extension", "X-Resource"}}),
+                 qPrintable(bare.errorString()));
+        QString error;
+        auto ws = X11Workspace::connect(bare.display(), &error, *m_index);
+        QVERIFY2(ws, qPrintable(error));
+        const pid_t decoy = bare.spawn({"sleep", "30"});
+        const pid_t liar =
+            bare.spawn({TESTCLIENT_PATH, "--pid", QString::number(decoy), "--no-delete"});
+        const pid_t init = bare.spawn({TESTCLIENT_PATH, "--pid", "1", "--no-delete"});
+        const auto claiming = [&ws](qint64 pid) {
+            for (const RunningApplication& app : ws->runningApplications())
+                if (app.key().pid == pid)
+                    return app;
+            return RunningApplication();
+        };
+        QTRY_VERIFY(!claiming(decoy).isNull() && !claiming(1).isNull());
+        QVERIFY(claiming(decoy).key().domain != 0); // never taken for a local process
+        QVERIFY(claiming(decoy).forceTerminate() && claiming(1).forceTerminate());
+        QVERIFY(bare.waitForExit(liar, 5000) && bare.waitForExit(init, 5000));
+        QTest::qWait(2500);
+        QVERIFY(bare.isRunning(decoy));
+    }
     void editorAskingToSaveIsNeverAnsweredForItsUser_data() {
         QTest::addColumn<bool>("forceQuit");
         QTest::addColumn<bool>("takesFocus");
