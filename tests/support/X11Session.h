@@ -9,7 +9,8 @@ public:
     struct Options {
         bool windowManager = true;
         bool tray = false;
-        bool sessionBus = false; // a private dbus-daemon instead of none
+        bool sessionBus = false;        // a private dbus-daemon instead of none
+        QStringList xvfbArguments = {}; // e.g. {"-extension", "X-Resource"}
     };
 
     // Starts every part and waits until each is ready; false with errorString() if not.
