@@ -129,22 +129,6 @@ int main(int argc, char** argv) {
         xcb_flush(c);
         report(event);
     };
-    const auto openDialog = [&](xcb_window_t parent) {
-        dialog = create(60, 160, 80, true, atom("_NET_WM_WINDOW_TYPE_DIALOG"),
-                        atom("_NET_WM_STATE_MODAL"));
-        set(dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, &parent, 1);
-        xcb_map_window(c, dialog);
-        // As a pager would ask, so the window manager does not refuse it.
-        const xcb_client_message_event_t m{
-            XCB_CLIENT_MESSAGE, 32, 0, dialog, atom("_NET_ACTIVE_WINDOW"), {.data32 = {2}}};
-        if (on.count("--dialog-takes-focus"))
-            xcb_send_event(c, 0, screen->root,
-                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
-                               XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                           reinterpret_cast<const char*>(&m));
-        xcb_flush(c);
-        report("asked");
-    };
 
     pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
     for (bool running = true; running && !xcb_connection_has_error(c); poll(&p, 1, 50)) {
@@ -164,7 +148,20 @@ int main(int argc, char** argv) {
                 report("discarded");
                 running = false;
             } else if (on.count("--ask-on-close")) {
-                openDialog(m->window);
+                dialog = create(60, 160, 80, true, atom("_NET_WM_WINDOW_TYPE_DIALOG"),
+                                atom("_NET_WM_STATE_MODAL"));
+                set(dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, &m->window, 1);
+                xcb_map_window(c, dialog);
+                // As a pager would ask, so the window manager does not refuse it.
+                const xcb_client_message_event_t focus{
+                    XCB_CLIENT_MESSAGE, 32, 0, dialog, atom("_NET_ACTIVE_WINDOW"), {.data32 = {2}}};
+                if (on.count("--dialog-takes-focus"))
+                    xcb_send_event(c, 0, screen->root,
+                                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
+                                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                                   reinterpret_cast<const char*>(&focus));
+                xcb_flush(c);
+                report("asked");
             } else if (!on.count("--ignore-close")) {
                 xcb_destroy_window(c, m->window);
                 xcb_flush(c);
