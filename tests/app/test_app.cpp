@@ -12,7 +12,6 @@
 #include <QFile>
 #include <QProcess>
 #include <QScopeGuard>
-#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
@@ -64,7 +63,6 @@ private slots:
         AppRig rig;
         const RunningApplication editor = rig.workspace.add({.name = "Editor"});
         IdlewatchApp& app = rig.startApp();
-        QSignalSpy quit(&app, &IdlewatchApp::quitRequested);
 
         app.togglePopover();
         PopoverWindow* popover = app.popover();
@@ -79,16 +77,13 @@ private slots:
         app.togglePopover();
         QVERIFY(popover->isVisible());
 
-        QTest::mouseClick(app.contentView()->quitItem(), Qt::LeftButton);
-        QCOMPARE(quit.size(), 1);
         // "Settings" swaps the popover for the settings window.
         QTest::mouseClick(app.contentView()->settingsItem(), Qt::LeftButton);
         QVERIFY(!popover->isVisible() && rig.settings->window()->isVisible());
 
         // With both open, "Quit now" takes the sweep's safe path: a question that came up
-        // after the row was drawn is not answered for the user. Then the application ends,
-        // the engine sweeps, and everything is torn down in the program's own order (the
-        // sanitizer build checks what is left dangling).
+        // after the row was drawn is not answered for the user. Then everything is torn down
+        // in the program's own order (the sanitizer build checks what is left dangling).
         app.showPopover();
         rig.store->setBoolean(QStringLiteral("showCloseButton"), true);
         rig.store->setBoolean(QStringLiteral("forceQuitIfTerminateFails"), true);
@@ -97,9 +92,6 @@ private slots:
         rig.workspace.setAskingUser(editor, true, true);
         QTest::mouseClick(row->quitButton(), Qt::LeftButton);
         QVERIFY(rig.workspace.requestsFor(editor).isEmpty());
-        rig.workspace.quit(editor);
-        rig.sweepAfter(1);
-        QVERIFY(app.contentView()->rowTexts().isEmpty());
     }
 
     // One instance per user: a stale socket is taken over, a later launch asks the running one

@@ -8,7 +8,6 @@
 
 #include <QLabel>
 #include <QScreen>
-#include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
 
@@ -16,14 +15,14 @@
 
 namespace {
 const qint64 kLargest = std::numeric_limits<qint64>::max();
+const qint64 kNever = Countdown::kNeverSeconds;
 
 // An engine rig with the popover's content view on top.
 struct PopoverRig : EngineRig {
     std::unique_ptr<ContentView> view;
 
     ContentView& open() {
-        if (!engine)
-            startAndDrain();
+        startAndDrain();
         view = std::make_unique<ContentView>(*engine);
         view->show();
         return *view;
@@ -34,15 +33,6 @@ struct PopoverRig : EngineRig {
                 return r;
         return nullptr;
     }
-    QStringList names() const {
-        QStringList out;
-        for (AppRow* r : view->rows())
-            out << r->displayName();
-        return out;
-    }
-    void set(const char* key, qint64 value) { store->setInteger(key, value); }
-    void set(const char* key, bool value) { store->setBoolean(key, value); }
-    void set(const char* key, const QString& value) { store->setText(key, value); }
 };
 } // namespace
 
@@ -55,16 +45,11 @@ private slots:
             const char* style;
             bool showSeconds;
             const char* text;
-        } cases[] = {{7260, "verbose", true, "2h 1m left"},
-                     {3600, "compact", true, "1h"},
-                     {3599, "verbose", true, "59m left"},
-                     {59, "verbose", true, "59s left"},
-                     {59, "compact", false, "<1m"},
-                     {-kLargest - 1, "compact", true, "0s"},
-                     {7200, "Compact", true, "2h left"},
-                     {kLargest, "compact", true, "never"},
-                     {Countdown::kNeverSeconds, "compact", true, "23976h"},
-                     {Countdown::kNeverSeconds + 1, "verbose", true, "never"}};
+        } cases[] = {{7260, "verbose", true, "2h 1m left"}, {3600, "compact", true, "1h"},
+                     {3599, "verbose", true, "59m left"},   {59, "verbose", true, "59s left"},
+                     {59, "compact", false, "<1m"},         {-kLargest - 1, "compact", true, "0s"},
+                     {7200, "Compact", true, "2h left"},    {kLargest, "compact", true, "never"},
+                     {kNever, "compact", true, "23976h"},   {kNever + 1, "verbose", true, "never"}};
         for (const auto& c : cases)
             QCOMPARE(Countdown::formatTime(c.seconds, c.style, c.showSeconds), QString(c.text));
         // Under the threshold clamped to its range: 0 acts as a minute, a huge one as the most.
@@ -82,7 +67,7 @@ private slots:
         PopoverRig rig;
         const auto app = rig.workspace.add({.name = "Editor"});
         const auto twin = rig.workspace.add({.name = "Editor"}); // one name, one switch
-        rig.set("minutesUntilClose", qint64(60));
+        rig.store->setInteger("minutesUntilClose", 60);
         rig.open();
         rig.clock.advance(120);
         AppRow* row = rig.row(app);
@@ -103,7 +88,7 @@ private slots:
         const auto stuck = rig.workspace.add({.name = "Stuck", .acceptsPoliteQuit = false});
         const auto asking = rig.workspace.add({.name = "Asking"});
         rig.workspace.setAskingUser(asking, true, true);
-        rig.set("showCloseButton", true);
+        rig.store->setBoolean("showCloseButton", true);
         rig.open();
         rig.clock.advance(100 * 60);
         QTest::mouseClick(rig.row(app)->restartButton(), Qt::LeftButton);
@@ -116,7 +101,7 @@ private slots:
             QVERIFY(!rig.row(other)->countdownLabel()->text().endsWith("left"));
             QVERIFY(!rig.row(other)->quitButton()->isEnabled());
         }
-        rig.set("forceQuitIfTerminateFails", true);
+        rig.store->setBoolean("forceQuitIfTerminateFails", true);
         rig.row(stuck)->refresh();
         QCOMPARE(rig.row(stuck)->countdownLabel()->text(), QStringLiteral("6h 20m left"));
     }
@@ -129,15 +114,18 @@ private slots:
             {"recent", {"Alpha", "Zulu", "Mid"}}};
         for (const auto& [mode, order] : cases) {
             PopoverRig rig;
-            rig.set("minutesUntilClose", qint64(9));
-            rig.set("sortMode", QString(mode));
+            rig.store->setInteger("minutesUntilClose", 9);
+            rig.store->setText("sortMode", mode);
             rig.open();
             for (const char* name : {"Mid", "Zulu", "Alpha"}) {
                 emit rig.workspace.didDeactivateApplication(rig.workspace.add({.name = name}));
                 rig.drain();
                 rig.clock.advance(name[0] == 'M' ? 8 * 60 : 2 * 60);
             }
-            QCOMPARE(rig.names(), order);
+            QStringList names;
+            for (AppRow* r : rig.view->rows())
+                names << r->displayName();
+            QCOMPARE(names, order);
         }
     }
 

@@ -1,6 +1,5 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
-#include "preferences/BehaviorPreset.h"
 #include "settings/Panes.h"
 #include "settings/PreferenceGroup.h"
 #include "settings/SettingsView.h"
@@ -79,14 +78,7 @@ private slots:
     // as painted, in a light and a dark palette.
     void controlsReadOnTheirCards() {
         const QPalette light = QApplication::palette();
-        QPalette dark = light;
-        for (auto [role, rgb] : {std::pair{QPalette::Window, 0x2b2b2b},
-                                 {QPalette::Base, 0x1e1e1e},
-                                 {QPalette::Button, 0x353535},
-                                 {QPalette::WindowText, 0xeeeeee},
-                                 {QPalette::Text, 0xeeeeee},
-                                 {QPalette::ButtonText, 0xeeeeee}})
-            dark.setColor(role, QColor::fromRgb(rgb));
+        const QPalette dark(QColor(0x353535), QColor(0x2b2b2b)); // light text, dark bases
         for (const QPalette& palette : {light, dark}) {
             QApplication::setPalette(palette);
             SettingsRig rig;
@@ -127,10 +119,9 @@ private slots:
             const char* typed; // empty: one step of `step`
             int step;
             qint64 stored;
-        } cases[] = {{60, Hours, "0", 0, 1},      {1, Minutes, "", -1, 1},
-                     {150, Hours, "72", 0, 4320}, {150, Hours, "2", 0, 150},
-                     {-1, Hours, "8", 0, -1},     {150, Minutes, "45", 0, 165},
-                     {60, Hours, "", -1, 1},      {5000, Hours, "", -1, 4260}};
+        } cases[] = {{60, Hours, "0", 0, 1},       {1, Minutes, "", -1, 1},
+                     {150, Hours, "72", 0, 4320},  {-1, Hours, "8", 0, -1},
+                     {150, Minutes, "45", 0, 165}, {5000, Hours, "", -1, 4260}};
         for (const auto& c : cases) {
             SettingsRig rig;
             if (c.start >= 0)
@@ -148,9 +139,7 @@ private slots:
             } else {
                 field->stepBy(c.step);
             }
-            const qint64 shown = c.stored < 0 ? 480 : c.stored;
-            QCOMPARE(rig.store->contains("minutesUntilClose"), c.stored >= 0);
-            QCOMPARE(rig.store->integer("minutesUntilClose").value_or(480), shown);
+            QCOMPARE(rig.store->integer("minutesUntilClose").value_or(-1), c.stored);
             QCOMPARE(rig.stamp(app),
                      c.stored == qMax<qint64>(c.start, 0) || c.stored < 0 ? stamp : stamp + 100);
         }
@@ -170,7 +159,7 @@ private slots:
         QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(210));
     }
     // One window: reopened as it was left, with the pane picked in the sidebar (by click or
-    // arrow key) shown under its title, and in front again on a second request.
+    // arrow key) shown under its title. (In front again on a second request: the e2e test.)
     void oneWindowKeepsItsPane() {
         SettingsRig rig;
         rig.startAndDrain();
@@ -190,12 +179,6 @@ private slots:
         controller.openSettings(SettingsPane::support);
         QCOMPARE(controller.window(), window);
         QCOMPARE(view->selectedPane(), SettingsPane::behavior);
-        QWidget other;
-        other.show();
-        other.activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(&other));
-        controller.openSettings(SettingsPane::general);
-        QVERIFY(QTest::qWaitForWindowActive(window));
     }
 
     // Each preset row writes its values and gold, leaves other keys alone and restarts every

@@ -17,12 +17,6 @@ QStringList names(const ExclusionList& list) {
         out << row->app().name + (row->isSelected() ? "*" : "");
     return out;
 }
-
-QString addEntry(EngineRig& rig, const QString& id, const QString& name) {
-    const QString path = "/apps/" + id + ".desktop";
-    rig.workspace.addEntry(path, ApplicationEntry{id, name});
-    return path;
-}
 } // namespace
 
 // Shared widgets: application icons, the exclusions list and its chooser.
@@ -68,13 +62,14 @@ private slots:
         EngineRig rig;
         const auto cello = rig.workspace.add({.name = "Cello", .applicationId = "org.c"});
         rig.startAndDrain();
-        const QString a = addEntry(rig, "org.a", "Alpha");
-        const QString b = addEntry(rig, "org.b", "Bass");
-        const QString c = addEntry(rig, "org.c", "Cello");
+        for (const auto& [id, name] : {std::pair{"a", "Alpha"}, {"b", "Bass"}, {"c", "Cello"}})
+            rig.workspace.addEntry(QStringLiteral("/apps/%1.desktop").arg(id),
+                                   ApplicationEntry{QStringLiteral("org.") + id, name});
         ExclusionList list(*rig.engine, ExclusionList::Look::pane);
         list.show();
         list.setChooser([&](QWidget*) {
-            return QStringList{c, "/apps/notes.txt", a, b, "/apps/broken.desktop"};
+            return QStringList{"/apps/c.desktop", "/apps/notes.txt", "/apps/a.desktop",
+                               "/apps/b.desktop", "/apps/broken.desktop"};
         });
         list.addButton()->click();
         QCOMPARE(names(list), (QStringList{"Alpha", "Bass*", "Cello"}));
