@@ -12,15 +12,12 @@
 // Everything a fake application starts with; designated initialisers keep tests short:
 //   workspace.add({.name = "Editor", .applicationId = "org.example.Editor"});
 struct FakeApp {
-    std::optional<QString> name = std::nullopt;
-    std::optional<QString> applicationId = std::nullopt;
-    std::optional<QString> entryPath = std::nullopt;
+    std::optional<QString> name = std::nullopt, applicationId = std::nullopt,
+                           entryPath = std::nullopt;
     ActivationPolicy policy = ActivationPolicy::Regular;
-    bool finishedLaunching = true;
-    bool hidden = false;
-    bool acceptsPoliteQuit = true;
-    bool askingUser = false; // shows a dialog
-    bool modal = false;      // shows a modal window
+    // askingUser: it shows a dialog; modal: a modal window.
+    bool finishedLaunching = true, hidden = false, acceptsPoliteQuit = true, askingUser = false,
+         modal = false;
 };
 
 // A Workspace whose applications are plain records. It records every quit request in
@@ -49,15 +46,12 @@ public:
         std::optional<QString> ownIdentifier = QString::fromLatin1(kAppIdentifier);
         bool ownWindowActive = false;
         QHash<QString, ApplicationEntry> entryFiles;
-        QHash<QString, QString> iconNames;
         qint64 nextPid = 1000;
         int listings = 0;
         void end(const ProcessKey& key);
     };
 
-    explicit FakeWorkspace(QObject* parent = nullptr)
-        : Workspace(parent)
-        , m(std::make_shared<State>()) {}
+    using Workspace::Workspace;
     // The handles held here point back at the state: break the cycle.
     ~FakeWorkspace() override {
         m->order.clear();
@@ -75,7 +69,6 @@ public:
         return m->entryFiles.contains(path) ? std::optional(m->entryFiles[path]) : std::nullopt;
     }
     QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
-    QString iconNameForEntry(const QString& path) const override { return m->iconNames[path]; }
     QList<InstalledApplication> installedApplications() const override { return installed; }
     // What installedApplications() answers.
     QList<InstalledApplication> installed;
@@ -85,9 +78,7 @@ public:
     // Ends `app` and starts the same application again in its place, as a new process.
     RunningApplication relaunch(const RunningApplication& app);
     void quit(const RunningApplication& app) { m->end(app.key()); }
-    bool isRunning(const RunningApplication& app) const {
-        return m->entries.contains(app.key()) && m->entries[app.key()].running;
-    }
+    bool isRunning(const RunningApplication& app) const { return m->order.contains(app); }
     // Makes `app` frontmost (null: nothing is), announcing the one that left.
     void activate(const RunningApplication& app);
 
@@ -108,14 +99,11 @@ public:
 
     void setOwnApplicationId(std::optional<QString> id) { m->ownIdentifier = std::move(id); }
     void setOwnWindowIsActive(bool active) { m->ownWindowActive = active; }
-    void addEntry(const QString& path, const ApplicationEntry& info) {
-        m->entryFiles.insert(path, info);
-    }
-    void setIconName(const QString& path, const QString& icon) { m->iconNames.insert(path, icon); }
+    void addEntry(const QString& path, const ApplicationEntry& a) { m->entryFiles[path] = a; }
     // How often runningApplications() was asked (a sweep asks once).
     int listingCount() const { return m->listings; }
 
 private:
     Entry& e(const RunningApplication& app) { return m->entries[app.key()]; }
-    std::shared_ptr<State> m;
+    std::shared_ptr<State> m = std::make_shared<State>();
 };

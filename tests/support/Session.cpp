@@ -85,17 +85,14 @@ bool Session::fail(const QString& what) {
 }
 
 void Session::stop() {
-    if (m_group > 0) {
-        for (int signal : {SIGTERM, SIGKILL}) {
-            ::kill(-m_group, signal);
-            QDeadlineTimer deadline(3000);
-            m_children.removeIf([&](pid_t child) {
-                return until([&] { return ::waitpid(child, nullptr, WNOHANG) != 0; },
-                             deadline.remainingTime(), false);
-            });
-        }
-        liveGroups.erase(m_group);
-    }
+    const auto reaped = [this] {
+        m_children.removeIf([](pid_t child) { return ::waitpid(child, nullptr, WNOHANG) != 0; });
+        return m_children.isEmpty();
+    };
+    for (int signal : {SIGTERM, SIGKILL})
+        if (m_group > 0 && ::kill(-m_group, signal) == 0)
+            until(reaped, 3000, false);
+    liveGroups.erase(m_group);
     m_group = 0;
     m_children.clear();
     m_display.clear();
@@ -194,15 +191,12 @@ int Session::run(const QStringList& argv, QByteArray* output, int timeoutMs, boo
     QProcess process;
     process.setProcessEnvironment(m_env);
     process.start(argv.first(), argv.mid(1));
-    if (!process.waitForFinished(timeoutMs)) {
-        process.kill();
-        process.waitForFinished(1000);
-        return -1;
-    }
+    if (!process.waitForFinished(timeoutMs))
+        return -1; // the destructor kills it
     if (output)
         *output = process.readAllStandardOutput();
-    const QByteArray errors = process.readAllStandardError();
-    if (warn && process.exitCode() != 0 && !errors.isEmpty())
+    if (const QByteArray errors = process.readAllStandardError();
+        warn && process.exitCode() != 0 && !errors.isEmpty())
         qWarning("%s: %s", qPrintable(argv.first()), errors.constData());
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }

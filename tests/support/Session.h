@@ -15,10 +15,7 @@
 // the session and with the test process.
 class Session {
 public:
-    Session() = default;
-    ~Session() { stop(); }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+    ~Session() { stop(); } // not copyable: it owns the tree
 
     void stop();
     QString errorString() const { return m_error; }

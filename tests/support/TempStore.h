@@ -9,9 +9,6 @@
 // A user-defaults store in a fresh temporary folder, removed with the object.
 class TempStore {
 public:
-    TempStore()
-        : m_store(std::make_unique<UserDefaults>(path())) {}
-
     UserDefaults& operator*() { return *m_store; }
     UserDefaults* operator->() { return m_store.get(); }
     UserDefaults& store() { return *m_store; }
@@ -23,5 +20,5 @@ public:
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<UserDefaults> m_store;
+    std::unique_ptr<UserDefaults> m_store = reopen();
 };

@@ -27,9 +27,9 @@ void collectWindows(const QJsonObject& node, const QString& appId, QList<qint64>
 } // namespace
 
 bool WaylandSession::start(bool* unavailable) {
-    bool ignored = false;
-    bool& notHere = unavailable ? *unavailable : ignored;
-    notHere = true; // until it is clear that sway can run here at all
+    // Until it is clear that sway can run here at all.
+    bool ignored = true;
+    bool& notHere = unavailable ? (*unavailable = true) : ignored;
     for (const char* program : {"sway", "swaymsg", "foot", "dbus-daemon"})
         if (QStandardPaths::findExecutable(program).isEmpty())
             return fail(QString::fromLatin1(program) + " is not installed");
@@ -40,9 +40,7 @@ bool WaylandSession::start(bool* unavailable) {
                                           "/nonexistent", "--shell", "/usr/sbin/nologin", kUser});
         const passwd* user = ::getpwnam(kUser);
         if (!user)
-            return fail(QStringLiteral("sway refuses to run as root, and no user %1 could be "
-                                       "created to run it")
-                            .arg(QLatin1String(kUser)));
+            return fail(QStringLiteral("sway refuses root, and no user could be created"));
         m_uid = user->pw_uid;
         m_gid = user->pw_gid;
     }
@@ -56,21 +54,18 @@ bool WaylandSession::start(bool* unavailable) {
     m_env.insert("LANG", "C.UTF-8");
     // Without SHELL (CI has none) foot runs the session user's login shell, which is nologin.
     m_env.insert("SHELL", "/bin/sh");
-    if (m_dropPrivileges) {
-        m_env.insert("USER", kUser);
-        m_env.insert("LOGNAME", kUser);
-    }
+    for (const char* key : {"USER", "LOGNAME"})
+        if (m_dropPrivileges)
+            m_env.insert(key, kUser);
     if (!startBus())
         return fail("the session bus did not start");
     const QString config =
         write("sway.conf", "xwayland disable\nfocus_follows_mouse no\n"
                            "output HEADLESS-1 resolution 1280x720 position 0 0\n");
     const pid_t sway =
-        config.isEmpty()
-            ? -1
-            : spawn({"env", "WLR_BACKENDS=headless", "WLR_RENDERER=pixman",
-                     "WLR_LIBINPUT_NO_DEVICES=1", "WLR_HEADLESS_OUTPUTS=1", "sway", "-c", config});
-    if (sway < 0)
+        spawn({"env", "WLR_BACKENDS=headless", "WLR_RENDERER=pixman", "WLR_LIBINPUT_NO_DEVICES=1",
+               "WLR_HEADLESS_OUTPUTS=1", "sway", "-c", config});
+    if (config.isEmpty() || sway < 0)
         return fail("cannot start sway");
 
     const QDir runtime(path("runtime"));

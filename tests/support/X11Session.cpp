@@ -1,6 +1,5 @@
 #include "X11Session.h"
 
-#include <QDeadlineTimer>
 #include <QFile>
 
 #include <xcb/xcb.h>
@@ -32,11 +31,6 @@ struct Xcb {
         return r ? QList<uint32_t>(v, v + xcb_get_property_value_length(r.get()) / 4)
                  : QList<uint32_t>();
     }
-    bool selectionOwned(const char* name) const {
-        const auto r = owned(
-            xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom(name)), nullptr));
-        return r && r->owner != XCB_NONE;
-    }
 };
 
 } // namespace
@@ -46,13 +40,11 @@ bool X11Session::start(const Options& options) {
         return fail("cannot create a temporary folder for the session");
     // Xvfb picks a free display number and writes it to this file when ready.
     QFile out(m_dir->filePath("display"));
-    const pid_t xvfb =
-        out.open(QIODevice::WriteOnly)
-            ? spawn(QStringList{"Xvfb", "-displayfd", QString::number(out.handle()), "-screen", "0",
-                                "1280x800x24", "-nolisten", "tcp", "-noreset"} +
-                        options.xvfbArguments,
-                    {}, out.handle())
-            : -1;
+    const int fd = out.open(QIODevice::WriteOnly) ? out.handle() : -1;
+    const pid_t xvfb = spawn(QStringList{"Xvfb", "-displayfd", QString::number(fd), "-screen", "0",
+                                         "1280x800x24", "-nolisten", "tcp", "-noreset"} +
+                                 options.xvfbArguments,
+                             {}, fd);
     out.close();
     QByteArray number;
     const auto written = [&] {
@@ -91,15 +83,18 @@ bool X11Session::start(const Options& options) {
     if (!managed || !waitFor([&] { return x.clients().isEmpty(); }, 5000))
         return fail("openbox did not become ready");
 
+    if (!options.tray)
+        return true;
     const QString tint2rc =
-        options.tray
-            ? write("tint2rc", "panel_items = S\npanel_position = bottom center horizontal\n"
-                               "panel_size = 100% 32\nsystray_icon_size = 24\n")
-            : QString();
-    if (options.tray && (tint2rc.isEmpty() || spawn({"tint2", "-c", tint2rc}) < 0 ||
-                         !waitFor([&] { return x.selectionOwned("_NET_SYSTEM_TRAY_S0"); }, 10000)))
-        return fail("tint2 did not become ready");
-    return true;
+        write("tint2rc", "panel_items = S\npanel_size = 100% 32\nsystray_icon_size = 24\n"
+                         "panel_position = bottom center horizontal\n");
+    const auto hosted = [&] {
+        const auto r = owned(xcb_get_selection_owner_reply(
+            x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
+        return r && r->owner != XCB_NONE;
+    };
+    return (!tint2rc.isEmpty() && spawn({"tint2", "-c", tint2rc}) > 0 && waitFor(hosted, 10000)) ||
+           fail("tint2 did not become ready");
 }
 
 pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra) {
@@ -118,20 +113,16 @@ pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra) {
                    &out, 5000, false) == 0 &&
                out.contains("boolean true");
     };
-    if (pid < 0 || !waitFor([&] { return !isRunning(pid) || hostRegistered(); }, 15000) ||
-        !isRunning(pid))
-        return -1;
-    return pid;
+    const auto up = [&] { return !isRunning(pid) || hostRegistered(); };
+    return pid > 0 && waitFor(up, 15000) && isRunning(pid) ? pid : -1;
 }
 
 QList<QByteArray> X11Session::windowsOf(pid_t pid) {
     // xdotool gives up when a window vanishes during its walk: retry.
     QByteArray out;
-    for (int attempt = 0; attempt < 5 && out.isEmpty(); ++attempt) {
+    for (int attempt = 0; attempt < 5 && out.trimmed().isEmpty(); ++attempt)
         run({"xdotool", "search", "--pid", QString::number(pid)}, &out, 10000, false);
-        out = out.trimmed();
-    }
-    return out.isEmpty() ? QList<QByteArray>() : out.split('\n');
+    return out.trimmed().isEmpty() ? QList<QByteArray>() : out.trimmed().split('\n');
 }
 
 bool X11Session::activate(const QByteArray& window, int timeoutMs) {
@@ -141,12 +132,11 @@ bool X11Session::activate(const QByteArray& window, int timeoutMs) {
         return run({"xdotool", "getactivewindow"}, &active, 10000, false) == 0 &&
                active.trimmed() == window;
     };
-    for (QDeadlineTimer deadline(timeoutMs); !window.isEmpty() && !deadline.hasExpired();) {
+    const auto activated = [&] {
         run({"xdotool", "windowactivate", QString::fromLatin1(window)});
-        if (waitFor(isActive, 400))
-            return true;
-    }
-    return false;
+        return waitFor(isActive, 400);
+    };
+    return !window.isEmpty() && waitFor(activated, timeoutMs);
 }
 
 void X11Session::exportToCurrentProcess() const {

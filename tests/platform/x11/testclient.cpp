@@ -2,7 +2,6 @@
 //   --class instance,Class   WM_CLASS (default idlewatch-testclient,IdlewatchTestClient)
 //   --type T                 normal | dialog | utility | dock | desktop
 //   --windows N              N top-level windows, all alike
-//   --skip-taskbar           _NET_WM_STATE_SKIP_TASKBAR
 //   --no-pid                 no _NET_WM_PID
 //   --pid N                  _NET_WM_PID says N
 //   --no-delete              WM_PROTOCOLS without WM_DELETE_WINDOW
@@ -37,9 +36,9 @@
 static volatile sig_atomic_t g_answerCancel = 0;
 
 int main(int argc, char** argv) {
-    const std::set<std::string> flags{"--skip-taskbar",   "--no-pid",       "--no-delete",
-                                      "--no-delete-last", "--ignore-close", "--fork",
-                                      "--linger",         "--ask-on-close", "--dialog-takes-focus"};
+    const std::set<std::string> flags{
+        "--no-pid", "--no-delete", "--no-delete-last", "--ignore-close",
+        "--fork",   "--linger",    "--ask-on-close",   "--dialog-takes-focus"};
     std::map<std::string, std::string> value{
         {"--class", "idlewatch-testclient,IdlewatchTestClient"},
         {"--type", "normal"},
@@ -106,8 +105,7 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < windows.size(); ++i) {
         const bool deletable =
             !on.count("--no-delete") && !(on.count("--no-delete-last") && i + 1 == windows.size());
-        windows[i] = create(int16_t(20 + 30 * i), 200, 120, deletable, atom(typeName),
-                            on.count("--skip-taskbar") ? atom("_NET_WM_STATE_SKIP_TASKBAR") : 0);
+        windows[i] = create(int16_t(20 + 30 * i), 200, 120, deletable, atom(typeName), XCB_NONE);
         set(windows[i], XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, host, strlen(host));
         xcb_map_window(c, windows[i]);
     }
@@ -131,26 +129,6 @@ int main(int argc, char** argv) {
         xcb_flush(c);
         report(event);
     };
-    const auto openDialog = [&](xcb_window_t parent) {
-        dialog = create(60, 160, 80, true, atom("_NET_WM_WINDOW_TYPE_DIALOG"),
-                        atom("_NET_WM_STATE_MODAL"));
-        set(dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, &parent, 1);
-        xcb_map_window(c, dialog);
-        // As a pager would ask, so the window manager does not refuse it.
-        xcb_client_message_event_t m{XCB_CLIENT_MESSAGE,
-                                     32,
-                                     0,
-                                     dialog,
-                                     atom("_NET_ACTIVE_WINDOW"),
-                                     {.data32 = {2, XCB_CURRENT_TIME}}};
-        if (on.count("--dialog-takes-focus"))
-            xcb_send_event(c, 0, screen->root,
-                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
-                               XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                           reinterpret_cast<const char*>(&m));
-        xcb_flush(c);
-        report("asked");
-    };
 
     pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
     for (bool running = true; running && !xcb_connection_has_error(c); poll(&p, 1, 50)) {
@@ -170,7 +148,20 @@ int main(int argc, char** argv) {
                 report("discarded");
                 running = false;
             } else if (on.count("--ask-on-close")) {
-                openDialog(m->window);
+                dialog = create(60, 160, 80, true, atom("_NET_WM_WINDOW_TYPE_DIALOG"),
+                                atom("_NET_WM_STATE_MODAL"));
+                set(dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, &m->window, 1);
+                xcb_map_window(c, dialog);
+                // As a pager would ask, so the window manager does not refuse it.
+                const xcb_client_message_event_t focus{
+                    XCB_CLIENT_MESSAGE, 32, 0, dialog, atom("_NET_ACTIVE_WINDOW"), {.data32 = {2}}};
+                if (on.count("--dialog-takes-focus"))
+                    xcb_send_event(c, 0, screen->root,
+                                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
+                                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                                   reinterpret_cast<const char*>(&focus));
+                xcb_flush(c);
+                report("asked");
             } else if (!on.count("--ignore-close")) {
                 xcb_destroy_window(c, m->window);
                 xcb_flush(c);
