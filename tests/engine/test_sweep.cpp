@@ -154,6 +154,24 @@ private slots:
         QCOMPARE(rig.stamp(app), trackedAfter ? registered : -1);
     }
 
+    // One that survives a delivered request (it asked to save, say) is registered again by
+    // the next sweep, with a fresh countdown and a fresh grace, and asked only after both.
+    void survivorIsRegisteredAgain() {
+        EngineRig rig(1);
+        rig.store->setInteger("launchGraceMinutes", 3);
+        const auto app = rig.workspace.add({.name = "Asks"});
+        rig.workspace.setTerminateEndsApp(app, false);
+        rig.startAndDrain();
+        rig.sweepAfter(200);
+        QVERIFY(rig.asked(app).size() == 1 && !rig.tracked(app));
+        rig.sweepAfter(5);
+        QVERIFY(rig.stamp(app) == rig.clock.now() && rig.firstSeen(app) == rig.clock.now());
+        rig.sweepAfter(150); // idle past the timeout, inside the new grace
+        QCOMPARE(rig.asked(app).size(), 1);
+        rig.sweepAfter(30);
+        QCOMPARE(rig.asked(app).size(), 2);
+    }
+
     // An application that answers our request with a question is sent nothing more, polite
     // or forced, until the question is gone; then its countdown starts again. One with a
     // modal window open is not asked at all; the user's quit-now button obeys the same rule.

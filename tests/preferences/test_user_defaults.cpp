@@ -96,6 +96,21 @@ private slots:
         QVERIFY(temp.reopen()->integer("futureKey") == 7);
     }
 
+    // A lock file that is no lock (a folder, a FIFO) neither stalls nor stops the writes.
+    void aLockThatCannotBeTakenDoesNotStallWrites() {
+        for (bool fifo : {false, true}) {
+            TempStore temp;
+            const QString lock = temp.path() + ".lock";
+            QVERIFY(fifo ? ::mkfifo(QFile::encodeName(lock), 0600) == 0 : QDir().mkdir(lock));
+            const auto writes = [&] {
+                for (int i = 1; i <= 3; ++i)
+                    temp->setInteger("minutesUntilClose", 10 + i);
+            };
+            QVERIFY2(returnsWithinASecond(writes, lock), "writes waited on the lock");
+            QCOMPARE(temp.reopen()->integer("minutesUntilClose"), 13);
+        }
+    }
+
     // What cannot be parsed, and what is no plain file of sane size, is set aside as it was
     // at start (never waited on nor read whole), or at the next write when it broke while
     // running; the next value is then written.
