@@ -270,8 +270,7 @@ void TestE2e::idleXtermClosedThenSecondLaunchShowsThePopover() {
 // application installed meanwhile is matched to its new desktop entry without a restart:
 // named by it, and so excludable by its identifier. Started before the panel, as at login:
 // the icon reaches the StatusNotifier host once the panel is up, under its symbolic name; its
-// menu opens the settings, which a second request brings in front of the user's window, and
-// pauses quitting; a restarted panel gets the icon again.
+// menu opens the settings and pauses quitting; a restarted panel gets the icon again.
 void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     X11Session session; // its tray host comes later
     QVERIFY2(session.start({.windowManager = true, .sessionBus = true}),
@@ -290,7 +289,7 @@ void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
                 "StartupWMClass=SleeperPad\n");
     entry.close();
     // Whenever the index sees the entry, the running xterm is named anew: no wait needed.
-    const pid_t xterm = session.spawn({"xterm", "-class", "SleeperPad"});
+    QVERIFY(session.spawn({"xterm", "-class", "SleeperPad"}) > 0);
     const auto sleeperId = [&] {
         for (const QJsonValue& a : app.status().value("apps").toArray())
             if (a["name"] == "Sleeper Pad")
@@ -330,16 +329,6 @@ void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     choose(QStringLiteral("Settings…"));
     QVERIFY(
         session.waitFor([&] { return app.status().value("settingsPane") == "general"; }, 10000));
-    // Asked again while the user works in another window, it comes in front of that one.
-    QVERIFY(session.activate(session.windowsOf(xterm).value(0)));
-    QTest::qWait(700); // the user's last input is older than the xterm's focus
-    QCOMPARE(launch(binary(), env, {QStringLiteral("--settings")}).exitCode, 0);
-    const auto frontName = [&] {
-        QByteArray name;
-        session.run({"xdotool", "getactivewindow", "getwindowname"}, &name, 5000, false);
-        return name.trimmed();
-    };
-    QVERIFY(session.waitFor([&] { return frontName() == "Idlewatch Settings"; }, 10000));
     choose(QStringLiteral("Pause automatic quitting"));
     QVERIFY(session.waitFor([&] { return app.status().value("quittingEnabled") == false; }, 10000));
 
