@@ -143,7 +143,7 @@ private slots:
             const auto open = [&] {
                 store = whileRunning ? nullptr : temp.reopen();
                 if (store)
-                    store->moveToThread(qApp->thread());
+                    store->moveToThread(QCoreApplication::instance()->thread());
             };
             QVERIFY2(returnsWithinASecond(open, path), content.left(20));
             (store ? *store : *temp).setInteger("b", 2);
