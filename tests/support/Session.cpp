@@ -201,8 +201,8 @@ int Session::run(const QStringList& argv, QByteArray* output, int timeoutMs, boo
     return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
-bool Session::waitFor(const std::function<bool()>& ready, int timeoutMs) {
-    return until(ready, timeoutMs, true);
+bool Session::waitFor(const std::function<bool()>& ready, int timeoutMs, bool events) {
+    return until(ready, timeoutMs, events);
 }
 
 QString Session::logText() const {

@@ -34,9 +34,9 @@ public:
     // Runs a short command; its exit code, or -1. Its errors are warned about if `warn`.
     int run(const QStringList& argv, QByteArray* output = nullptr, int timeoutMs = 10000,
             bool warn = true);
-    // Processes Qt events until `ready`, on the monotonic clock (QTRY_* shrinks under
-    // faketime).
-    bool waitFor(const std::function<bool()>& ready, int timeoutMs);
+    // Waits until `ready` on the monotonic clock (QTRY_* shrinks under faketime), processing
+    // Qt events if `events`.
+    bool waitFor(const std::function<bool()>& ready, int timeoutMs, bool events = true);
     QString logText() const;
 
 protected:
