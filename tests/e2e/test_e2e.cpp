@@ -3,6 +3,7 @@
 // and the running instance read through `idlewatch --status`; once more on a headless sway.
 
 #include "preferences/UserDefaults.h"
+#include "support/Files.h"
 #include "support/WaylandSession.h"
 #include "support/X11Session.h"
 
@@ -115,10 +116,9 @@ bool click(X11Session& session, const QPoint& at) {
 }
 
 bool writeOneMinuteTimeout(const QString& folder) {
-    QFile settings(folder + "/defaults.json");
-    return QDir().mkpath(folder) && settings.open(QIODevice::WriteOnly) &&
-           settings.write(R"({"format":"com.Idlewatch.defaults","version":1,)"
-                          R"("values":{"minutesUntilClose":{"integer":"1"}}})") > 0;
+    return writeFile(folder + "/defaults.json",
+                     R"({"format":"com.Idlewatch.defaults","version":1,)"
+                     R"("values":{"minutesUntilClose":{"integer":"1"}}})");
 }
 
 // Idlewatch's environment with its wall clock sped up.
@@ -222,8 +222,7 @@ bool startXtermInFront(X11Session& session, pid_t* pid, const QString& geometry)
 // desktop without a tray. A click on the tray icon opens it too, and its "Quit Idlewatch" quits.
 void TestE2e::idleXtermClosedThenSecondLaunchShowsThePopover() {
     X11Session session;
-    QVERIFY2(session.start({.windowManager = true, .tray = true}),
-             qPrintable(session.errorString()));
+    QVERIFY2(session.start({.tray = true}), qPrintable(session.errorString()));
     QProcessEnvironment env = environment(session);
     pid_t background = 0, foreground = 0;
     if (kCanSpeedUpClock) {
@@ -273,8 +272,7 @@ void TestE2e::idleXtermClosedThenSecondLaunchShowsThePopover() {
 // menu opens the settings and pauses quitting; a restarted panel gets the icon again.
 void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     X11Session session; // its tray host comes later
-    QVERIFY2(session.start({.windowManager = true, .sessionBus = true}),
-             qPrintable(session.errorString()));
+    QVERIFY2(session.start({.sessionBus = true}), qPrintable(session.errorString()));
     const QProcessEnvironment env = environment(session);
     QCOMPARE(launch(binary(), env, {QStringLiteral("--status")}).exitCode, 1);
     const QString config = session.path("config/Idlewatch/defaults.json");
@@ -282,12 +280,9 @@ void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     Idlewatch app(binary(), env);
     QVERIFY2(app.waitUntilUp(session), qPrintable(app.log()));
     QCOMPARE(UserDefaults(config).integer(QStringLiteral("minutesUntilClose")), qint64(120));
-    const QString folder = session.path("data/applications");
-    QFile entry(folder + "/org.example.Sleeper.desktop");
-    QVERIFY(QDir().mkpath(folder) && entry.open(QIODevice::WriteOnly));
-    entry.write("[Desktop Entry]\nType=Application\nName=Sleeper Pad\nExec=xterm\n"
-                "StartupWMClass=SleeperPad\n");
-    entry.close();
+    QVERIFY(writeFile(session.path("data/applications") + "/org.example.Sleeper.desktop",
+                      "[Desktop Entry]\nType=Application\nName=Sleeper Pad\nExec=xterm\n"
+                      "StartupWMClass=SleeperPad\n"));
     // Whenever the index sees the entry, the running xterm is named anew: no wait needed.
     QVERIFY(session.spawn({"xterm", "-class", "SleeperPad"}) > 0);
     const auto sleeperId = [&] {

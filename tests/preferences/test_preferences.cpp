@@ -54,14 +54,6 @@ private slots:
             QVERIFY(!row.migrated.isValid() || stored() == row.migrated);
         }
     }
-
-    void formattedIdleTime() {
-        const QList<std::pair<qint64, QString>> cases{
-            {90, "1h 30m"},    {60, "1h"},    {59, "59m"}, {0, "1m"},
-            {4319, "71h 59m"}, {kMax, "72h"}, {kMin, "1m"}};
-        for (const auto& [minutes, text] : cases)
-            QCOMPARE(Preferences::formattedIdleTime(minutes), text);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestPreferences)

@@ -1,10 +1,9 @@
 #include "preferences/PreferenceKeys.h"
 #include "preferences/UserDefaults.h"
+#include "support/Files.h"
 #include "support/Promptly.h"
 #include "support/TempStore.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 #include <QProcess>
 #include <QScopeGuard>
@@ -21,15 +20,6 @@
 #include <unistd.h>
 
 namespace {
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-void writeRaw(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
 // The files set aside as unreadable next to `path`.
 QFileInfoList aside(const QString& path) {
     return QFileInfo(path).dir().entryInfoList({"*.unreadable-*"}, QDir::Files | QDir::System);
@@ -82,15 +72,15 @@ private slots:
                 again->boolean("flag") == false && again->data("blob") == blob &&
                 again->text("name") == text);
         QVERIFY(!again->boolean("big") && !again->integer("name") && !again->text("blob"));
-        const QByteArray before = readAll(temp.path());
+        const QByteArray before = readFile(temp.path());
         QCOMPARE(Preference<qint64>(*again, Keys::minutesUntilClose).value(), 480);
-        QCOMPARE(readAll(temp.path()), before);
+        QCOMPARE(readFile(temp.path()), before);
 
-        writeRaw(temp.path(), kHead + R"(3,"profiles":{"work":{"a":20}},"values":{
-            "futureKey":{"integer":"7"},"strange":{"colour":[1,2,3]}}})");
+        QVERIFY(writeFile(temp.path(), kHead + R"(3,"profiles":{"work":{"a":20}},"values":{
+            "futureKey":{"integer":"7"},"strange":{"colour":[1,2,3]}}})"));
         temp.reopen()->setBoolean("quittingEnabled", false);
         const QByteArray written =
-            QJsonDocument::fromJson(readAll(temp.path())).toJson(QJsonDocument::Compact);
+            QJsonDocument::fromJson(readFile(temp.path())).toJson(QJsonDocument::Compact);
         QVERIFY(written.contains(R"("version":3)") && written.contains(R"({"work":{"a":20}})"));
         QVERIFY(written.contains(R"({"colour":[1,2,3]})") && aside(temp.path()).isEmpty());
         QVERIFY(temp.reopen()->integer("futureKey") == 7);
@@ -138,7 +128,7 @@ private slots:
             } else if (content == "device")
                 QVERIFY(QFile::link("/dev/zero", path));
             else
-                writeRaw(path, content);
+                QVERIFY(writeFile(path, content));
             std::unique_ptr<UserDefaults> store;
             const auto open = [&] {
                 store = whileRunning ? nullptr : temp.reopen();
@@ -154,7 +144,7 @@ private slots:
             else if (content == "device")
                 QCOMPARE(kept.symLinkTarget(), QStringLiteral("/dev/zero"));
             else
-                QCOMPARE(readAll(kept.filePath()), content);
+                QCOMPARE(readFile(kept.filePath()), content);
             auto again = temp.reopen();
             QCOMPARE(again->integer("a"), whileRunning ? std::optional<qint64>(1) : std::nullopt);
             QCOMPARE(again->integer("b"), 2);
@@ -228,7 +218,7 @@ private slots:
             QTemporaryDir dir;
             const QString path = dir.filePath("defaults.json");
             const QByteArray original = kHead + R"(1,"values":{"a":{"integer":"45"}}})";
-            writeRaw(path, original);
+            QVERIFY(writeFile(path, original));
             QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
             // Root reads any file; acting as user "nobody" it meets the refusal a user would.
             const bool root = ::geteuid() == 0;
@@ -255,7 +245,7 @@ private slots:
             QCOMPARE(aside(path).size(), movable ? 1 : 0);
             if (movable)
                 QFile::setPermissions(aside(path).first().filePath(), QFile::ReadOwner);
-            QCOMPARE(readAll(movable ? aside(path).first().filePath() : path), original);
+            QCOMPARE(readFile(movable ? aside(path).first().filePath() : path), original);
             QCOMPARE(UserDefaults(path).integer("popoverWidth"),
                      movable ? std::optional<qint64>(440) : std::nullopt);
         }

@@ -1,4 +1,5 @@
 #include "Session.h"
+#include "Files.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -71,11 +72,8 @@ bool Session::startBus() {
 }
 
 QString Session::write(const QString& relative, const QByteArray& contents) const {
-    QFile file(m_dir->filePath(relative));
-    return file.open(QIODevice::WriteOnly) && file.write(contents) == contents.size() &&
-                   own(file.fileName())
-               ? file.fileName()
-               : QString();
+    const QString file = m_dir->filePath(relative);
+    return writeFile(file, contents) && own(file) ? file : QString();
 }
 
 bool Session::fail(const QString& what) {
@@ -206,7 +204,6 @@ bool Session::waitFor(const std::function<bool()>& ready, int timeoutMs, bool ev
 }
 
 QString Session::logText() const {
-    QFile file(m_dir ? m_dir->filePath("session.log") : QString());
-    return file.open(QIODevice::ReadOnly) ? QString::fromLocal8Bit(file.readAll().right(4000))
-                                          : QString();
+    return m_dir ? QString::fromLocal8Bit(readFile(m_dir->filePath("session.log")).right(4000))
+                 : QString();
 }

@@ -65,8 +65,8 @@ bool X11Session::start(const Options& options) {
     // Right after it starts, openbox may leave the first map requests queued until another
     // event wakes it: map probe windows, each a new event, until one is managed.
     QList<xcb_window_t> probes;
-    bool managed = !options.windowManager;
-    if (options.windowManager && spawn({"openbox", "--sm-disable"}) < 0)
+    bool managed = false;
+    if (spawn({"openbox", "--sm-disable"}) < 0)
         return fail("cannot start openbox");
     while (!managed && probes.size() < 40) {
         const xcb_window_t w = probes.emplace_back(xcb_generate_id(x.c));

@@ -7,7 +7,6 @@
 class X11Session : public Session {
 public:
     struct Options {
-        bool windowManager = true;
         bool tray = false;
         bool sessionBus = false;        // a private dbus-daemon instead of none
         QStringList xvfbArguments = {}; // e.g. {"-extension", "X-Resource"}

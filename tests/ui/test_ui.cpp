@@ -1,10 +1,8 @@
 #include "engine/EngineRig.h"
-#include "preferences/AppIdentity.h"
+#include "support/Files.h"
 #include "ui/AppIcon.h"
-#include "ui/ApplicationChooser.h"
 #include "ui/ExclusionList.h"
 
-#include <QListWidget>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -39,11 +37,9 @@ private slots:
         save("red.png", Qt::red);
         save("share/pixmaps/mini.app.xpm", Qt::blue);
         save("icons/t/24x24/apps/mini.app.png", Qt::green);
-        QFile index(dir.filePath("icons/t/index.theme"));
-        QVERIFY(index.open(QIODevice::WriteOnly));
-        index.write("[Icon Theme]\nName=t\nDirectories=24x24/apps\n"
-                    "[24x24/apps]\nSize=24\nType=Fixed\n");
-        index.close();
+        QVERIFY(writeFile(dir.filePath("icons/t/index.theme"),
+                          "[Icon Theme]\nName=t\nDirectories=24x24/apps\n"
+                          "[24x24/apps]\nSize=24\nType=Fixed\n"));
         qputenv("XDG_DATA_DIRS", dir.filePath("share").toLocal8Bit());
         QIcon::setThemeSearchPaths({dir.filePath("icons")});
         QIcon::setThemeName("t");
@@ -82,30 +78,6 @@ private slots:
         QCOMPARE(rig.stamp(cello), rig.clock.now());
         rig.engine->removeExcludedApp("org.a"); // from the other list
         QCOMPARE(names(list), QStringList{"Bass*"});
-    }
-
-    // Running applications first, then by name; several are chosen at once, in list order.
-    void chooserListsAndChoosesSeveral() {
-        EngineRig rig;
-        rig.workspace.installed = {{"/a/zed.desktop", "Zed", ""},
-                                   {"/a/beta.desktop", "beta", ""},
-                                   {"/a/alpha.desktop", "Alpha", ""},
-                                   {"/a/term.desktop", "Terminal", ""},
-                                   {"/a/self.desktop", "Idlewatch", ""}};
-        rig.workspace.add({.name = "Terminal", .entryPath = "/a/term.desktop"});
-        // Idlewatch itself is never offered: it is never quit anyway.
-        rig.workspace.add({.name = "Idlewatch",
-                           .applicationId = QString::fromLatin1(kAppIdentifier),
-                           .entryPath = "/a/self.desktop"});
-        ApplicationChooser chooser(rig.workspace);
-        QListWidget* list = chooser.list();
-        QStringList order;
-        for (int i = 0; i < list->count(); ++i)
-            order << list->item(i)->text();
-        QCOMPARE(order, (QStringList{"Terminal", "Alpha", "beta", "Zed"}));
-        list->item(3)->setSelected(true);
-        list->item(0)->setSelected(true);
-        QCOMPARE(chooser.chosenPaths(), (QStringList{"/a/term.desktop", "/a/zed.desktop"}));
     }
 };
 

@@ -3,6 +3,7 @@
 #include "platform/linux/DesktopEntryFile.h"
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/linux/SafeFile.h"
+#include "support/Files.h"
 #include "support/Promptly.h"
 
 #include <QDir>
@@ -33,9 +34,7 @@ struct DataDirs {
     // Writes <dir>/applications/<rel> and returns its path.
     QString write(const QString& dir, const QString& rel, const QByteArray& body) const {
         const QString file = path(dir) + "/applications/" + rel;
-        QDir().mkpath(QFileInfo(file).path());
-        QFile f(file);
-        return f.open(QIODevice::WriteOnly) && f.write(body) == body.size() ? file : QString();
+        return writeFile(file, body) ? file : QString();
     }
     QString app(const QString& dir, const QString& rel, const QByteArray& name,
                 const QByteArray& extra = {}) const {
@@ -87,25 +86,6 @@ private slots:
                                             {"\"/opt/a\\\\\"b/run\\\\\\\\er\" x", "run\\er"}})
             QCOMPARE(entry(QByteArray("Exec=") + exec + "\n")->execProgram(),
                      QString::fromLatin1(program));
-    }
-
-    void locales() {
-        const QByteArray all = "Name=plain\nName[sr]=sr\nName[sr_RS]=sr_RS\nName[sr@latin]=sr@l\n"
-                               "Name[sr_RS@latin]=sr_RS@l\n";
-        // A language alone never takes a country's translation; another country falls back to
-        // the language.
-        for (const auto& [locale, expected] :
-             {std::pair{"sr_RS.UTF-8@latin", "sr_RS@l"}, {"sr", "sr"}, {"sr_BA", "sr"}})
-            QCOMPARE(entry(all)->localeString("Name", locale), QString::fromLatin1(expected));
-        // The country counts before the modifier, the modifier before the language alone.
-        const auto partial = entry("Name=plain\nName[sr]=sr\nName[sr@latin]=sr@l\nName[sr_RS]=r\n");
-        QCOMPARE(partial->localeString("Name", "sr_RS@latin"), QStringLiteral("r"));
-        QCOMPARE(partial->localeString("Name", "sr_ME@latin"), QStringLiteral("sr@l"));
-        // LC_ALL, then LC_MESSAGES, then LANG.
-        qputenv("LC_ALL", "");
-        qputenv("LC_MESSAGES", "de_DE");
-        qputenv("LANG", "it_IT");
-        QCOMPARE(DesktopEntryFile::messagesLocale(), QStringLiteral("de_DE"));
     }
 
     void largeAndHostileInput() {

@@ -1,5 +1,6 @@
 // WaylandWorkspace against a real headless sway, foot terminals and a small Qt client.
 
+#include "support/Files.h"
 #include "support/WaylandSession.h"
 
 #include "platform/linux/DesktopEntryIndex.h"
@@ -55,9 +56,8 @@ private slots:
         for (const auto& [file, body] :
              {std::pair{"org.example.Alpha.desktop", "Name=Alpha Editor\n"},
               {"Gamma.desktop", "Name=Gamma\n"}}) {
-            QFile f(applications + QLatin1Char('/') + QLatin1String(file));
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(QByteArray("[Desktop Entry]\nType=Application\nExec=foot\n") + body);
+            QVERIFY(writeFile(applications + '/' + file,
+                              QByteArray("[Desktop Entry]\nType=Application\nExec=foot\n") + body));
         }
         m_index = std::make_unique<DesktopEntryIndex>();
         // sway's IPC names the processes behind windows.
@@ -197,11 +197,8 @@ private slots:
         // Its PID taken by another client of the compositor, where the kernel lets us choose.
         pid_t reuser = -1;
         for (int attempt = 0; attempt < 100 && reuser != launcher; ++attempt) {
-            QFile last(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
-            if (!last.open(QIODevice::WriteOnly) ||
-                last.write(QByteArray::number(launcher - 1)) < 0)
+            if (!writeFile("/proc/sys/kernel/ns_last_pid", QByteArray::number(launcher - 1)))
                 break;
-            last.close();
             if (reuser > 0) {
                 ::kill(reuser, SIGKILL);
                 m_session.waitForExit(reuser, 3000);

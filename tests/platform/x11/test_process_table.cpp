@@ -149,21 +149,6 @@ private slots:
             QCOMPARE(rig.table.activationPolicy(key), ActivationPolicy::Prohibited);
         }
     }
-
-    // Hidden: every normal window minimised; a dialog left open does not count.
-    void hidden() {
-        Rig rig;
-        const auto minimised = [](WindowState& w) { w.hidden = true, w.mapped = false; };
-        const ProcessKey app = rig.add(windowOf(1, 1), served(10));
-        rig.add(windowOf(1, 2), served(10));
-        rig.add(windowOf(1, 3), served(10, T::Dialog));
-        rig.add(windowOf(1, 1), served(10, T::Normal, minimised));
-        QVERIFY(!rig.table.isHidden(app));
-        rig.add(windowOf(1, 2), served(10, T::Normal, minimised));
-        QVERIFY(rig.table.isHidden(app));
-        // Only a dialog, minimised: no normal window to be hidden.
-        QVERIFY(!rig.table.isHidden(rig.add(windowOf(2, 1), served(30, T::Dialog, minimised))));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestProcessTable)

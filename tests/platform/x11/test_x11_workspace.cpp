@@ -1,5 +1,6 @@
 // X11Workspace against a real X server, window manager and clients.
 
+#include "support/Files.h"
 #include "support/ManualClock.h"
 #include "support/TempStore.h"
 #include "support/X11Session.h"
@@ -49,11 +50,8 @@ private slots:
     // WM_CLASS the identifier is absent and the name is the process's comm.
     void listsOneHandlePerProcessNamedByItsEntry() {
         const QString entry = m_session.path("data/applications/org/example") + "/Alpha.desktop";
-        QFile file(entry);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Desktop Entry]\nType=Application\nExec=x\nName=Alpha Editor\n"
-                   "StartupWMClass=AlphaApp\n");
-        file.close();
+        QVERIFY(writeFile(entry, "[Desktop Entry]\nType=Application\nExec=x\nName=Alpha Editor\n"
+                                 "StartupWMClass=AlphaApp\n"));
         m_index->refresh();
         const pid_t a = startClient({"--class", "whatever,AlphaApp"});
         QTRY_VERIFY(!appFor(a).isNull());
@@ -150,11 +148,8 @@ private slots:
         QVERIFY(m_session.waitForExit(parent, 5000));
         pid_t decoy = -1;
         for (int attempt = 0; attempt < 50 && decoy != parent; ++attempt) {
-            QFile lastPid(QStringLiteral("/proc/sys/kernel/ns_last_pid"));
-            if (!lastPid.open(QIODevice::WriteOnly) ||
-                !lastPid.write(QByteArray::number(parent - 1)))
+            if (!writeFile("/proc/sys/kernel/ns_last_pid", QByteArray::number(parent - 1)))
                 break;
-            lastPid.close();
             if ((decoy = startClient({"30"}, "sleep")) != parent)
                 ::kill(decoy, SIGKILL);
         }
@@ -294,11 +289,7 @@ private:
         return pids;
     }
     QString report() const { return m_session.path(QStringLiteral("reports")) + "/editor"; }
-    QByteArray events() const {
-        QFile f(report());
-        return f.open(QIODevice::ReadOnly) ? f.readAll().trimmed().replace('\n', ' ')
-                                           : QByteArray();
-    }
+    QByteArray events() const { return readFile(report()).trimmed().replace('\n', ' '); }
     // Moves the manual clock on, lets the X events arrive, and runs one sweep.
     void sweepAfter(double seconds) {
         QTest::qWait(30);
