@@ -99,6 +99,10 @@ private slots:
         rig.workspace.activate(rig.workspace.add({.name = "Other"}));
         EngineRig::drain();
         QCOMPARE(rig.tracked(app), !blocked);
+        // Tracked from before it became blocked: a sweep drops it instead of asking it.
+        engine.setRunningApps({{app, rig.clock.now() - 1e6}});
+        rig.sweepAfter(0);
+        QCOMPARE(rig.asked(app).isEmpty(), blocked);
     }
 
     // The three presets against their documented values, written out here by hand: each

@@ -84,6 +84,13 @@ private slots:
         QVERIFY(written.contains(R"("version":3)") && written.contains(R"({"work":{"a":20}})"));
         QVERIFY(written.contains(R"({"colour":[1,2,3]})") && aside(temp.path()).isEmpty());
         QVERIFY(temp.reopen()->integer("futureKey") == 7);
+
+        // A linked file (a dotfile manager's) is written through, and stays a link.
+        QTemporaryDir elsewhere;
+        const QString real = elsewhere.filePath("defaults.json");
+        QVERIFY(QFile::rename(temp.path(), real) && QFile::link(real, temp.path()));
+        temp.reopen()->setInteger("linked", 1);
+        QVERIFY(QFileInfo(temp.path()).isSymLink() && UserDefaults(real).integer("linked") == 1);
     }
 
     // A lock file that is no lock (a folder, a FIFO) neither stalls nor stops the writes.

@@ -137,7 +137,9 @@ int main(int argc, char** argv) {
             if (dialog != XCB_NONE)
                 closeDialog("answered");
         }
-        for (xcb_generic_event_t* e; running && (e = xcb_poll_for_event(c)); free(e)) {
+        // Everything already received is read, even after the last window went: a close
+        // request sent with it to the dialog is reported too.
+        for (xcb_generic_event_t* e; (e = xcb_poll_for_event(c)); free(e)) {
             const auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
             if ((e->response_type & 0x7f) != XCB_CLIENT_MESSAGE || m->type != wmProtocols ||
                 m->data.data32[0] != wmDelete)
