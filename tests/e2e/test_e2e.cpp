@@ -7,7 +7,6 @@
 #include "support/WaylandSession.h"
 #include "support/X11Session.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>

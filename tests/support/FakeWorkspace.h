@@ -69,9 +69,7 @@ public:
         return m->entryFiles.contains(path) ? std::optional(m->entryFiles[path]) : std::nullopt;
     }
     QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
-    QList<InstalledApplication> installedApplications() const override { return installed; }
-    // What installedApplications() answers.
-    QList<InstalledApplication> installed;
+    QList<InstalledApplication> installedApplications() const override { return {}; }
 
     // Starts an application at the end of the list, as a new process.
     RunningApplication add(const FakeApp& app);

@@ -32,10 +32,7 @@ WindowState served(qint64 pid, T type = T::Normal,
 
 // A window only the client's own _NET_WM_PID names.
 WindowState claiming(qint64 pid) {
-    return served(0, T::Normal, [&](WindowState& w) {
-        w.netWmPid = pid;
-        w.clientMachine = "host";
-    });
+    return served(0, T::Normal, [&](WindowState& w) { w.netWmPid = pid; });
 }
 
 struct Rig {

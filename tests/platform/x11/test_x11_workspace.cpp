@@ -180,12 +180,7 @@ private slots:
         const pid_t liar =
             bare.spawn({TESTCLIENT_PATH, "--pid", QString::number(decoy), "--no-delete"});
         const pid_t init = bare.spawn({TESTCLIENT_PATH, "--pid", "1", "--no-delete"});
-        const auto claiming = [&ws](qint64 pid) {
-            for (const RunningApplication& app : ws->runningApplications())
-                if (app.key().pid == pid)
-                    return app;
-            return RunningApplication();
-        };
+        const auto claiming = [&](qint64 pid) { return appFor(pid, ws.get()); };
         QTRY_VERIFY(!claiming(decoy).isNull() && !claiming(1).isNull());
         QVERIFY(claiming(decoy).key().domain != 0); // never taken for a local process
         QVERIFY(claiming(decoy).forceTerminate() && claiming(1).forceTerminate());
@@ -266,9 +261,10 @@ private:
             m_clients.append(pid);
         return pid;
     }
-    RunningApplication appFor(pid_t pid) const {
-        for (const RunningApplication& app : m_ws->runningApplications())
-            if (app.key().pid == pid && app.key().domain == 0)
+    // The local process `pid`, or on `other` a client that only claims it.
+    RunningApplication appFor(qint64 pid, X11Workspace* other = nullptr) const {
+        for (const RunningApplication& app : (other ? other : m_ws.get())->runningApplications())
+            if (app.key().pid == pid && (other || app.key().domain == 0))
                 return app;
         return {};
     }

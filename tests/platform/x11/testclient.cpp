@@ -24,7 +24,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
 #include <poll.h>
 #include <set>
@@ -100,13 +99,10 @@ int main(int argc, char** argv) {
     };
 
     std::vector<xcb_window_t> windows(std::max(1, atoi(value["--windows"].c_str())));
-    char host[256] = {};
-    gethostname(host, sizeof host - 1);
     for (size_t i = 0; i < windows.size(); ++i) {
         const bool deletable =
             !on.count("--no-delete") && !(on.count("--no-delete-last") && i + 1 == windows.size());
         windows[i] = create(int16_t(20 + 30 * i), 200, 120, deletable, atom(typeName), XCB_NONE);
-        set(windows[i], XCB_ATOM_WM_CLIENT_MACHINE, XCB_ATOM_STRING, 8, host, strlen(host));
         xcb_map_window(c, windows[i]);
     }
     xcb_flush(c);
