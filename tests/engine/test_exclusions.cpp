@@ -56,6 +56,9 @@ private slots:
         QVERIFY(!engine.addExcludedApp("/nowhere/Mail.desktop"));
         QCOMPARE(engine.excludedApps(),
                  (QList<ExcludedApp>{{"org.x.Mail", "Mail 2", "/b/Mail.desktop"}}));
+        // As the next start reads them.
+        QCOMPARE(RunningAppsManager(rig.workspace, *rig.store.reopen(), rig.clock).excludedApps(),
+                 engine.excludedApps());
         rig.sweepAfter(10);
         QVERIFY(!rig.tracked(mail));
 
