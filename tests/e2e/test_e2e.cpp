@@ -143,21 +143,6 @@ QString idleClosedFrontKept(Session& session, pid_t idle, pid_t front, const QEl
     return session.isRunning(front) ? QString() : QStringLiteral("the front terminal was closed");
 }
 
-// A call on the session bus through dbus-send: its printed reply, empty on failure.
-QString dbusCall(X11Session& session, const QString& service, const QString& path,
-                 const QString& method, const QStringList& args) {
-    QByteArray out;
-    session.run(
-        QStringList{"dbus-send", "--session", "--print-reply", "--dest=" + service, path, method} +
-            args,
-        &out, 10000, false);
-    return QString::fromUtf8(out);
-}
-QString dbusProperty(X11Session& session, const QString& service, const QString& path,
-                     const QString& interface, const QString& name) {
-    return dbusCall(session, service, path, QStringLiteral("org.freedesktop.DBus.Properties.Get"),
-                    {"string:" + interface, "string:" + name});
-}
 QString firstMatch(const QString& text, const QString& pattern) {
     return QRegularExpression(pattern).match(text).captured(1);
 }
@@ -165,8 +150,8 @@ QString firstMatch(const QString& text, const QString& pattern) {
 // The first item registered with the StatusNotifier watcher, as "service/path", or empty.
 QString statusNotifierItem(X11Session& session) {
     const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
-    return firstMatch(dbusProperty(session, watcher, QStringLiteral("/StatusNotifierWatcher"),
-                                   watcher, QStringLiteral("RegisteredStatusNotifierItems")),
+    return firstMatch(session.busProperty(watcher, QStringLiteral("/StatusNotifierWatcher"),
+                                          watcher, QStringLiteral("RegisteredStatusNotifierItems")),
                       QStringLiteral("string \"([^\"]+)\""));
 }
 
@@ -302,13 +287,13 @@ void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     const QString service = item.section(QLatin1Char('/'), 0, 0);
     const QString path = item.mid(service.size());
     const QString sni = QStringLiteral("org.kde.StatusNotifierItem");
-    QVERIFY(dbusProperty(session, service, path, sni, "IconName")
+    QVERIFY(session.busProperty(service, path, sni, "IconName")
                 .contains(QLatin1String("com.Idlewatch.Idlewatch-symbolic")));
-    const QString menu = firstMatch(dbusProperty(session, service, path, sni, "Menu"),
+    const QString menu = firstMatch(session.busProperty(service, path, sni, "Menu"),
                                     QStringLiteral("object path \"([^\"]+)\""));
     QMap<QString, QString> ids; // label -> item id
-    const QString layout = dbusCall(session, service, menu, "com.canonical.dbusmenu.GetLayout",
-                                    {"int32:0", "int32:-1", "array:string:"});
+    const QString layout = session.busCall(service, menu, "com.canonical.dbusmenu.GetLayout",
+                                           {"int32:0", "int32:-1", "array:string:"});
     for (const QString& part : layout.split(QStringLiteral("struct {")))
         if (const QString label =
                 firstMatch(part, "string \"label\"\\s+variant\\s+string \"([^\"]*)\"");
@@ -317,8 +302,9 @@ void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     QCOMPARE(ids.keys(), QStringList({"Open Idlewatch", "Pause automatic quitting",
                                       "Quit Idlewatch", "Settings…"}));
     const auto choose = [&](const QString& label) {
-        dbusCall(session, service, menu, "com.canonical.dbusmenu.Event",
-                 {"int32:" + ids.value(label), "string:clicked", "variant:int32:0", "uint32:0"});
+        session.busCall(
+            service, menu, "com.canonical.dbusmenu.Event",
+            {"int32:" + ids.value(label), "string:clicked", "variant:int32:0", "uint32:0"});
     };
     choose(QStringLiteral("Settings…"));
     QVERIFY(

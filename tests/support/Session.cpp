@@ -203,6 +203,15 @@ bool Session::waitFor(const std::function<bool()>& ready, int timeoutMs, bool ev
     return until(ready, timeoutMs, events);
 }
 
+QString Session::busCall(const QString& service, const QString& path, const QString& method,
+                         const QStringList& args) {
+    QByteArray out;
+    run(QStringList{"dbus-send", "--session", "--print-reply", "--dest=" + service, path, method} +
+            args,
+        &out, 10000, false);
+    return QString::fromUtf8(out);
+}
+
 QString Session::logText() const {
     return m_dir ? QString::fromLocal8Bit(readFile(m_dir->filePath("session.log")).right(4000))
                  : QString();

@@ -38,6 +38,14 @@ public:
     // Qt events if `events`.
     bool waitFor(const std::function<bool()>& ready, int timeoutMs, bool events = true);
     QString logText() const;
+    // A call on the session bus through dbus-send: its printed reply, empty on failure.
+    QString busCall(const QString& service, const QString& path, const QString& method,
+                    const QStringList& args);
+    QString busProperty(const QString& service, const QString& path, const QString& interface,
+                        const QString& name) {
+        return busCall(service, path, "org.freedesktop.DBus.Properties.Get",
+                       {"string:" + interface, "string:" + name});
+    }
 
 protected:
     // A fresh tree and environment, after stopping whatever ran; false if there is no tree.

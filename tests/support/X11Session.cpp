@@ -104,16 +104,12 @@ pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra) {
     if (!QFile::copy(QStringLiteral(XFCE_PANEL_CONFIG), config))
         return -1;
     const pid_t pid = spawn({"xfce4-panel", "--disable-wm-check"}, extra);
-    const auto hostRegistered = [this] {
-        QByteArray out;
-        return run({"dbus-send", "--session", "--print-reply",
-                    "--dest=org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher",
-                    "org.freedesktop.DBus.Properties.Get", "string:org.kde.StatusNotifierWatcher",
-                    "string:IsStatusNotifierHostRegistered"},
-                   &out, 5000, false) == 0 &&
-               out.contains("boolean true");
+    const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
+    const auto up = [&] {
+        return !isRunning(pid) || busProperty(watcher, "/StatusNotifierWatcher", watcher,
+                                              "IsStatusNotifierHostRegistered")
+                                      .contains("boolean true");
     };
-    const auto up = [&] { return !isRunning(pid) || hostRegistered(); };
     return pid > 0 && waitFor(up, 15000) && isRunning(pid) ? pid : -1;
 }
 
