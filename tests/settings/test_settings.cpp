@@ -191,9 +191,11 @@ private slots:
     }
 
     // Each preset button applies its preset (the values themselves: the engine's preset
-    // test), and the other panes show them at once.
-    void presetButtonsApplyTheirPreset() {
+    // test), and the other panes show them at once. The maintenance buttons do what they say;
+    // restoring the appearance leaves the timeout alone.
+    void buttonsDoWhatTheySay() {
         SettingsRig rig;
+        const auto app = rig.workspace.add({.name = "Editor"});
         rig.open(SettingsPane::presets);
         for (const auto& [title, minutes] :
              {std::pair{"Battery Saver", 10}, {"Focus Sprint", 45}, {"Deep Clean", 5}}) {
@@ -201,6 +203,17 @@ private slots:
             QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(minutes));
             QCOMPARE(rig.control<QSpinBox>("Minutes")->value(), minutes);
         }
+        rig.store->setInteger("popoverWidth", 500);
+        const auto late = rig.workspace.add({.name = "Late"});
+        for (const char* button : {"Re-scan running apps", "Clear per-app on/off choices",
+                                   "Restore appearance defaults", "Reset all timers"}) {
+            rig.clock.advance(1);
+            rig.control<QAbstractButton>(button)->click();
+            rig.drain();
+        }
+        QVERIFY(rig.stamp(app) == rig.clock.now() && rig.stamp(late) == rig.clock.now());
+        QVERIFY(rig.engine->toggleStatus().isEmpty() && rig.store->integer("popoverWidth") == 320);
+        QCOMPARE(rig.store->integer("minutesUntilClose"), 5);
     }
 };
 
