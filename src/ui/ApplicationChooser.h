@@ -19,10 +19,6 @@ public:
     // The entry locations chosen, in list order; those of the file dialog after "Other…".
     QStringList chosenPaths() const { return m_chosen; }
 
-    QLineEdit* searchField() const { return m_search; }
-    QListWidget* list() const { return m_list; }
-    QPushButton* acceptButton() const { return m_accept; }
-
     // Runs the chooser modally: the chosen locations, none when cancelled.
     static QStringList choose(const Workspace& workspace, QWidget* parent);
 
