@@ -146,7 +146,7 @@ private slots:
     // Each switch and number field that decides what is quit, and when, writes the one key
     // its label names.
     void controlsWriteTheirOwnKey() {
-        const QHash<QString, QString> keys{
+        const std::pair<const char*, const char*> keys[] = {
             {"Enable automatic quitting", "quittingEnabled"},
             {"New apps are enabled by default", "newAppsEnabled"},
             {"Show manual quit button in app rows", "showCloseButton"},
@@ -157,14 +157,14 @@ private slots:
         SettingsRig rig;
         rig.open();
         QSignalSpy changed(&rig.store.store(), &UserDefaults::changed);
-        for (auto it = keys.cbegin(); it != keys.cend(); ++it) {
+        for (const auto& [label, key] : keys) {
             changed.clear();
-            if (auto* box = rig.control<QCheckBox>(it.key()))
+            if (auto* box = rig.control<QCheckBox>(label))
                 box->click();
-            else if (auto* spin = rig.control<QSpinBox>(it.key()))
+            else if (auto* spin = rig.control<QSpinBox>(label))
                 spin->stepBy(1);
             QCOMPARE(changed.size(), 1);
-            QCOMPARE(changed.at(0).at(0).toString(), it.value());
+            QCOMPARE(changed.at(0).at(0).toString(), QString::fromLatin1(key));
         }
     }
     // One window: reopened as it was left, with the pane picked in the sidebar (by click or
