@@ -67,8 +67,8 @@ void sweep(const WaylandWorkspace& ws) {
         benchmark::DoNotOptimize(app.applicationId());
         benchmark::DoNotOptimize(app.displayName());
         benchmark::DoNotOptimize(app.isHidden());
-        benchmark::DoNotOptimize(app.activationPolicy());
-        benchmark::DoNotOptimize(app.isFinishedLaunching());
+        benchmark::DoNotOptimize(app.role());
+        benchmark::DoNotOptimize(app.hasStarted());
     }
     benchmark::DoNotOptimize(ws.frontmostApplication());
 }

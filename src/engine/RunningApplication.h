@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QHashFunctions>
+#include <QList>
 #include <QMetaType>
 #include <QString>
 
@@ -24,10 +25,10 @@ inline size_t qHash(const ProcessKey& key, size_t seed = 0) noexcept {
     return qHashMulti(seed, key.pid, key.startTime, key.domain);
 }
 
-enum class ActivationPolicy {
-    Regular = 0,    // an ordinary application with a taskbar entry
-    Accessory = 1,  // only utility or dialog windows, or kept off the taskbar
-    Prohibited = 2, // docks, desktops, background processes
+enum class AppRole {
+    Regular = 0,     // an ordinary application with a taskbar entry
+    Auxiliary = 1,   // only utility or dialog windows, or kept off the taskbar
+    DesktopPart = 2, // docks, desktops, background processes
 };
 
 // The handle of one running application: cheap to copy, equal per process (ProcessKey),
@@ -44,12 +45,12 @@ public:
         // Location of the application's entry (on Linux its .desktop file), if any.
         virtual std::optional<QString> entryPath() const = 0;
         virtual bool isHidden() const = 0;
-        virtual ActivationPolicy activationPolicy() const = 0;
-        virtual bool isFinishedLaunching() const = 0;
+        virtual AppRole role() const = 0;
+        virtual bool hasStarted() const = 0;
         // Polite quit request; true when it was delivered.
-        virtual bool terminate() = 0;
+        virtual bool requestQuit() = 0;
         // Forced quit; true when it was delivered.
-        virtual bool forceTerminate() = 0;
+        virtual bool forceQuit() = 0;
         // Whether a polite request could be delivered now (its main windows accept one).
         virtual bool acceptsPoliteQuit() const { return true; }
         // Whether this platform can force the application to quit at all.
@@ -59,6 +60,15 @@ public:
         virtual bool isAskingUser() const { return false; }
         // It shows a modal window: whatever it asks, it is not asked to quit meanwhile.
         virtual bool hasModalWindow() const { return false; }
+        // Its front window covers the screen (a film, a presentation): a user watching it
+        // counts as present.
+        virtual bool isFullscreen() const { return false; }
+        // A job runs on one of its terminals (anything but an idle shell): it is not asked.
+        virtual bool isBusy() const { return false; }
+        // The local processes it consists of; empty when the platform does not say.
+        virtual QList<qint64> processIds() const { return {}; }
+        // The title of its main window, to tell two copies of one application apart.
+        virtual QString windowTitle() const { return {}; }
     };
 
     RunningApplication() = default;
@@ -79,16 +89,20 @@ public:
         return m_backend ? m_backend->entryPath() : std::nullopt;
     }
     bool isHidden() const { return m_backend && m_backend->isHidden(); }
-    ActivationPolicy activationPolicy() const {
-        return m_backend ? m_backend->activationPolicy() : ActivationPolicy::Prohibited;
-    }
-    bool isFinishedLaunching() const { return m_backend && m_backend->isFinishedLaunching(); }
-    bool terminate() const { return m_backend && m_backend->terminate(); }
-    bool forceTerminate() const { return m_backend && m_backend->forceTerminate(); }
+    AppRole role() const { return m_backend ? m_backend->role() : AppRole::DesktopPart; }
+    bool hasStarted() const { return m_backend && m_backend->hasStarted(); }
+    bool requestQuit() const { return m_backend && m_backend->requestQuit(); }
+    bool forceQuit() const { return m_backend && m_backend->forceQuit(); }
     bool acceptsPoliteQuit() const { return m_backend && m_backend->acceptsPoliteQuit(); }
     bool canForceQuit() const { return m_backend && m_backend->canForceQuit(); }
     bool isAskingUser() const { return m_backend && m_backend->isAskingUser(); }
     bool hasModalWindow() const { return m_backend && m_backend->hasModalWindow(); }
+    bool isFullscreen() const { return m_backend && m_backend->isFullscreen(); }
+    bool isBusy() const { return m_backend && m_backend->isBusy(); }
+    QList<qint64> processIds() const {
+        return m_backend ? m_backend->processIds() : QList<qint64>();
+    }
+    QString windowTitle() const { return m_backend ? m_backend->windowTitle() : QString(); }
 
     Backend* backend() const { return m_backend.get(); }
 

@@ -8,7 +8,7 @@
 //   4. checkOpenApps                               prunes ended and blocked apps, restamps the
 //                                                  frontmost one, registers newcomers, then asks
 //                                                  every app idle past the timeout to quit
-//   5. RunningApplication::terminate()             the polite request, then forceTerminate()
+//   5. RunningApplication::requestQuit()             the polite request, then forceQuit()
 //                                                  when allowed and the first was not delivered
 //
 // RunningAppsManagerLists.cpp owns the per-application toggles and the exclusion list with
@@ -123,7 +123,7 @@ bool RunningAppsManager::isBlockedApp(const RunningApplication& app) const {
 bool RunningAppsManager::isBlocked(const RunningApplication& app, const BlockRules& rules) const {
     if (rules.ignoreHidden && app.isHidden())
         return true;
-    if (app.activationPolicy() != ActivationPolicy::Regular)
+    if (app.role() != AppRole::Regular)
         return true;
     const std::optional<QString> identifier = app.applicationId();
     // Two absent identifiers are equal: without one of our own we still never track a
@@ -263,7 +263,7 @@ void RunningAppsManager::checkOpenApps() {
         const double last = it.value();
         if (!rule.isDue(last, m_firstSeenApps.value(app, last), now))
             continue;
-        if (!app.isFinishedLaunching())
+        if (!app.hasStarted())
             continue;
         if (!toggleValue(app.displayName().value_or(QString())))
             continue;
@@ -304,13 +304,13 @@ bool RunningAppsManager::requestQuit(const RunningApplication& app, Requester re
     // A second request would answer the application's question for its user.
     if (app.isNull() || isWaitingForUser(app) || m_waiting.contains(app))
         return false;
-    bool quit = app.terminate();
+    bool quit = app.requestQuit();
     if (quit)
         m_asked.insert(app, m_clock->now());
     if (requester == Requester::User)
         return quit;
     if (!quit && forceQuitIfTerminateFails().value())
-        quit = app.forceTerminate();
+        quit = app.forceQuit();
     // Not waiting for the process to end: if it survives, the next sweep registers it again
     // with a fresh countdown. Undelivered requests are simply tried next sweep.
     if (quit)

@@ -64,4 +64,7 @@ signals:
     // One emission per application leaving the foreground, on the main thread. A null
     // handle means the platform could not say which application it was.
     void didDeactivateApplication(const RunningApplication& app);
+    // One emission per application coming to the foreground, on the main thread, after the
+    // deactivation of the one that left it.
+    void didActivateApplication(const RunningApplication& app);
 };

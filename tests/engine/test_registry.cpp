@@ -11,7 +11,7 @@ const QString kToggleKey = QStringLiteral("com.Idlewatch.toggleStatus");
 using S = std::optional<QString>;
 const S kOwn = QStringLiteral("com.Idlewatch.Idlewatch");
 
-using BlockRow = std::tuple<S, ActivationPolicy, bool, bool, S, bool>;
+using BlockRow = std::tuple<S, AppRole, bool, bool, S, bool>;
 using PresetRow = std::tuple<QList<qint64>, bool, QString>;
 
 } // namespace
@@ -66,14 +66,14 @@ private slots:
     }
 
     void blockedRule_data() {
-        const auto regular = ActivationPolicy::Regular;
+        const auto regular = AppRole::Regular;
         const S plain = QStringLiteral("org.x.Plain");
         addRows<BlockRow>({
             {"regular app", {plain, regular, false, false, kOwn, false}},
             {"hidden, not ignored", {plain, regular, true, false, kOwn, false}},
             {"hidden, ignored", {plain, regular, true, true, kOwn, true}},
-            {"accessory", {plain, ActivationPolicy::Accessory, false, false, kOwn, true}},
-            {"prohibited", {plain, ActivationPolicy::Prohibited, false, false, kOwn, true}},
+            {"accessory", {plain, AppRole::Auxiliary, false, false, kOwn, true}},
+            {"prohibited", {plain, AppRole::DesktopPart, false, false, kOwn, true}},
             {"ourselves", {kOwn, regular, false, false, kOwn, true}},
             {"no identifier", {S(), regular, false, false, kOwn, false}},
             {"neither has an identifier", {S(), regular, false, false, S(), true}},

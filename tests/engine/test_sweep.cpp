@@ -72,7 +72,7 @@ private slots:
         EngineRig rig(1);
         rig.store->setBoolean("quittingEnabled", false);
         const auto front = rig.workspace.add({.name = "Front"});
-        const auto launching = rig.workspace.add({.name = "Slow", .finishedLaunching = false});
+        const auto launching = rig.workspace.add({.name = "Slow", .started = false});
         const auto background = rig.workspace.add({.name = "Back"});
         const auto ending = rig.workspace.add({.name = "Ending"});
         rig.workspace.activate(front);
@@ -89,10 +89,10 @@ private slots:
         QVERIFY(rig.asked(front).isEmpty() && rig.asked(launching).isEmpty() &&
                 rig.tracked(launching));
         QVERIFY(rig.stamp(front) == rig.clock.now() && rig.asked(newcomer).isEmpty());
-        QCOMPARE(rig.asked(background), QList<Kind>{Kind::Terminate});
-        rig.workspace.setFinishedLaunching(launching, true);
+        QCOMPARE(rig.asked(background), QList<Kind>{Kind::Quit});
+        rig.workspace.setStarted(launching, true);
         rig.sweepAfter(1);
-        QCOMPARE(rig.asked(launching), QList<Kind>{Kind::Terminate});
+        QCOMPARE(rig.asked(launching), QList<Kind>{Kind::Quit});
     }
 
     // Toggles are keyed by name: one entry decides for every application of that name,
@@ -130,7 +130,7 @@ private slots:
     // Requests over two sweeps: undelivered ones are asked again, force only when allowed,
     // and a countdown is not restarted by a failed request.
     void undeliveredRequests_data() {
-        const Kind T = Kind::Terminate, F = Kind::ForceTerminate;
+        const Kind T = Kind::Quit, F = Kind::ForceQuit;
         addRows<DeliveryRow>({
             {"polite delivered", {true, true, true, false, {T}}},
             {"undelivered, no force", {false, false, true, true, {T, T}}},
@@ -144,8 +144,8 @@ private slots:
         EngineRig rig(1);
         rig.store->setBoolean("forceQuitIfTerminateFails", forceAllowed);
         const auto app = rig.workspace.add({.name = "Stubborn"});
-        rig.workspace.setTerminateDelivered(app, politeDelivered);
-        rig.workspace.setForceTerminateDelivered(app, forceDelivered);
+        rig.workspace.setQuitDelivered(app, politeDelivered);
+        rig.workspace.setForceQuitDelivered(app, forceDelivered);
         rig.startAndDrain();
         const double registered = rig.clock.now();
         rig.sweepAfter(61);
@@ -160,7 +160,7 @@ private slots:
         EngineRig rig(1);
         rig.store->setInteger("launchGraceMinutes", 3);
         const auto app = rig.workspace.add({.name = "Asks"});
-        rig.workspace.setTerminateEndsApp(app, false);
+        rig.workspace.setQuitEndsApp(app, false);
         rig.startAndDrain();
         rig.sweepAfter(200);
         QVERIFY(rig.asked(app).size() == 1 && !rig.tracked(app));
@@ -188,7 +188,7 @@ private slots:
         rig.workspace.activate(terminal);
         auto& engine = rig.startAndDrain();
         for (const auto& app : {editor, mail})
-            rig.workspace.setTerminateEndsApp(app, false);
+            rig.workspace.setQuitEndsApp(app, false);
         rig.sweepAfter(61);
         for (const auto& app : {editor, mail}) {
             rig.workspace.setAskingUser(app, true);
@@ -197,7 +197,7 @@ private slots:
         EngineRig::drain();
         for (int i = 0; i < 10; ++i)
             rig.sweepAfter(3600);
-        QVERIFY(rig.asked(editor) == QList<Kind>{Kind::Terminate} && rig.asked(mail).size() == 1);
+        QVERIFY(rig.asked(editor) == QList<Kind>{Kind::Quit} && rig.asked(mail).size() == 1);
         QVERIFY(rig.asked(modal).isEmpty() && rig.asked(terminal).isEmpty() && rig.tracked(editor));
         QVERIFY(engine.isWaitingForUser(editor) && engine.isWaitingForUser(modal));
         QVERIFY(!engine.requestQuit(editor, RunningAppsManager::Requester::User));
@@ -212,7 +212,7 @@ private slots:
         for (const auto& app : {editor, terminal}) // idle from the answer, the user's choice
             QCOMPARE(rig.stamp(app), rig.clock.now());
         QVERIFY(rig.firstSeen(editor) == rig.clock.now() && !engine.isWaitingForUser(editor));
-        QCOMPARE(rig.asked(modal), {Kind::Terminate});
+        QCOMPARE(rig.asked(modal), {Kind::Quit});
         rig.sweepAfter(60);
         QVERIFY(rig.asked(editor).size() == 1 && rig.asked(terminal).isEmpty());
         rig.sweepAfter(1);

@@ -93,9 +93,9 @@ private slots:
         rig.clock.advance(100 * 60);
         QTest::mouseClick(rig.row(app)->restartButton(), Qt::LeftButton);
         QCOMPARE(rig.stamp(app), rig.clock.now());
-        rig.workspace.setTerminateEndsApp(app, false);
+        rig.workspace.setQuitEndsApp(app, false);
         QTest::mouseClick(rig.row(app)->quitButton(), Qt::LeftButton);
-        QCOMPARE(rig.workspace.requestsFor(app), {FakeWorkspace::RequestKind::Terminate});
+        QCOMPARE(rig.workspace.requestsFor(app), {FakeWorkspace::RequestKind::Quit});
         QVERIFY(rig.row(app)); // gone only when a sweep finds the application gone
         for (const auto& other : {stuck, asking}) {
             QVERIFY(!rig.row(other)->countdownLabel()->text().endsWith("left"));

@@ -63,20 +63,20 @@ class TestEngineSoak : public QObject {
     bool blockedByModel(const RunningApplication& app) {
         const QString id = app.applicationId().value_or(QString());
         return (Preference<bool>(*store, Keys::ignoreHiddenApps).value() && app.isHidden()) ||
-               app.activationPolicy() != ActivationPolicy::Regular ||
-               id == QLatin1String(kAppIdentifier) || excluded.contains(id);
+               app.role() != AppRole::Regular || id == QLatin1String(kAppIdentifier) ||
+               excluded.contains(id);
     }
 
     void launch() {
         const RunningApplication app = workspace.add(
             {.name = chance(90) ? std::optional(pick(kNames)) : std::nullopt,
              .applicationId = chance(90) ? std::optional(pick(kIdentifiers)) : std::nullopt,
-             .policy = chance(85) ? ActivationPolicy::Regular : ActivationPolicy::Accessory,
-             .finishedLaunching = chance(90),
+             .policy = chance(85) ? AppRole::Regular : AppRole::Auxiliary,
+             .started = chance(90),
              .hidden = chance(10)});
-        workspace.setTerminateDelivered(app, chance(80));
-        workspace.setForceTerminateDelivered(app, chance(80));
-        workspace.setTerminateEndsApp(app, chance(80));
+        workspace.setQuitDelivered(app, chance(80));
+        workspace.setForceQuitDelivered(app, chance(80));
+        workspace.setQuitEndsApp(app, chance(80));
         launchedAndUsed.insert(app.key(), {clock.now(), clock.now()});
     }
 
@@ -99,7 +99,7 @@ class TestEngineSoak : public QObject {
         } else if (op < 36) {
             workspace.setHidden(pick(now), chance(30));
         } else if (op < 38) {
-            workspace.setFinishedLaunching(pick(now), true);
+            workspace.setStarted(pick(now), true);
         } else if (op < 42) {
             const QString id = pick(kIdentifiers);
             const QString path = QStringLiteral("/apps/%1.desktop").arg(id.isEmpty() ? "x" : id);
@@ -191,8 +191,7 @@ class TestEngineSoak : public QObject {
             // when a question took the focus.
             const bool inFront = app == front || engine->runningApps().value(app) == now;
             if (quitting && left.value(app.key(), 1) <= 0 && !inFront && !blockedByModel(app) &&
-                app.isFinishedLaunching() &&
-                engine->toggleValue(app.displayName().value_or(QString())))
+                app.hasStarted() && engine->toggleValue(app.displayName().value_or(QString())))
                 QVERIFY2(asked.contains(app.key()), "its countdown ran out but it was not asked");
         }
         for (auto it = engine->runningApps().cbegin(); it != engine->runningApps().cend(); ++it)

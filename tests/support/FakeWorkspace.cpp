@@ -20,24 +20,24 @@ public:
     std::optional<QString> displayName() const override { return app().name; }
     std::optional<QString> entryPath() const override { return app().entryPath; }
     bool isHidden() const override { return app().hidden; }
-    ActivationPolicy activationPolicy() const override { return app().policy; }
-    bool isFinishedLaunching() const override { return app().finishedLaunching; }
+    AppRole role() const override { return app().policy; }
+    bool hasStarted() const override { return app().started; }
     bool acceptsPoliteQuit() const override { return app().acceptsPoliteQuit; }
     bool isAskingUser() const override { return app().askingUser || app().modal; }
     bool hasModalWindow() const override { return app().modal; }
-    bool terminate() override { return request(FakeWorkspace::RequestKind::Terminate); }
-    bool forceTerminate() override { return request(FakeWorkspace::RequestKind::ForceTerminate); }
+    bool requestQuit() override { return request(FakeWorkspace::RequestKind::Quit); }
+    bool forceQuit() override { return request(FakeWorkspace::RequestKind::ForceQuit); }
 
 private:
     const FakeApp& app() const { return m->entries[m_key].app; }
     bool request(FakeWorkspace::RequestKind kind) {
         m->requests.append({m_key, kind});
         const auto& entry = m->entries[m_key];
-        const bool polite = kind == FakeWorkspace::RequestKind::Terminate;
-        if (!entry.running || !(polite ? entry.terminateDelivered && entry.app.acceptsPoliteQuit
-                                       : entry.forceDelivered))
+        const bool polite = kind == FakeWorkspace::RequestKind::Quit;
+        if (!entry.running ||
+            !(polite ? entry.quitDelivered && entry.app.acceptsPoliteQuit : entry.forceDelivered))
             return false;
-        if (!polite || entry.terminateEnds)
+        if (!polite || entry.quitEnds)
             m->end(m_key);
         return true;
     }

@@ -14,9 +14,9 @@
 struct FakeApp {
     std::optional<QString> name = std::nullopt, applicationId = std::nullopt,
                            entryPath = std::nullopt;
-    ActivationPolicy policy = ActivationPolicy::Regular;
+    AppRole policy = AppRole::Regular;
     // askingUser: it shows a dialog; modal: a modal window.
-    bool finishedLaunching = true, hidden = false, acceptsPoliteQuit = true, askingUser = false,
+    bool started = true, hidden = false, acceptsPoliteQuit = true, askingUser = false,
          modal = false;
 };
 
@@ -27,7 +27,7 @@ class FakeWorkspace final : public Workspace {
     Q_OBJECT
 public:
     using App = RunningApplication;
-    enum class RequestKind { Terminate, ForceTerminate };
+    enum class RequestKind { Quit, ForceQuit };
     struct Request {
         ProcessKey key;
         RequestKind kind;
@@ -35,7 +35,7 @@ public:
     };
     struct Entry {
         FakeApp app;
-        bool running = true, terminateDelivered = true, forceDelivered = true, terminateEnds = true;
+        bool running = true, quitDelivered = true, forceDelivered = true, quitEnds = true;
     };
     // Shared with every handle given out, so a handle outlives the workspace safely.
     struct State {
@@ -81,15 +81,15 @@ public:
     void activate(const RunningApplication& app);
 
     void setHidden(const RunningApplication& app, bool hidden) { e(app).app.hidden = hidden; }
-    void setFinishedLaunching(const App& a, bool on) { e(a).app.finishedLaunching = on; }
+    void setStarted(const App& a, bool on) { e(a).app.started = on; }
     // The application shows a question (a dialog); `modal` when it is a modal one.
     void setAskingUser(const RunningApplication& app, bool asking, bool modal = false) {
         e(app).app.askingUser = asking;
         e(app).app.modal = modal;
     }
-    void setTerminateDelivered(const App& a, bool on) { e(a).terminateDelivered = on; }
-    void setForceTerminateDelivered(const App& a, bool on) { e(a).forceDelivered = on; }
-    void setTerminateEndsApp(const RunningApplication& app, bool on) { e(app).terminateEnds = on; }
+    void setQuitDelivered(const App& a, bool on) { e(a).quitDelivered = on; }
+    void setForceQuitDelivered(const App& a, bool on) { e(a).forceDelivered = on; }
+    void setQuitEndsApp(const RunningApplication& app, bool on) { e(app).quitEnds = on; }
 
     // Every request made to any application, delivered or not, in order.
     QList<Request> requests() const { return m->requests; }

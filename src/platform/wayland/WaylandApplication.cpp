@@ -51,17 +51,16 @@ bool WaylandApp::isHidden() const {
     });
 }
 
-ActivationPolicy WaylandApp::activationPolicy() const {
+AppRole WaylandApp::role() const {
     return withApp([](State*, const State::App* a) {
         if (!a)
-            return ActivationPolicy::Prohibited;
-        return std::any_of(a->toplevels.cbegin(), a->toplevels.cend(), isMain)
-                   ? ActivationPolicy::Regular
-                   : ActivationPolicy::Accessory;
+            return AppRole::DesktopPart;
+        return std::any_of(a->toplevels.cbegin(), a->toplevels.cend(), isMain) ? AppRole::Regular
+                                                                               : AppRole::Auxiliary;
     });
 }
 
-bool WaylandApp::isFinishedLaunching() const {
+bool WaylandApp::hasStarted() const {
     // Listed only once its first toplevel is fully described.
     return withApp([](State*, const State::App* a) { return a && !a->toplevels.isEmpty(); });
 }
@@ -82,7 +81,7 @@ bool WaylandApp::isAskingUser() const {
     });
 }
 
-bool WaylandApp::terminate() {
+bool WaylandApp::requestQuit() {
     const auto d = m_workspace.lock();
     if (!d || d->broken)
         return false;
@@ -105,7 +104,7 @@ bool WaylandApp::terminate() {
     return d->flush();
 }
 
-bool WaylandApp::forceTerminate() {
+bool WaylandApp::forceQuit() {
     const auto d = m_workspace.lock();
     if (!d || d->broken || d->swaySocket.isEmpty())
         return false;

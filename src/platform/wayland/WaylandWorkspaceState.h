@@ -157,10 +157,10 @@ public:
         return m_path;
     }
     bool isHidden() const override;
-    ActivationPolicy activationPolicy() const override;
-    bool isFinishedLaunching() const override;
-    bool terminate() override;
-    bool forceTerminate() override;
+    AppRole role() const override;
+    bool hasStarted() const override;
+    bool requestQuit() override;
+    bool forceQuit() override;
     bool canForceQuit() const override {
         const auto d = m_workspace.lock();
         return d && !d->swaySocket.isEmpty();

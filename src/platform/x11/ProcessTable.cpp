@@ -135,15 +135,14 @@ template <class F> bool ProcessTable::anyWindow(const ProcessKey& key, F f) cons
            });
 }
 
-ActivationPolicy ProcessTable::activationPolicy(const ProcessKey& key) const {
+AppRole ProcessTable::role(const ProcessKey& key) const {
     if (anyWindow(key, [](const WindowState& w) { return isNormalWindow(w) && !w.skipTaskbar; }))
-        return ActivationPolicy::Regular;
+        return AppRole::Regular;
     const bool desktopPart = anyWindow(key, [](const WindowState& w) {
         return w.type == WindowType::Dock || w.type == WindowType::Desktop;
     });
     // An application without windows is gone: never one to track.
-    return desktopPart || !application(key) ? ActivationPolicy::Prohibited
-                                            : ActivationPolicy::Accessory;
+    return desktopPart || !application(key) ? AppRole::DesktopPart : AppRole::Auxiliary;
 }
 
 bool ProcessTable::isHidden(const ProcessKey& key) const {
@@ -151,7 +150,7 @@ bool ProcessTable::isHidden(const ProcessKey& key) const {
            !anyWindow(key, [](const WindowState& w) { return isNormalWindow(w) && !w.hidden; });
 }
 
-bool ProcessTable::isFinishedLaunching(const ProcessKey& key) const {
+bool ProcessTable::hasStarted(const ProcessKey& key) const {
     // A minimised window is unmapped but its application has long finished launching.
     return anyWindow(key, [](const WindowState& w) { return w.everMapped || w.hidden; });
 }

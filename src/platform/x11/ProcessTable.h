@@ -57,9 +57,9 @@ public:
     bool isOwnProcess(const ProcessKey& key) const;
 
     // ---- rules for one application; an unknown key has no windows
-    ActivationPolicy activationPolicy(const ProcessKey& key) const;
+    AppRole role(const ProcessKey& key) const;
     bool isHidden(const ProcessKey& key) const;
-    bool isFinishedLaunching(const ProcessKey& key) const;
+    bool hasStarted(const ProcessKey& key) const;
     // The windows a polite quit goes to: all but the secondary ones.
     QList<WindowId> mainWindows(const ProcessKey& key) const;
     bool acceptsPoliteQuit(const ProcessKey& key) const;

@@ -79,14 +79,14 @@ bool X11Application::isHidden() const {
     return d && d->table.isHidden(m_key);
 }
 
-ActivationPolicy X11Application::activationPolicy() const {
+AppRole X11Application::role() const {
     const auto d = m_workspace.lock();
-    return d ? d->table.activationPolicy(m_key) : ActivationPolicy::Prohibited;
+    return d ? d->table.role(m_key) : AppRole::DesktopPart;
 }
 
-bool X11Application::isFinishedLaunching() const {
+bool X11Application::hasStarted() const {
     const auto d = m_workspace.lock();
-    return d && d->table.isFinishedLaunching(m_key);
+    return d && d->table.hasStarted(m_key);
 }
 
 bool X11Application::acceptsPoliteQuit() const {
@@ -114,7 +114,7 @@ std::shared_ptr<X11WorkspaceCore> X11Application::workspaceForRequest() const {
     return a && !a->windows.isEmpty() ? d : nullptr;
 }
 
-bool X11Application::terminate() {
+bool X11Application::requestQuit() {
     const auto d = workspaceForRequest();
     if (!d || !d->table.acceptsPoliteQuit(m_key))
         return false;
@@ -124,7 +124,7 @@ bool X11Application::terminate() {
     return d->connection->flush();
 }
 
-bool X11Application::forceTerminate() {
+bool X11Application::forceQuit() {
     const auto d = workspaceForRequest();
     if (!d)
         return false;

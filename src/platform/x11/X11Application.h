@@ -21,13 +21,13 @@ public:
     std::optional<QString> displayName() const override;
     std::optional<QString> entryPath() const override;
     bool isHidden() const override;
-    ActivationPolicy activationPolicy() const override;
-    bool isFinishedLaunching() const override;
+    AppRole role() const override;
+    bool hasStarted() const override;
     // _NET_CLOSE_WINDOW to each main window, only when every one of them accepts it.
-    bool terminate() override;
+    bool requestQuit() override;
     // The server closes the application's connection; a process proven to hold it and
     // surviving that is killed through a pidfd.
-    bool forceTerminate() override;
+    bool forceQuit() override;
     bool acceptsPoliteQuit() const override;
     bool isAskingUser() const override;
     bool hasModalWindow() const override;

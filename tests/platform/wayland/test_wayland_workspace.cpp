@@ -99,8 +99,8 @@ private slots:
             const RunningApplication app = appFor(e[0]);
             QCOMPARE(app.displayName(), e[1]);
             QCOMPARE(QFileInfo(app.entryPath().value_or(QString())).fileName(), e[2]);
-            QCOMPARE(app.activationPolicy(), ActivationPolicy::Regular);
-            QVERIFY(app.isFinishedLaunching() && !app.isHidden());
+            QCOMPARE(app.role(), AppRole::Regular);
+            QVERIFY(app.hasStarted() && !app.isHidden());
             // No process behind a key: it must never be taken for a local PID.
             QVERIFY(app.key().domain != 0);
         }
@@ -116,13 +116,13 @@ private slots:
         // Asked to close, not killed: every toplevel of the application, each in its own
         // process; a handle kept after its windows went delivers nothing.
         const RunningApplication noEntry = appFor("no-entry");
-        QVERIFY(noEntry.acceptsPoliteQuit() && noEntry.terminate());
+        QVERIFY(noEntry.acceptsPoliteQuit() && noEntry.requestQuit());
         for (pid_t pid : {m_clients[2], m_clients[3]}) {
             const std::optional<int> status = m_session.waitForExit(pid, 5000);
             QVERIFY2(status && WIFEXITED(*status), "a terminal was not closed");
         }
         QVERIFY(until([&] { return appFor("no-entry").isNull(); }));
-        QVERIFY(!noEntry.terminate() && m_session.isRunning(m_clients[0]));
+        QVERIFY(!noEntry.requestQuit() && m_session.isRunning(m_clients[0]));
     }
     void deactivationFollowsFocusOwnWindowsAreNeverListedAndQuestionsAsk() {
         for (const char* appId : {"focus-a", "focus-b", "focus-b"})
@@ -167,7 +167,7 @@ private slots:
         helperWindow(id, QStringLiteral("--ask-on-close"));
         QVERIFY(until([&] { return !appFor(id).isNull(); }));
         const RunningApplication editor = appFor(id);
-        QVERIFY(editor.terminate());
+        QVERIFY(editor.requestQuit());
         QVERIFY(until([&] { return editor.isAskingUser(); }));
 
         // The user answers the question (closes it): the editor stays and is no longer asking.
@@ -190,7 +190,7 @@ private slots:
         QVERIFY(until([&] { return m_ws->runningApplications().size() == 3; }));
         const RunningApplication twins = appFor("twin");
         const RunningApplication orphan = appFor("orphan");
-        QVERIFY(twins.canForceQuit() && !twins.forceTerminate());
+        QVERIFY(twins.canForceQuit() && !twins.forceQuit());
 
         ::kill(launcher, SIGTERM);
         QVERIFY(m_session.waitForExit(launcher, 5000));
@@ -209,9 +209,9 @@ private slots:
             QVERIFY(until([&] { return !appFor("reuser").isNull(); }));
         else
             qWarning("the launcher's PID could not be reused here; only its end is checked");
-        QVERIFY(!orphan.forceTerminate());
+        QVERIFY(!orphan.forceQuit());
 
-        QVERIFY(appFor("forced").forceTerminate());
+        QVERIFY(appFor("forced").forceQuit());
         const std::optional<int> status = m_session.waitForExit(forced, 5000);
         QVERIFY(status && WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
         QTest::qWait(200);

@@ -126,24 +126,24 @@ private slots:
         QVERIFY(!rig.table.acceptsPoliteQuit(rig.add(windowOf(2, 1), served(30, T::Dialog))));
     }
 
-    void activationPolicy() {
+    void role() {
         const auto skipTaskbar = [](WindowState& w) { w.skipTaskbar = true; };
         const auto transient = [](WindowState& w) { w.transientFor = 5; };
-        const std::pair<QList<WindowState>, ActivationPolicy> rows[] = {
-            {{served(10, T::Untyped, transient)}, ActivationPolicy::Accessory},
-            {{served(10, T::Normal, skipTaskbar)}, ActivationPolicy::Accessory},
-            {{served(10, T::Utility), served(10, T::Desktop)}, ActivationPolicy::Prohibited},
-            {{served(10, T::Dock), served(10, T::Normal)}, ActivationPolicy::Regular},
+        const std::pair<QList<WindowState>, AppRole> rows[] = {
+            {{served(10, T::Untyped, transient)}, AppRole::Auxiliary},
+            {{served(10, T::Normal, skipTaskbar)}, AppRole::Auxiliary},
+            {{served(10, T::Utility), served(10, T::Desktop)}, AppRole::DesktopPart},
+            {{served(10, T::Dock), served(10, T::Normal)}, AppRole::Regular},
         };
         for (const auto& [windows, policy] : rows) {
             Rig rig;
             ProcessKey key;
             for (int i = 0; i < windows.size(); ++i)
                 key = rig.add(windowOf(1, quint32(i)), windows[i]);
-            QCOMPARE(rig.table.activationPolicy(key), policy);
+            QCOMPARE(rig.table.role(key), policy);
             // A process without windows left is never one to track.
             rig.setList({});
-            QCOMPARE(rig.table.activationPolicy(key), ActivationPolicy::Prohibited);
+            QCOMPARE(rig.table.role(key), AppRole::DesktopPart);
         }
     }
 };

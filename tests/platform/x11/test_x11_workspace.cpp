@@ -60,7 +60,7 @@ private slots:
         // The desktop's own window is told apart by its type: never an application to track.
         const pid_t c = startClient({"--class", ",", "--no-pid", "--type", "desktop"});
         QTRY_COMPARE(m_ws->runningApplications().size(), 3);
-        QCOMPARE(appFor(c).activationPolicy(), ActivationPolicy::Prohibited);
+        QCOMPARE(appFor(c).role(), AppRole::DesktopPart);
         const auto naming = [this](pid_t pid) {
             const RunningApplication app = appFor(pid);
             return QStringList{app.applicationId().value_or("-"), app.displayName().value_or("-"),
@@ -104,7 +104,7 @@ private slots:
         // Minimised: seen through PropertyNotify alone; unmapped, yet launched long ago.
         QCOMPARE(m_session.run({"xdotool", "windowminimize", "--sync", windowA}), 0);
         QTRY_VERIFY(appFor(a).isHidden());
-        QVERIFY(appFor(a).isFinishedLaunching());
+        QVERIFY(appFor(a).hasStarted());
     }
     void politeAndForcedQuit() {
         const pid_t xterm = startClient({}, "xterm");
@@ -122,15 +122,16 @@ private slots:
                                      !appFor(pid).isNull(),
                                  10000);
         const quint64 before = m_ws->requestCount();
-        QVERIFY(!appFor(partial).terminate());
+        QVERIFY(!appFor(partial).requestQuit());
         QCOMPARE(m_ws->requestCount(), before);
-        QVERIFY(appFor(xterm).terminate() && appFor(three).terminate() && appFor(pid).terminate());
+        QVERIFY(appFor(xterm).requestQuit() && appFor(three).requestQuit() &&
+                appFor(pid).requestQuit());
         QVERIFY2(m_session.waitForExit(xterm, 5000) && m_session.waitForExit(three, 5000),
                  "the application did not quit");
         QVERIFY(m_session.isRunning(partial) && m_session.isRunning(pid));
 
         // The server closes the client's connection; the client ends by itself, unsignalled.
-        QVERIFY(appFor(pid).forceTerminate() && appFor(partial).forceTerminate());
+        QVERIFY(appFor(pid).forceQuit() && appFor(partial).forceQuit());
         const std::optional<int> status = m_session.waitForExit(pid, 5000);
         QVERIFY(status && WIFEXITED(*status));
         // Proven to hold the window's connection (X-Resource PID, same start time, a socket
@@ -160,7 +161,7 @@ private slots:
         QVERIFY2(m_ws = X11Workspace::connect(m_session.display(), &error, *m_index),
                  qPrintable(error));
         QTRY_VERIFY(!appFor(parent).isNull());
-        QVERIFY(appFor(parent).forceTerminate());
+        QVERIFY(appFor(parent).forceQuit());
         // The real owner's window goes with its connection; the decoy is never signalled, not
         // even once the follow-up kill would have fired.
         QTRY_VERIFY(appFor(parent).isNull());
@@ -183,7 +184,7 @@ private slots:
         const auto claiming = [&](qint64 pid) { return appFor(pid, ws.get()); };
         QTRY_VERIFY(!claiming(decoy).isNull() && !claiming(1).isNull());
         QVERIFY(claiming(decoy).key().domain != 0); // never taken for a local process
-        QVERIFY(claiming(decoy).forceTerminate() && claiming(1).forceTerminate());
+        QVERIFY(claiming(decoy).forceQuit() && claiming(1).forceQuit());
         QVERIFY(bare.waitForExit(liar, 5000) && bare.waitForExit(init, 5000));
         QTest::qWait(2500);
         QVERIFY(bare.isRunning(decoy));
@@ -234,7 +235,7 @@ private slots:
         if (takesFocus) {
             // Asked again (the engine never does this), the request still goes to the main
             // window only: the dialog is never cancelled by us.
-            QVERIFY(app.terminate());
+            QVERIFY(app.requestQuit());
             QVERIFY(m_session.waitForExit(editor, 5000));
             QCOMPARE(events(), QByteArray("asked discarded"));
             return;
