@@ -69,6 +69,8 @@ public:
         virtual QList<qint64> processIds() const { return {}; }
         // The title of its main window, to tell two copies of one application apart.
         virtual QString windowTitle() const { return {}; }
+        // The program it runs, where the platform can tell.
+        virtual std::optional<QString> executablePath() const { return std::nullopt; }
     };
 
     RunningApplication() = default;
@@ -103,6 +105,9 @@ public:
         return m_backend ? m_backend->processIds() : QList<qint64>();
     }
     QString windowTitle() const { return m_backend ? m_backend->windowTitle() : QString(); }
+    std::optional<QString> executablePath() const {
+        return m_backend ? m_backend->executablePath() : std::nullopt;
+    }
 
     Backend* backend() const { return m_backend.get(); }
 

@@ -27,13 +27,14 @@ struct IndexedEntry {
     DesktopApplication app;
     QString startupWMClass;
     QString execProgram;
+    QString tryExecProgram;
     bool noDisplay = false;
 
     friend bool operator==(const IndexedEntry& a, const IndexedEntry& b) {
         return a.app.id == b.app.id && a.app.path == b.app.path && a.app.name == b.app.name &&
                a.app.displayName == b.app.displayName && a.app.icon == b.app.icon &&
                a.startupWMClass == b.startupWMClass && a.execProgram == b.execProgram &&
-               a.noDisplay == b.noDisplay;
+               a.tryExecProgram == b.tryExecProgram && a.noDisplay == b.noDisplay;
     }
 };
 
@@ -121,8 +122,10 @@ ReadFile readFile(const QString& path, const FileStamp& stamp, const QString& lo
     }
     read.claimsId = true;
     if (auto app = applicationFrom(*file, QString(), path, locale)) {
-        read.entry = IndexedEntry{*app, file->string(QStringLiteral("StartupWMClass")),
-                                  file->execProgram(), file->noDisplay()};
+        const QString tryExec = file->string(QStringLiteral("TryExec"));
+        read.entry =
+            IndexedEntry{*app, file->string(QStringLiteral("StartupWMClass")), file->execProgram(),
+                         tryExec.sliced(tryExec.lastIndexOf(u'/') + 1), file->noDisplay()};
     }
     return read;
 }
@@ -177,10 +180,8 @@ void scanFolder(const QString& folder, const QString& idPrefix, int depth, Scan&
 
 struct DesktopEntryIndex::Private {
     QHash<QString, IndexedEntry> entries;
-    // Lookup tables for matching; each list is ordered by preference.
-    QHash<QString, QStringList> byStartupWMClass;
-    QHash<QString, QStringList> byFoldedId;
-    QHash<QString, QStringList> byExecProgram;
+    // Lookup tables for matching, one per Key; each list is ordered by preference.
+    QHash<QString, QStringList> tables[4];
     QStringList roots;
     // Files as last read, by path, so that a refresh reads only what changed.
     QHash<QString, ReadFile> files;
@@ -312,16 +313,23 @@ void DesktopEntryIndex::refresh() {
         const bool hiddenA = d->entries[a].noDisplay, hiddenB = d->entries[b].noDisplay;
         return hiddenA != hiddenB ? hiddenB : a < b;
     });
-    d->byStartupWMClass.clear();
-    d->byFoldedId.clear();
-    d->byExecProgram.clear();
+    for (auto& table : d->tables)
+        table.clear();
+    const auto add = [this](Key key, const QString& value, const QString& id) {
+        QStringList& matches = d->tables[int(key)][value];
+        if (!value.isEmpty() && !matches.contains(id))
+            matches += id;
+    };
     for (const QString& id : std::as_const(ids)) {
         const IndexedEntry& e = d->entries[id];
-        if (!e.startupWMClass.isEmpty())
-            d->byStartupWMClass[e.startupWMClass] += id;
-        d->byFoldedId[id.toCaseFolded()] += id;
-        if (!e.execProgram.isEmpty())
-            d->byExecProgram[e.execProgram] += id;
+        const QString folded = id.toCaseFolded();
+        add(Key::FoldedId, folded, id);
+        // Two dots at least: python3.11 is no reverse-DNS name.
+        if (folded.count(u'.') >= 2)
+            add(Key::ShortId, folded.sliced(folded.lastIndexOf(u'.') + 1), id);
+        add(Key::StartupWMClass, e.startupWMClass, id);
+        add(Key::Program, e.execProgram, id);
+        add(Key::Program, e.tryExecProgram, id);
     }
     qCDebug(lcDesktopEntries) << "Indexed" << d->entries.size() << "application entries";
     emit changed();
@@ -343,28 +351,8 @@ std::optional<DesktopApplication> DesktopEntryIndex::byId(const QString& id) con
     return it->app;
 }
 
-std::optional<DesktopApplication> DesktopEntryIndex::match(const WindowHints& hints) const {
-    if (!hints.gtkApplicationId.isEmpty()) {
-        if (auto app = byId(hints.gtkApplicationId))
-            return app;
-    }
-    if (!hints.kdeDesktopFile.isEmpty()) {
-        // Usually the bare ID; some toolkits give the file name or a full path.
-        QString id = hints.kdeDesktopFile.sliced(hints.kdeDesktopFile.lastIndexOf(u'/') + 1);
-        if (id.endsWith(QLatin1String(".desktop")))
-            id.chop(8);
-        if (auto app = byId(id))
-            return app;
-    }
-    if (auto app = d->first(d->byStartupWMClass, hints.wmClassClass))
-        return app;
-    if (auto app = d->first(d->byFoldedId, hints.wmClassClass.toCaseFolded()))
-        return app;
-    if (auto app = d->first(d->byFoldedId, hints.wmClassInstance.toCaseFolded()))
-        return app;
-    if (auto app = d->first(d->byExecProgram, hints.executableName))
-        return app;
-    return std::nullopt;
+std::optional<DesktopApplication> DesktopEntryIndex::find(Key key, const QString& value) const {
+    return d->first(d->tables[int(key)], value);
 }
 
 std::optional<DesktopApplication> DesktopEntryIndex::entryAt(const QString& path) const {

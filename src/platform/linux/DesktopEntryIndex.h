@@ -5,16 +5,6 @@
 
 #include <optional>
 
-// What a window tells about the application that owns it, for matching it to a
-// .desktop entry.
-struct WindowHints {
-    QString gtkApplicationId; // _GTK_APPLICATION_ID
-    QString kdeDesktopFile;   // _KDE_NET_WM_DESKTOP_FILE
-    QString wmClassInstance;  // WM_CLASS, first string
-    QString wmClassClass;     // WM_CLASS, second string
-    QString executableName;   // file name of /proc/PID/exe
-};
-
 // The facts of one application .desktop entry that Idlewatch shows and matches by.
 struct DesktopApplication {
     QString id;          // desktop-file ID: relative path, '/' joined by '-', no ".desktop"
@@ -33,10 +23,16 @@ public:
     explicit DesktopEntryIndex(QObject* parent = nullptr);
     ~DesktopEntryIndex() override;
 
-    // First hit wins: _GTK_APPLICATION_ID, _KDE_NET_WM_DESKTOP_FILE, StartupWMClass equal
-    // to the WM_CLASS class, desktop ID equal to the WM_CLASS class or instance (any case),
-    // the Exec program equal to the executable name.
-    std::optional<DesktopApplication> match(const WindowHints& hints) const;
+    // What an entry can be looked up by. Where several entries qualify, shown ones come
+    // before NoDisplay ones, then the lowest ID.
+    enum class Key {
+        FoldedId,       // the ID, compared in any case
+        ShortId,        // the last part of a reverse-DNS ID (org.gnome.gedit: gedit), any case
+        StartupWMClass, // StartupWMClass, exactly
+        Program,        // the file name of Exec's program or of TryExec
+    };
+    // `value` for FoldedId and ShortId must be case-folded already.
+    std::optional<DesktopApplication> find(Key key, const QString& value) const;
     std::optional<DesktopApplication> byId(const QString& id) const;
     // Reads the entry at any path, indexed or not; nothing when it is not a readable
     // application entry.

@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
+namespace ProcessControl {
 
 QByteArray readProcFile(pid_t pid, const char* name) {
     if (pid <= 0)
@@ -30,10 +30,6 @@ QByteArray readProcFile(pid_t pid, const char* name) {
     }
     return bytes;
 }
-
-} // namespace
-
-namespace ProcessControl {
 
 std::optional<quint64> parseStartTime(const QByteArray& stat) {
     // "pid (comm) state ...": comm may hold spaces and parentheses, but nothing after it
@@ -58,7 +54,7 @@ std::optional<quint64> startTime(pid_t pid) {
     return parseStartTime(readProcFile(pid, "stat"));
 }
 
-QString executableName(pid_t pid) {
+QString executablePath(pid_t pid) {
     if (pid <= 0)
         return {};
     const QByteArray link = "/proc/" + QByteArray::number(pid) + "/exe";
@@ -70,7 +66,17 @@ QString executableName(pid_t pid) {
     // An executable replaced by an upgrade while running still names the program.
     if (target.endsWith(" (deleted)"))
         target.chop(10);
-    return QFile::decodeName(target.sliced(target.lastIndexOf('/') + 1));
+    return QFile::decodeName(target);
+}
+
+QStringList commandLine(pid_t pid) {
+    QStringList out;
+    for (const QByteArray& arg : readProcFile(pid, "cmdline").split('\0'))
+        out += QFile::decodeName(arg);
+    // The list ends with a NUL, which leaves an empty last part.
+    if (!out.isEmpty() && out.last().isEmpty())
+        out.removeLast();
+    return out;
 }
 
 QString commandName(pid_t pid) {

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 #include <sys/types.h>
@@ -14,8 +15,12 @@ namespace ProcessControl {
 std::optional<quint64> startTime(pid_t pid);
 // Field 22 of the text of /proc/PID/stat; nothing when the text is not such a line.
 std::optional<quint64> parseStartTime(const QByteArray& stat);
-// File name of /proc/PID/exe; empty when unreadable.
-QString executableName(pid_t pid);
+// The target of /proc/PID/exe; empty when unreadable.
+QString executablePath(pid_t pid);
+// The arguments in /proc/PID/cmdline; empty when unreadable.
+QStringList commandLine(pid_t pid);
+// A file below /proc/PID (at most 64 KiB of it); empty when unreadable.
+QByteArray readProcFile(pid_t pid, const char* name);
 // /proc/PID/comm; empty when unreadable.
 QString commandName(pid_t pid);
 

@@ -49,7 +49,7 @@ bool readExactly(int fd, char* data, size_t size, const QDeadlineTimer& deadline
     return true;
 }
 
-void collect(const QJsonObject& node, QList<Window>* out) {
+void collect(const QJsonObject& node, bool floating, QList<Window>* out) {
     if (node.contains(QLatin1String("pid"))) {
         const QJsonValue appId = node.value(QLatin1String("app_id"));
         Window w;
@@ -60,11 +60,13 @@ void collect(const QJsonObject& node, QList<Window>* out) {
                                          .toString();
         w.title = node.value(QLatin1String("name")).toString();
         w.pid = node.value(QLatin1String("pid")).toInteger();
+        w.floating = floating;
         out->append(w);
     }
-    for (const char* list : {"nodes", "floating_nodes"})
-        for (const auto& child : node.value(QLatin1String(list)).toArray())
-            collect(child.toObject(), out);
+    for (const auto& child : node.value(QLatin1String("nodes")).toArray())
+        collect(child.toObject(), floating, out);
+    for (const auto& child : node.value(QLatin1String("floating_nodes")).toArray())
+        collect(child.toObject(), true, out);
 }
 
 } // namespace
@@ -77,8 +79,20 @@ pid_t peerPid(int fd) {
 
 QList<Window> parseTree(const QByteArray& json) {
     QList<Window> out;
-    collect(QJsonDocument::fromJson(json).object(), &out);
+    collect(QJsonDocument::fromJson(json).object(), false, &out);
     return out;
+}
+
+const Window* soleMatch(const QList<Window>& tree, const QString& appId, const QString& title) {
+    const Window* found = nullptr;
+    for (const Window& w : tree) {
+        if (w.appId != appId || w.title != title)
+            continue;
+        if (found)
+            return nullptr;
+        found = &w;
+    }
+    return found;
 }
 
 std::optional<QList<Window>> windows(const QByteArray& path, pid_t compositorPid, int timeoutMs) {

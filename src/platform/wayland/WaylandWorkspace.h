@@ -1,6 +1,6 @@
 #pragma once
 
-#include "engine/Workspace.h"
+#include "platform/core/ToplevelWorkspace.h"
 
 #include <QByteArray>
 #include <QString>
@@ -9,12 +9,9 @@
 
 class DesktopEntryIndex;
 
-// The workspace of a wlroots compositor (sway, Hyprland, labwc, wayfire, river ...) over its
-// own Wayland connection and zwlr_foreign_toplevel_manager_v1. An application is the set of
-// toplevels sharing an app_id. A per-toplevel cache, fed by the protocol's events, answers
-// every query without a round trip. The protocol names no process: only on sway, whose IPC
-// tree ($SWAYSOCK) names each window's process, can an application be forced to quit.
-class WaylandWorkspace : public Workspace {
+// The workspace of a wlroots compositor: the core fed by WlrToplevels. An application is
+// the set of toplevels sharing an app id; none can be forced to quit, every one is asked.
+class WaylandWorkspace final : public ToplevelWorkspace {
     Q_OBJECT
 public:
     // Connects to `display` (empty: $WAYLAND_DISPLAY). Nothing, with `error` set to one line
@@ -26,21 +23,7 @@ public:
     // Opens and closes a bare connection and creates nothing else, so it is safe before the
     // application object exists.
     static bool available(const QByteArray& display);
-    ~WaylandWorkspace() override;
-
-    QList<RunningApplication> runningApplications() const override;
-    RunningApplication frontmostApplication() const override;
-    std::optional<QString> ownApplicationId() const override;
-    bool ownWindowIsActive() const override;
-    std::optional<ApplicationEntry> entryAt(const QString& path) const override;
-    QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
-    bool canForceQuit() const override;
-    QString iconNameForEntry(const QString& path) const override;
-    QString applicationsFolder() const override;
-    QList<InstalledApplication> installedApplications() const override;
 
 private:
-    explicit WaylandWorkspace(DesktopEntryIndex& index);
-    struct Private;
-    std::unique_ptr<Private> d;
+    using ToplevelWorkspace::ToplevelWorkspace;
 };

@@ -1,10 +1,7 @@
 #include "OwnWindows.h"
 
 #include <QEvent>
-#include <QGuiApplication>
 #include <QWindow>
-
-#include <algorithm>
 
 namespace OwnWindows {
 
@@ -33,17 +30,6 @@ private:
 };
 
 } // namespace
-
-bool anyHasFocus() {
-    if (!qGuiApp)
-        return false;
-    if (QGuiApplication::focusWindow())
-        return true;
-    // Popups bypass the window manager and never become the focus window there.
-    const auto windows = QGuiApplication::topLevelWindows();
-    return std::any_of(windows.cbegin(), windows.cend(),
-                       [](const QWindow* w) { return w->isVisible() && w->type() == Qt::Popup; });
-}
 
 void whenExposed(QWindow* window, std::function<void(QWindow*)> act) {
     if (window->isExposed())

@@ -7,9 +7,6 @@ class QWindow;
 // This program's own Qt windows, as the X11 workspace sees them.
 namespace OwnWindows {
 
-// True while one of them has the focus, or one of its popups is open.
-bool anyHasFocus();
-
 // Calls `act` with the window once a window manager can act on it: at once when it is
 // exposed, else at its first exposure. Nothing happens if the window goes first.
 void whenExposed(QWindow* window, std::function<void(QWindow*)> act);

@@ -315,6 +315,7 @@ void WindowCache::applyProperty(WindowState& w, xcb_atom_t atom,
         w.hidden = states.contains(ewmh._NET_WM_STATE_HIDDEN);
         w.modal = states.contains(ewmh._NET_WM_STATE_MODAL);
         w.skipTaskbar = states.contains(ewmh._NET_WM_STATE_SKIP_TASKBAR);
+        w.fullscreen = states.contains(ewmh._NET_WM_STATE_FULLSCREEN);
     } else if (atom == ewmh.WM_PROTOCOLS) {
         w.deleteWindowProtocol = property32(reply).contains(m_x.wmDeleteWindow());
     } else if (atom == XCB_ATOM_WM_TRANSIENT_FOR) {
@@ -324,5 +325,7 @@ void WindowCache::applyProperty(WindowState& w, xcb_atom_t atom,
         w.gtkApplicationId = propertyText(reply);
     } else if (atom == m_x.kdeDesktopFile()) {
         w.kdeDesktopFile = propertyText(reply);
+    } else if (atom == ewmh._NET_WM_NAME || atom == XCB_ATOM_WM_NAME) {
+        (atom == XCB_ATOM_WM_NAME ? w.wmName : w.title) = propertyText(reply);
     }
 }

@@ -1,7 +1,5 @@
 #include "X11Connection.h"
 
-#include "platform/linux/ProcessOwnership.h"
-#include "platform/linux/UnixSockets.h"
 #include "platform/x11/SessionCheck.h"
 
 #include <xcb/res.h>
@@ -56,7 +54,8 @@ std::unique_ptr<X11Connection> X11Connection::open(const QByteArray& display, QS
     for (xcb_atom_t atom :
          {e._NET_WM_PID, xcb_atom_t(XCB_ATOM_WM_CLASS), xcb_atom_t(XCB_ATOM_WM_CLIENT_MACHINE),
           e._NET_WM_WINDOW_TYPE, e._NET_WM_STATE, e.WM_PROTOCOLS,
-          xcb_atom_t(XCB_ATOM_WM_TRANSIENT_FOR), x->m_gtkApplicationId, x->m_kdeDesktopFile})
+          xcb_atom_t(XCB_ATOM_WM_TRANSIENT_FOR), x->m_gtkApplicationId, x->m_kdeDesktopFile,
+          e._NET_WM_NAME, xcb_atom_t(XCB_ATOM_WM_NAME)})
         if (atom != XCB_NONE)
             x->m_trackedAtoms.append(atom);
 
@@ -91,12 +90,6 @@ void X11Connection::requestActivation(xcb_window_t window) {
                                                XCB_EWMH_CLIENT_SOURCE_TYPE_OTHER, XCB_CURRENT_TIME,
                                                XCB_NONE));
     flush();
-}
-
-const QByteArray& X11Connection::serverSocketName() {
-    if (!m_serverSocket)
-        m_serverSocket = ProcessOwnership::serverSocketName(fileDescriptor());
-    return *m_serverSocket;
 }
 
 QString propertyText(xcb_get_property_reply_t* reply) {

@@ -66,10 +66,6 @@ public:
     // _NET_ACTIVE_WINDOW sent as a taskbar sends it: the user asked for the window.
     void requestActivation(xcb_window_t window);
 
-    // Address of the X server's socket as the kernel names it; empty when unknown. Read
-    // once, when first needed.
-    const QByteArray& serverSocketName();
-
 private:
     X11Connection() = default;
 
@@ -85,7 +81,6 @@ private:
     xcb_atom_t m_wmDeleteWindow = XCB_NONE;
     QList<xcb_atom_t> m_trackedAtoms;
     quint64 m_lastSequence = 0;
-    std::optional<QByteArray> m_serverSocket;
 };
 
 // Property values; empty for a missing property or one of another format.

@@ -109,7 +109,7 @@ private slots:
         QCOMPARE(SafeFile::read("/dev/null", 1024).status, SafeFile::Contents::Status::Unreadable);
     }
 
-    void indexPrecedenceMaskingAndMatchOrder() {
+    void indexPrecedenceAndMasking() {
         DataDirs dirs;
         const QString nested = dirs.app("sys2", "vendor/sub/tool.desktop", "Nested");
         dirs.app("sys2", "both.desktop", "from sys2");
@@ -124,11 +124,6 @@ private slots:
         dirs.write("sys1", "nameless.desktop", "[Desktop Entry]\nType=Application\n");
         dirs.app("sys1", "quiet.desktop", "Quiet", "NoDisplay=true\nName[de]=Leise\nIcon=q\n");
         const QString outside = dirs.app("elsewhere", "c.d.desktop", "C");
-        for (const char* id : {"org.gtk", "kde", "klass", "instance"})
-            dirs.app("sys1", QString::fromLatin1(id) + ".desktop", id);
-        dirs.app("sys1", "startup.desktop", "S", "StartupWMClass=Klass\n");
-        dirs.app("sys1", "a-hidden.desktop", "A", "Exec=/usr/bin/prog %U\nNoDisplay=true\n");
-        dirs.app("sys1", "z-shown.desktop", "Z", "Exec=prog\n");
 
         DesktopEntryIndex index;
         QCOMPARE(index.byId("both").value().name, QStringLiteral("from sys1"));
@@ -143,23 +138,6 @@ private slots:
         QCOMPARE(index.entryAt(nested).value().id, QStringLiteral("vendor-sub-tool"));
         QCOMPARE(index.entryAt(outside).value().id, QStringLiteral("c.d"));
         QVERIFY(!index.entryAt(dirs.path("home") + "/applications/masked.desktop"));
-
-        // Each row's hints also satisfy later rules, so only the right order passes. The
-        // StartupWMClass is exact, the ID by class is in any case; an executable matches a
-        // shown entry first.
-        const std::pair<WindowHints, const char*> rows[] = {
-            {{"org.gtk", "kde", "Klass", "Klass", "prog"}, "org.gtk"},
-            {{"nope", "kde", "Klass", "Klass", "prog"}, "kde"},
-            {{{}, "/x/kde.desktop", "Klass", "Klass", "prog"}, "kde"},
-            {{{}, {}, "klass", "Klass", "prog"}, "startup"},
-            {{{}, {}, "instance", "KlAsS", "prog"}, "klass"},
-            {{{}, {}, "Instance", "none", "prog"}, "instance"},
-            {{{}, {}, "none", "none", "prog"}, "z-shown"},
-            {{{}, {}, "none", "none", "other"}, ""},
-        };
-        for (const auto& [hints, expected] : rows)
-            QCOMPARE(index.match(hints).value_or(DesktopApplication{}).id,
-                     QString::fromLatin1(expected));
     }
 
     void noticesChanges() {

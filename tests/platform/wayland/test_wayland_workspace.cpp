@@ -1,8 +1,11 @@
 // WaylandWorkspace against a real headless sway, foot terminals and a small Qt client.
 
 #include "support/Files.h"
+#include "support/ManualClock.h"
+#include "support/TempStore.h"
 #include "support/WaylandSession.h"
 
+#include "engine/RunningAppsManager.h"
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #include "preferences/AppIdentity.h"
@@ -15,8 +18,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 
 namespace {
@@ -50,14 +51,17 @@ private slots:
                                  m_session.errorString()));
             QFAIL(qPrintable(m_session.errorString()));
         }
-        // Entries of the session's user, read by this process's index.
+        // Entries of the session's user, read by this process's index, and gedit's own.
         const QString applications = m_session.path("data/applications");
         qputenv("XDG_DATA_HOME", QFile::encodeName(m_session.path(QStringLiteral("data"))));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(m_session.path(QStringLiteral("sys"))));
+        m_gedit = applications + "/org.gnome.gedit.desktop";
+        QFile::copy("/usr/share/applications/org.gnome.gedit.desktop", m_gedit);
         for (const auto& [file, body] :
              {std::pair{"org.example.Alpha.desktop", "Name=Alpha Editor\n"},
               {"Gamma.desktop", "Name=Gamma\n"}}) {
             QVERIFY(writeFile(applications + '/' + file,
-                              QByteArray("[Desktop Entry]\nType=Application\nExec=foot\n") + body));
+                              QByteArray("[Desktop Entry]\nType=Application\n") + body));
         }
         m_index = std::make_unique<DesktopEntryIndex>();
         // sway's IPC names the processes behind windows.
@@ -176,48 +180,50 @@ private slots:
         QVERIFY(until([&] { return !editor.isAskingUser(); }));
         QCOMPARE(appFor(id), editor);
     }
-    void forceQuitSignalsOnlyAProcessNamedWithoutDoubt() {
-        const pid_t forced = foot("forced", true);
-        QVERIFY(until([&] { return !appFor("forced").isNull(); }));
+    // sway's tree names a window's process only when no other window looks alike; nothing is
+    // ever forced on Wayland.
+    void processesFromSwaysTree() {
+        const pid_t named = foot("named", true);
         // Two processes whose windows look alike, new to the same tree read (nothing is read
         // from the compositor meanwhile): neither can be named, whatever sway's order.
-        const pid_t twin1 = foot("twin", true);
-        const pid_t twin2 = foot("twin", true);
+        foot("twin", true);
+        foot("twin", true);
         QVERIFY(m_session.waitFor([&] { return m_session.windowIds("twin").size() == 2; }, 10000,
                                   false));
-        // A foot on a connection its launcher opened: sway names the launcher, which then ends.
-        const pid_t launcher = foot("orphan", true, {m_helper, QStringLiteral("--via")});
-        QVERIFY(until([&] { return m_ws->runningApplications().size() == 3; }));
-        const RunningApplication twins = appFor("twin");
-        const RunningApplication orphan = appFor("orphan");
-        QVERIFY(twins.canForceQuit() && !twins.forceQuit());
-
-        ::kill(launcher, SIGTERM);
-        QVERIFY(m_session.waitForExit(launcher, 5000));
-        // Its PID taken by another client of the compositor, where the kernel lets us choose.
-        pid_t reuser = -1;
-        for (int attempt = 0; attempt < 100 && reuser != launcher; ++attempt) {
-            if (!writeFile("/proc/sys/kernel/ns_last_pid", QByteArray::number(launcher - 1)))
-                break;
-            if (reuser > 0) {
-                ::kill(reuser, SIGKILL);
-                m_session.waitForExit(reuser, 3000);
-            }
-            reuser = foot("reuser", true);
+        QVERIFY(until([&] { return m_ws->runningApplications().size() == 2; }));
+        QCOMPARE(appFor("named").processIds(), QList<qint64>{named});
+        QVERIFY(appFor("twin").processIds().isEmpty());
+        QVERIFY(!m_ws->canForceQuit() && !appFor("named").canForceQuit());
+    }
+    // Past the timeout: an application with a dialog the user opened (sway floats it and
+    // names no parent) is sent nothing, and gedit excluded as the chooser stores it (by its
+    // desktop entry, while its app id is "gedit") is never quit.
+    void choicesAndOpenDialogsHold() {
+        TempStore store;
+        Preference<qint64>(*store, Keys::minutesUntilClose).set(1);
+        foot("front", true);
+        const pid_t background = foot("background", true);
+        const QString id = QStringLiteral("org.example.Editor");
+        const pid_t editor = helperWindow(id, QStringLiteral("--with-dialog"));
+        const pid_t gedit = start({"gedit", "-s"});
+        QVERIFY(until([&] { return m_ws->runningApplications().size() == 4; }));
+        QVERIFY(until([&] { return m_session.windowIds(id).size() == 2; }));
+        QVERIFY(until([&] { return appFor(id).hasModalWindow(); }));
+        focus("front");
+        ManualClock clock;
+        RunningAppsManager engine(*m_ws, *store, clock);
+        QVERIFY(engine.addExcludedApp(m_gedit));
+        QCOMPARE(engine.excludedApps().value(0).bundleIdentifier, "org.gnome.gedit");
+        for (int i = 0; i < 2; ++i) {
+            QTest::qWait(30);
+            clock.advance(61);
+            engine.checkOpenApps();
+            QCoreApplication::sendPostedEvents();
         }
-        if (reuser == launcher)
-            QVERIFY(until([&] { return !appFor("reuser").isNull(); }));
-        else
-            qWarning("the launcher's PID could not be reused here; only its end is checked");
-        QVERIFY(!orphan.forceQuit());
-
-        QVERIFY(appFor("forced").forceQuit());
-        const std::optional<int> status = m_session.waitForExit(forced, 5000);
-        QVERIFY(status && WIFSIGNALED(*status) && WTERMSIG(*status) == SIGKILL);
+        QVERIFY(m_session.waitForExit(background, 5000));
         QTest::qWait(200);
-        QVERIFY(m_session.isRunning(twin1) && m_session.isRunning(twin2));
-        QVERIFY(reuser < 0 || m_session.isRunning(reuser));
-        QCOMPARE(appFor("orphan"), orphan);
+        QVERIFY(m_session.isRunning(editor) && m_session.isRunning(gedit));
+        QCOMPARE(m_session.windowIds(id).size(), 2);
     }
 
 private:
@@ -229,8 +235,8 @@ private:
         return m_clients.last();
     }
     // A foot; `titled` gives it a fixed title and no shell, so nothing changes its title.
-    pid_t foot(const QString& appId, bool titled = false, const QStringList& prefix = {}) {
-        return start(prefix + QStringList{"foot", "--app-id", appId} +
+    pid_t foot(const QString& appId, bool titled = false) {
+        return start(QStringList{"foot", "--app-id", appId} +
                      (titled ? QStringList{"--title", appId, "sleep", "600"} : QStringList()));
     }
     pid_t helperWindow(const QString& appId, const QString& option = {}) {
@@ -252,33 +258,13 @@ private:
 
     WaylandSession m_session;
     QString m_helper;
+    QString m_gedit;
     std::unique_ptr<DesktopEntryIndex> m_index;
     std::unique_ptr<WaylandWorkspace> m_ws;
     QList<pid_t> m_clients;
 };
 
-// Opens a connection to the compositor, runs the rest of the command line on it (through
-// WAYLAND_SOCKET) and waits to be ended.
-int runVia(char** argv) {
-    sockaddr_un address{AF_UNIX, {}};
-    const QByteArray path = qgetenv("XDG_RUNTIME_DIR") + '/' + qgetenv("WAYLAND_DISPLAY");
-    qstrncpy(address.sun_path, path.constData(), sizeof address.sun_path);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-        return 1;
-    if (::fork() == 0) {
-        ::setenv("WAYLAND_SOCKET", QByteArray::number(fd).constData(), 1);
-        ::execvp(argv[2], argv + 2);
-        ::_exit(127);
-    }
-    ::close(fd);
-    ::pause();
-    return 0;
-}
-
 int main(int argc, char** argv) {
-    if (argc > 2 && qstrcmp(argv[1], "--via") == 0)
-        return runVia(argv);
     QGuiApplication app(argc, argv);
     if (argc > 3 && qstrcmp(argv[1], "--helper-window") == 0) {
         QGuiApplication::setDesktopFileName(QString::fromLocal8Bit(argv[2]));
@@ -286,6 +272,12 @@ int main(int argc, char** argv) {
         if (qstrcmp(argv[3], "--ask-on-close") == 0)
             window.question = std::make_unique<HelperWindow>();
         window.show();
+        // A dialog the user opened, as a "Save as" one.
+        HelperWindow dialog;
+        if (qstrcmp(argv[3], "--with-dialog") == 0) {
+            dialog.setTransientParent(&window);
+            dialog.show();
+        }
         return QGuiApplication::exec();
     }
     TestWaylandWorkspace test;

@@ -8,7 +8,8 @@
 //   --no-delete-last         only the last window lacks WM_DELETE_WINDOW
 //   --ignore-close           keep windows open on WM_DELETE_WINDOW
 //   --fork                   hand the connection to a child and let the parent exit
-//   --linger                 keep running after the display connection is closed
+//   --title T                WM_NAME
+//   --reclass instance,Class WM_CLASS becomes this on SIGUSR2
 //   --ask-on-close           an editor with unsaved work: a close request on a main window
 //                            opens a modal "save?" dialog, transient for it; a second close
 //                            on a main window while it is open discards the work and exits;
@@ -32,18 +33,20 @@
 #include <utility>
 #include <vector>
 
-static volatile sig_atomic_t g_answerCancel = 0;
+static volatile sig_atomic_t g_answerCancel = 0, g_reclass = 0;
 
 int main(int argc, char** argv) {
     const std::set<std::string> flags{
-        "--no-pid", "--no-delete", "--no-delete-last", "--ignore-close",
-        "--fork",   "--linger",    "--ask-on-close",   "--dialog-takes-focus"};
+        "--no-pid", "--no-delete",    "--no-delete-last",    "--ignore-close",
+        "--fork",   "--ask-on-close", "--dialog-takes-focus"};
     std::map<std::string, std::string> value{
         {"--class", "idlewatch-testclient,IdlewatchTestClient"},
         {"--type", "normal"},
         {"--windows", "1"},
         {"--pid", std::to_string(getpid())},
-        {"--report", ""}};
+        {"--report", ""},
+        {"--title", ""},
+        {"--reclass", ""}};
     std::set<std::string> on;
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -74,8 +77,12 @@ int main(int argc, char** argv) {
     std::string typeName = "_NET_WM_WINDOW_TYPE_" + value["--type"];
     std::transform(typeName.begin(), typeName.end(), typeName.begin(), ::toupper);
     const uint32_t pid = uint32_t(atol(value["--pid"].c_str()));
-    std::string wmClass = value["--class"] + ',';
-    std::replace(wmClass.begin(), wmClass.end(), ',', '\0');
+    const auto classOf = [](std::string names) {
+        names += ',';
+        std::replace(names.begin(), names.end(), ',', '\0');
+        return names;
+    };
+    const std::string wmClass = classOf(value["--class"]);
     const auto report = [&](const char* event) {
         if (FILE* f = fopen(value["--report"].c_str(), "a"))
             fprintf(f, "%s\n", event), fclose(f);
@@ -89,6 +96,8 @@ int main(int argc, char** argv) {
                           XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual,
                           XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
         set(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, wmClass.data(), wmClass.size());
+        set(w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, value["--title"].data(),
+            value["--title"].size());
         if (!on.count("--no-pid"))
             set(w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, &pid, 1);
         set(w, wmProtocols, XCB_ATOM_ATOM, 32, &wmDelete, deletable);
@@ -119,6 +128,7 @@ int main(int argc, char** argv) {
         _exit(child < 0);
 
     signal(SIGUSR1, [](int) { g_answerCancel = 1; });
+    signal(SIGUSR2, [](int) { g_reclass = 1; });
     xcb_window_t dialog = XCB_NONE;
     const auto closeDialog = [&](const char* event) {
         xcb_destroy_window(c, std::exchange(dialog, XCB_NONE));
@@ -128,6 +138,13 @@ int main(int argc, char** argv) {
 
     pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
     for (bool running = true; running && !xcb_connection_has_error(c); poll(&p, 1, 50)) {
+        if (g_reclass) {
+            g_reclass = 0;
+            const std::string names = classOf(value["--reclass"]);
+            for (xcb_window_t w : windows)
+                set(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, names.data(), names.size());
+            xcb_flush(c);
+        }
         if (g_answerCancel) {
             g_answerCancel = 0;
             if (dialog != XCB_NONE)
@@ -168,9 +185,6 @@ int main(int argc, char** argv) {
             }
         }
     }
-    if (on.count("--linger") && xcb_connection_has_error(c))
-        for (;;)
-            pause();
     xcb_disconnect(c);
     return 0;
 }
