@@ -297,9 +297,8 @@ bool WlrToplevels::readSwayTree() {
         const bool floating = std::any_of(tree->cbegin(), tree->cend(), [&](const auto& w) {
             return w.floating && w.appId == t.appId && w.title == t.title;
         });
-        // Once named, the process stays: a PID reused later names another one.
-        const SwayIpc::Window* w = t.pid ? nullptr : SwayIpc::soleMatch(*tree, t.appId, t.title);
-        if (!w && floating == t.modal)
+        const SwayIpc::Window* w = SwayIpc::soleMatch(*tree, t.appId, t.title);
+        if ((!w || w->pid == t.pid) && floating == t.modal)
             continue;
         if (w) {
             t.pid = w->pid;
