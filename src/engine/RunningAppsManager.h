@@ -111,6 +111,9 @@ public:
     void syncExcludedApps();
     void saveExcludedApps();
     std::optional<ExcludedApp> addExcludedApp(const QString& path);
+    // Excludes a running application by its identity, with or without an entry; nothing
+    // when it has no identity at all.
+    std::optional<ExcludedApp> excludeApplication(const RunningApplication& app);
     // Removes every exclusion with this identifier, saves, and registers running
     // applications again.
     void removeExcludedApp(const QString& bundleIdentifier);
@@ -154,6 +157,8 @@ private:
     BlockRules blockRules() const;
     bool isBlocked(const RunningApplication& app, const BlockRules& rules) const;
 
+    // Adds or refreshes the record, and stops tracking what it excludes.
+    std::optional<ExcludedApp> putExcludedApp(const std::optional<ExcludedApp>& record);
     void handleDeactivation(const RunningApplication& app);
     void registerRunningApps(const QList<RunningApplication>& running, const BlockRules& rules);
     void removeFromRegistry(const RunningApplication& app);

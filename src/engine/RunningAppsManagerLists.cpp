@@ -85,7 +85,21 @@ void RunningAppsManager::saveExcludedApps() {
 }
 
 std::optional<ExcludedApp> RunningAppsManager::addExcludedApp(const QString& path) {
-    std::optional<ExcludedApp> record = ExcludedApp::fromPath(path, *m_workspace);
+    return putExcludedApp(ExcludedApp::fromPath(path, *m_workspace));
+}
+
+std::optional<ExcludedApp> RunningAppsManager::excludeApplication(const RunningApplication& app) {
+    const std::optional<QString> identifier = app.applicationId();
+    if (!identifier)
+        return std::nullopt;
+    // Without a desktop entry the record keeps the executable, as the stored form's path.
+    return putExcludedApp(ExcludedApp{*identifier, app.displayName().value_or(*identifier),
+                                      app.entryPath().value_or(app.executablePath().value_or(
+                                          QString()))});
+}
+
+std::optional<ExcludedApp>
+RunningAppsManager::putExcludedApp(const std::optional<ExcludedApp>& record) {
     if (!record)
         return std::nullopt;
     QList<ExcludedApp> apps = m_excludedApps;

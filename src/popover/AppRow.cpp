@@ -11,6 +11,7 @@
 #include "ui/Style.h"
 #include "ui/Symbols.h"
 
+#include <QAction>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QToolButton>
@@ -38,6 +39,8 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
     , m_checkbox(new AccentCheckBox(this))
     , m_icon(new QLabel(this))
     , m_name(new ElidedLabel(this))
+    , m_title(new ElidedLabel(this))
+    , m_exclude(new QAction(QStringLiteral("Exclude"), this))
     , m_countdown(new QLabel(this))
     , m_restart(makeSymbolButton(this, QStringLiteral("Restart countdown")))
     , m_quit(makeSymbolButton(this, QStringLiteral("Quit now"))) {
@@ -51,7 +54,13 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
     layout->addWidget(m_checkbox, 0, Qt::AlignVCenter);
     layout->addWidget(m_icon, 0, Qt::AlignVCenter);
     // The name takes the free width, so the flexible space after it collapses to nothing.
-    layout->addWidget(m_name, 1, Qt::AlignVCenter);
+    auto* names = new QVBoxLayout;
+    names->setSpacing(0);
+    names->addWidget(m_name);
+    names->addWidget(m_title);
+    m_title->hide();
+    m_title->setFont(Style::callout(font()));
+    layout->addLayout(names, 1);
     layout->addWidget(m_countdown, 0, Qt::AlignVCenter);
     layout->addWidget(m_restart, 0, Qt::AlignVCenter);
     layout->addWidget(m_quit, 0, Qt::AlignVCenter);
@@ -60,6 +69,11 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
             [this](bool on) { m_manager->setToggle(toggleKey(), on); });
     connect(m_restart, &QToolButton::clicked, this, &AppRow::restartCountdown);
     connect(m_quit, &QToolButton::clicked, this, &AppRow::quitNow);
+    // Any row can be excluded, also one without a desktop entry.
+    setContextMenuPolicy(Qt::ActionsContextMenu);
+    addAction(m_exclude);
+    connect(m_exclude, &QAction::triggered, this,
+            [this] { m_manager->excludeApplication(m_app); });
     refresh();
 }
 
@@ -131,8 +145,8 @@ void AppRow::refresh() {
                 ? QStringLiteral("It cannot be asked to quit politely (its window has no close "
                                  "request), and \"Force quit if normal quit fails\" is off in "
                                  "Settings, Behavior.")
-                : QStringLiteral("It cannot be asked to quit politely, and this desktop offers "
-                                 "no way to force it."));
+                : QStringLiteral("It cannot be asked to quit politely, and it cannot be "
+                                 "forced to quit here either."));
     } else {
         m_countdown->setText(formatTime(remaining));
         m_countdown->setToolTip({});
@@ -147,6 +161,12 @@ void AppRow::refresh() {
     m_restart->setEnabled(on && !waiting);
     m_quit->setVisible(Preference<bool>(store, Keys::showCloseButton).value());
     m_quit->setEnabled(on && !waiting && m_app.acceptsPoliteQuit());
+}
+
+void AppRow::setTitleShown(bool shown) {
+    m_title->setText(m_app.windowTitle());
+    m_title->setTextColor(Style::secondaryText(palette()));
+    m_title->setVisible(shown && !m_title->text().isEmpty());
 }
 
 void AppRow::restartCountdown() {

@@ -6,6 +6,7 @@
 
 class AccentCheckBox;
 class ElidedLabel;
+class QAction;
 class QLabel;
 class QToolButton;
 class RunningAppsManager;
@@ -21,6 +22,8 @@ public:
     const RunningApplication& app() const { return m_app; }
     // Re-reads everything the row shows.
     void refresh();
+    // Shows the main window's title under the name, to tell apart rows of one name.
+    void setTitleShown(bool shown);
 
     // The toggle key: the display name, or the empty text when there is none.
     QString toggleKey() const;
@@ -32,6 +35,9 @@ public:
     // For tests: the parts as currently shown.
     AccentCheckBox* checkbox() const { return m_checkbox; }
     ElidedLabel* nameLabel() const { return m_name; }
+    ElidedLabel* titleLabel() const { return m_title; }
+    // The context menu's "Exclude".
+    QAction* excludeAction() const { return m_exclude; }
     QLabel* iconLabel() const { return m_icon; }
     QLabel* countdownLabel() const { return m_countdown; }
     QToolButton* restartButton() const { return m_restart; }
@@ -46,6 +52,8 @@ private:
     AccentCheckBox* m_checkbox;
     QLabel* m_icon;
     ElidedLabel* m_name;
+    ElidedLabel* m_title;
+    QAction* m_exclude;
     QLabel* m_countdown;
     QToolButton* m_restart;
     QToolButton* m_quit;

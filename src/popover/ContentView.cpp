@@ -236,6 +236,8 @@ QStringList ContentView::rowTexts() const {
     QStringList out;
     for (const AppRow* row : rows()) {
         QString line = row->nameLabel()->text();
+        if (!row->titleLabel()->isHidden())
+            line += QLatin1Char('\t') + row->titleLabel()->text();
         if (!row->countdownLabel()->isHidden())
             line += QLatin1Char('\t') + row->countdownLabel()->text();
         out << line;
@@ -293,12 +295,17 @@ void ContentView::render() {
     }
     for (AppRow* row : std::as_const(m_rows))
         m_listLayout->removeWidget(row);
+    QHash<QString, int> names;
+    for (const RunningApplication& app : sorted)
+        ++names[app.displayName().value_or(QString())];
     for (const RunningApplication& app : sorted) {
         AppRow*& row = m_rows[app];
         if (!row)
             row = new AppRow(app, *m_manager, m_listBlock);
         else
             row->refresh();
+        // Two copies of one application are told apart by their windows' titles.
+        row->setTitleShown(names.value(app.displayName().value_or(QString())) > 1);
         m_listLayout->addWidget(row);
         row->show();
     }

@@ -48,7 +48,8 @@ public:
     ExclusionList* exclusionList() const { return m_exclusions; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
-    // One line per row: name, then the countdown when it is shown, tab-separated.
+    // One line per row: name, then the window title and the countdown where they are shown,
+    // tab-separated.
     QStringList rowTexts() const;
 
     // While not live (its popover is closed) changes only mark the view stale, and it is

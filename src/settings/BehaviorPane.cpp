@@ -27,8 +27,8 @@ QWidget* Panes::behavior(RunningAppsManager& manager) {
                                       {store, Keys::forceQuitIfTerminateFails}));
     if (!manager.workspace().canForceQuit()) {
         auto* unavailable = SettingsStyle::makeLabel(
-            QStringLiteral("This desktop does not say which process shows a window, so "
-                           "Idlewatch can only ask apps to quit."),
+            QStringLiteral("On this desktop every window can be asked to close, so Idlewatch "
+                           "only ever asks apps to quit and never forces them."),
             SettingsStyle::captionFont(), true);
         unavailable->setWordWrap(true);
         rulesLayout->addWidget(unavailable);

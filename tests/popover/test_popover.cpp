@@ -5,7 +5,9 @@
 #include "popover/Countdown.h"
 #include "preferences/PreferenceKeys.h"
 #include "ui/AccentCheckBox.h"
+#include "ui/ElidedLabel.h"
 
+#include <QAction>
 #include <QLabel>
 #include <QScreen>
 #include <QTest>
@@ -104,6 +106,25 @@ private slots:
         rig.store->setBoolean("forceQuitIfTerminateFails", true);
         rig.row(stuck)->refresh();
         QCOMPARE(rig.row(stuck)->countdownLabel()->text(), QStringLiteral("6h 20m left"));
+    }
+
+    // Two copies are told apart by their windows' titles; a row without a desktop entry is
+    // excluded from its context menu by its identity, with its executable as the path.
+    void copiesAndExcludingAnyRow() {
+        PopoverRig rig;
+        for (const char* title : {"notes.txt", "todo.txt"})
+            rig.workspace.add({.name = "Editor", .windowTitle = title});
+        const auto clock = rig.workspace.add({.name = "XClock",
+                                              .applicationId = "XClock",
+                                              .executablePath = "/usr/bin/xclock",
+                                              .windowTitle = "xclock"});
+        ContentView& view = rig.open();
+        QCOMPARE(view.rowTexts(), (QStringList{"Editor\tnotes.txt\t8h left",
+                                               "Editor\ttodo.txt\t8h left", "XClock\t8h left"}));
+        rig.row(clock)->excludeAction()->trigger();
+        const ExcludedApp excluded{"XClock", "XClock", "/usr/bin/xclock"};
+        QCOMPARE(rig.engine->excludedApps(), QList{excluded});
+        QVERIFY(!rig.row(clock) && rig.engine->isBlockedApp(clock));
     }
 
     // Mid is overdue with the 9-minute timeout, Zulu idle for 4 minutes, Alpha for 2.

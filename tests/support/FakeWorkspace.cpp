@@ -19,6 +19,8 @@ public:
     std::optional<QString> applicationId() const override { return app().applicationId; }
     std::optional<QString> displayName() const override { return app().name; }
     std::optional<QString> entryPath() const override { return app().entryPath; }
+    std::optional<QString> executablePath() const override { return app().executablePath; }
+    QString windowTitle() const override { return app().windowTitle; }
     bool isHidden() const override { return app().hidden; }
     AppRole role() const override { return app().policy; }
     bool hasStarted() const override { return app().started; }

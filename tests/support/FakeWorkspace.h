@@ -13,7 +13,8 @@
 //   workspace.add({.name = "Editor", .applicationId = "org.example.Editor"});
 struct FakeApp {
     std::optional<QString> name = std::nullopt, applicationId = std::nullopt,
-                           entryPath = std::nullopt;
+                           entryPath = std::nullopt, executablePath = std::nullopt;
+    QString windowTitle = {};
     AppRole policy = AppRole::Regular;
     // askingUser: it shows a dialog; modal: a modal window.
     bool started = true, hidden = false, acceptsPoliteQuit = true, askingUser = false,
