@@ -93,9 +93,9 @@ std::optional<ExcludedApp> RunningAppsManager::excludeApplication(const RunningA
     if (!identifier)
         return std::nullopt;
     // Without a desktop entry the record keeps the executable, as the stored form's path.
-    return putExcludedApp(ExcludedApp{*identifier, app.displayName().value_or(*identifier),
-                                      app.entryPath().value_or(app.executablePath().value_or(
-                                          QString()))});
+    return putExcludedApp(
+        ExcludedApp{*identifier, app.displayName().value_or(*identifier),
+                    app.entryPath().value_or(app.executablePath().value_or(QString()))});
 }
 
 std::optional<ExcludedApp>
