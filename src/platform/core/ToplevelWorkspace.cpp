@@ -81,6 +81,8 @@ struct ToplevelCache final : ToplevelSink, std::enable_shared_from_this<Toplevel
     }
     RunningApplication handleFor(const ProcessKey& key);
     void fixIdentity(ToplevelApplication& handle, const App& a) const;
+    // Names it again from the facts it was first seen with (after the entries changed).
+    void nameFromFacts(ToplevelApplication& handle) const;
     // The app's clients that have no toplevel a close request could reach, one toplevel each.
     QList<ToplevelId> unaskableClients(const App& a) const;
 
@@ -259,6 +261,9 @@ public:
 
     ApplicationIdentity::Identity identity;
     bool identityFixed = false;
+    // What it was first named from, so that an entry installed later can still name it.
+    ApplicationIdentity::Facts facts;
+    QString fallbackName;
     // The newest toplevel when a close request was last sent.
     std::optional<quint64> askedAtSerial;
 };
@@ -387,12 +392,18 @@ void ToplevelCache::fixIdentity(ToplevelApplication& handle, const App& a) const
             pid = t.pid;
     }
     ApplicationIdentity::readProcess(pid, facts);
-    handle.identity = ApplicationIdentity::resolve(index, facts);
-    if (handle.identity.name.isEmpty())
-        handle.identity.name =
-            pid ? ProcessControl::commandName(pid_t(pid)) : a.toplevels.first()->facts.title;
+    handle.facts = facts;
+    handle.fallbackName =
+        pid ? ProcessControl::commandName(pid_t(pid)) : a.toplevels.first()->facts.title;
+    nameFromFacts(handle);
     // Once it has a name it keeps it: a later class or title change is the same application.
     handle.identityFixed = !handle.identity.id.isEmpty();
+}
+
+void ToplevelCache::nameFromFacts(ToplevelApplication& handle) const {
+    handle.identity = ApplicationIdentity::resolve(index, handle.facts);
+    if (handle.identity.name.isEmpty())
+        handle.identity.name = handle.fallbackName;
 }
 
 RunningApplication ToplevelCache::handleFor(const ProcessKey& key) {
@@ -460,6 +471,11 @@ ToplevelWorkspace::ToplevelWorkspace(std::unique_ptr<ToplevelSource> source,
         std::make_unique<QSocketNotifier>(d->source->fileDescriptor(), QSocketNotifier::Read);
     QObject::connect(d->notifier.get(), &QSocketNotifier::activated, this,
                      [core = d.get()] { core->pump(true); });
+    QObject::connect(&index, &DesktopEntryIndex::changed, this, [core = d.get()] {
+        for (const auto& handle : std::as_const(core->handles))
+            if (handle->identityFixed)
+                core->nameFromFacts(*handle);
+    });
 }
 
 ToplevelWorkspace::~ToplevelWorkspace() = default;

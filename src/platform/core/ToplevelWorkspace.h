@@ -11,9 +11,10 @@ struct ToplevelCache;
 
 // The Workspace of every desktop whose windows come from a ToplevelSource. It keeps the
 // toplevels the source reports, groups them into applications (by proven process, claimed
-// process, client connection, else app id), names each application once, when first seen
-// (ApplicationIdentity), tells deactivations and activations apart, finds questions and
-// applies the request rules. Nothing here knows X11 or Wayland.
+// process, client connection, else app id), names each application from the facts it was
+// first seen with (ApplicationIdentity; again from those facts when the installed entries
+// change, never from later ones), tells deactivations and activations apart, finds
+// questions and applies the request rules. Nothing here knows X11 or Wayland.
 //
 // One deactivation through it (ToplevelWorkspace.cpp):
 //   1. the source's socket is readable; pump() has the source report what changed
