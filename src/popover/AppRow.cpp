@@ -72,8 +72,7 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
     // Any row can be excluded, also one without a desktop entry.
     setContextMenuPolicy(Qt::ActionsContextMenu);
     addAction(m_exclude);
-    connect(m_exclude, &QAction::triggered, this,
-            [this] { m_manager->excludeApplication(m_app); });
+    connect(m_exclude, &QAction::triggered, this, [this] { m_manager->excludeApplication(m_app); });
     refresh();
 }
 

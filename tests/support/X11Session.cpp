@@ -41,9 +41,8 @@ bool X11Session::start(const Options& options) {
     // Xvfb picks a free display number and writes it to this file when ready.
     QFile out(m_dir->filePath("display"));
     const int fd = out.open(QIODevice::WriteOnly) ? out.handle() : -1;
-    const pid_t xvfb = spawn(QStringList{"Xvfb", "-displayfd", QString::number(fd), "-screen", "0",
-                                         "1280x800x24", "-nolisten", "tcp", "-noreset"} +
-                                 options.xvfbArguments,
+    const pid_t xvfb = spawn({"Xvfb", "-displayfd", QString::number(fd), "-screen", "0",
+                              "1280x800x24", "-nolisten", "tcp", "-noreset"},
                              {}, fd);
     out.close();
     QByteArray number;

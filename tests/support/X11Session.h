@@ -8,8 +8,7 @@ class X11Session : public Session {
 public:
     struct Options {
         bool tray = false;
-        bool sessionBus = false;        // a private dbus-daemon instead of none
-        QStringList xvfbArguments = {}; // e.g. {"-extension", "X-Resource"}
+        bool sessionBus = false; // a private dbus-daemon instead of none
     };
 
     // Starts every part and waits until each is ready; false with errorString() if not.

@@ -25,7 +25,8 @@ WaylandWorkspace::connect(const QByteArray& display, QString* error, DesktopEntr
     std::unique_ptr<WlrToplevels> source = WlrToplevels::open(displayName(display), error);
     if (!source)
         return nullptr;
-    return std::unique_ptr<WaylandWorkspace>(new WaylandWorkspace(std::move(source), index));
+    std::unique_ptr<WaylandWorkspace> ws(new WaylandWorkspace(std::move(source), index));
+    return ws;
 }
 
 bool WaylandWorkspace::available(const QByteArray& display) {

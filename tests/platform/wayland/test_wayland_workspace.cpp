@@ -109,14 +109,6 @@ private slots:
             QVERIFY(app.key().domain != 0);
         }
 
-        // The group ends with its last toplevel; coming back, it is a new application.
-        const ProcessKey before = appFor("Gamma").key();
-        ::kill(m_clients[1], SIGTERM);
-        QVERIFY(until([&] { return appFor("Gamma").isNull(); }));
-        foot("gamma");
-        QVERIFY(until([&] { return !appFor("Gamma").isNull(); }));
-        QVERIFY(appFor("Gamma").key() != before);
-
         // Asked to close, not killed: every toplevel of the application, each in its own
         // process; a handle kept after its windows went delivers nothing.
         const RunningApplication noEntry = appFor("no-entry");

@@ -8,7 +8,6 @@
 #include "engine/RunningAppsManager.h"
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/x11/X11Workspace.h"
-#include "preferences/AppIdentity.h"
 
 #include <QFile>
 #include <QGuiApplication>
@@ -45,31 +44,6 @@ private slots:
         QFile::remove(report());
     }
 
-    // One handle per process. The entry whose StartupWMClass is the
-    // window's class names the application; without an entry, the class does; without
-    // WM_CLASS the executable is its identity and the process's comm its name.
-    void listsOneHandlePerProcessNamedByItsEntry() {
-        const QString entry = m_session.path("data/applications/org/example") + "/Alpha.desktop";
-        QVERIFY(writeFile(entry, "[Desktop Entry]\nType=Application\nExec=x\nName=Alpha Editor\n"
-                                 "StartupWMClass=AlphaApp\n"));
-        m_index->refresh();
-        const pid_t a = startClient({"--class", "whatever,AlphaApp"});
-        QTRY_VERIFY(!appFor(a).isNull());
-        const pid_t b = startClient({"--class", "b,B", "--windows", "3"});
-        QTRY_VERIFY(managed(b, 3));
-        // The desktop's own window is told apart by its type: never an application to track.
-        const pid_t c = startClient({"--class", ",", "--no-pid", "--type", "desktop"});
-        QTRY_COMPARE(m_ws->runningApplications().size(), 3);
-        QCOMPARE(appFor(c).role(), AppRole::DesktopPart);
-        const auto naming = [this](pid_t pid) {
-            const RunningApplication app = appFor(pid);
-            return QStringList{app.applicationId().value_or("-"), app.displayName().value_or("-"),
-                               app.entryPath().value_or("-")};
-        };
-        QCOMPARE(naming(a), (QStringList{"org-example-Alpha", "Alpha Editor", entry}));
-        QCOMPARE(naming(b), (QStringList{"B", "B", "-"}));
-        QCOMPARE(naming(c), (QStringList{TESTCLIENT_PATH, "x11_testclient", "-"}));
-    }
     void frontmostDeactivationHiddenAndOwnWindows() {
         // Ours is never listed, whatever its WM_CLASS.
         QWindow own;

@@ -1,8 +1,6 @@
 // A minimal X client whose window properties the tests choose:
 //   --class instance,Class   WM_CLASS (default idlewatch-testclient,IdlewatchTestClient)
-//   --type T                 normal | dialog | utility | dock | desktop
 //   --windows N              N top-level windows, all alike
-//   --no-pid                 no _NET_WM_PID
 //   --pid N                  _NET_WM_PID says N
 //   --no-delete              WM_PROTOCOLS without WM_DELETE_WINDOW
 //   --no-delete-last         only the last window lacks WM_DELETE_WINDOW
@@ -41,7 +39,6 @@ int main(int argc, char** argv) {
         "--fork",   "--ask-on-close", "--dialog-takes-focus"};
     std::map<std::string, std::string> value{
         {"--class", "idlewatch-testclient,IdlewatchTestClient"},
-        {"--type", "normal"},
         {"--windows", "1"},
         {"--pid", std::to_string(getpid())},
         {"--report", ""},
@@ -74,8 +71,6 @@ int main(int argc, char** argv) {
                             data);
     };
     const xcb_atom_t wmProtocols = atom("WM_PROTOCOLS"), wmDelete = atom("WM_DELETE_WINDOW");
-    std::string typeName = "_NET_WM_WINDOW_TYPE_" + value["--type"];
-    std::transform(typeName.begin(), typeName.end(), typeName.begin(), ::toupper);
     const uint32_t pid = uint32_t(atol(value["--pid"].c_str()));
     const auto classOf = [](std::string names) {
         names += ',';
@@ -98,8 +93,7 @@ int main(int argc, char** argv) {
         set(w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 8, wmClass.data(), wmClass.size());
         set(w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8, value["--title"].data(),
             value["--title"].size());
-        if (!on.count("--no-pid"))
-            set(w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, &pid, 1);
+        set(w, atom("_NET_WM_PID"), XCB_ATOM_CARDINAL, 32, &pid, 1);
         set(w, wmProtocols, XCB_ATOM_ATOM, 32, &wmDelete, deletable);
         set(w, atom("_NET_WM_WINDOW_TYPE"), XCB_ATOM_ATOM, 32, &type, 1);
         if (state != XCB_NONE)
@@ -111,7 +105,8 @@ int main(int argc, char** argv) {
     for (size_t i = 0; i < windows.size(); ++i) {
         const bool deletable =
             !on.count("--no-delete") && !(on.count("--no-delete-last") && i + 1 == windows.size());
-        windows[i] = create(int16_t(20 + 30 * i), 200, 120, deletable, atom(typeName), XCB_NONE);
+        windows[i] = create(int16_t(20 + 30 * i), 200, 120, deletable,
+                            atom("_NET_WM_WINDOW_TYPE_NORMAL"), XCB_NONE);
         xcb_map_window(c, windows[i]);
     }
     xcb_flush(c);
