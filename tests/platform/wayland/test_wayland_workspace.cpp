@@ -93,7 +93,10 @@ private slots:
         // two terminals sharing an app_id are one application.
         for (const char* appId : {"org.example.Alpha", "gamma", "no-entry", "no-entry"})
             foot(QString::fromLatin1(appId));
-        QVERIFY(until([&] { return m_ws->runningApplications().size() == 3; }));
+        QVERIFY(until([&] {
+            return m_session.windowIds("no-entry").size() == 2 &&
+                   m_ws->runningApplications().size() == 3;
+        }));
         const QStringList expected[] = {
             {"org.example.Alpha", "Alpha Editor", "org.example.Alpha.desktop"},
             {"Gamma", "Gamma", "Gamma.desktop"},
