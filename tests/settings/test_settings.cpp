@@ -107,19 +107,26 @@ private slots:
         QApplication::setPalette(light);
     }
 
-    // Every edit of hours or minutes ends in one write clamped to the key's range, and
-    // only a change restarts the countdowns. -1: nothing stored.
+    // Every edit of hours or minutes ends in one write clamped to the key's range, taken
+    // on Return or when the focus leaves, whatever was typed; only a change restarts the
+    // countdowns. -1: nothing stored.
     void idleTimeEdits() {
         enum Field { Hours, Minutes };
+        enum Done { Return, FocusLeaves };
         const struct {
             qint64 start;
             Field field;
             const char* typed; // empty: one step of `step`
             int step;
+            Done done;
             qint64 stored;
-        } cases[] = {{60, Hours, "0", 0, 1},       {1, Minutes, "", -1, 1},
-                     {150, Hours, "72", 0, 4320},  {-1, Hours, "8", 0, -1},
-                     {150, Minutes, "45", 0, 165}, {5000, Hours, "", -1, 4260}};
+        } cases[] = {{60, Hours, "0", 0, Return, 1},
+                     {1, Minutes, "", -1, Return, 1},
+                     {150, Hours, "100", 0, FocusLeaves, 4320},
+                     {-1, Hours, "8", 0, Return, -1},
+                     {150, Minutes, "75", 0, Return, 179},
+                     {150, Hours, "-5", 0, FocusLeaves, 30},
+                     {5000, Hours, "", -1, Return, 4260}};
         for (const auto& c : cases) {
             SettingsRig rig;
             if (c.start >= 0)
@@ -133,7 +140,10 @@ private slots:
                 field->setFocus();
                 field->selectAll();
                 QTest::keyClicks(field, c.typed);
-                QTest::keyClick(field, Qt::Key_Return);
+                if (c.done == Return)
+                    QTest::keyClick(field, Qt::Key_Return);
+                else
+                    rig.control<QSpinBox>(c.field == Hours ? "Minutes" : "Hours")->setFocus();
             } else {
                 field->stepBy(c.step);
             }
