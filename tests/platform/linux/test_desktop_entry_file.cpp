@@ -165,8 +165,7 @@ private slots:
     void noticesChanges() {
         DataDirs dirs;
         dirs.app("sys1", "old.desktop", "Old");
-        QDir().mkpath(dirs.path("home")); // home has no applications/ yet
-        DesktopEntryIndex index;
+        DesktopEntryIndex index; // no home folder at all yet
 
         dirs.app("sys1", "new.desktop", "New");
         QTRY_VERIFY(index.byId("new"));
@@ -178,7 +177,7 @@ private slots:
         replaced.write("[Desktop Entry]\nType=Application\nName=Neu\n");
         QVERIFY(replaced.commit());
         QTRY_COMPARE(index.byId("old").value().name, QStringLiteral("Neu"));
-        dirs.write("home", "old.desktop", "[Desktop Entry]\nHidden=true\n"); // new applications/
+        dirs.write("home", "old.desktop", "[Desktop Entry]\nHidden=true\n"); // folders made now
         QTRY_VERIFY(!index.byId("old"));
         QFile::remove(dirs.path("sys1") + "/applications/new.desktop");
         QTRY_VERIFY(!index.byId("new"));
