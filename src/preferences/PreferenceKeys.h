@@ -36,15 +36,6 @@ template <> struct PreferenceKey<QString> {
     const char* name;
     const char* defaultValue;
 };
-// How a stored JSON collection takes in another process's writes: entry by entry, so that
-// each process changes only the entries it changed itself. An object's entries are its
-// members; an array's are its elements, each known by its member `elementId`.
-struct EntryMerge {
-    enum class Form { Whole, Members, Elements };
-    Form form = Form::Whole;
-    const char* elementId = nullptr;
-};
-
 // Byte blobs default to empty.
 template <> struct PreferenceKey<QByteArray> {
     const char* name;

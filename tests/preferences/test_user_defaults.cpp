@@ -1,3 +1,4 @@
+#include "platform/linux/SafeFile.h"
 #include "preferences/PreferenceKeys.h"
 #include "preferences/UserDefaults.h"
 #include "support/Files.h"
@@ -5,11 +6,17 @@
 #include "support/TempStore.h"
 
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QSaveFile>
 #include <QScopeGuard>
+#include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
+#include <QThread>
+#include <QTimer>
 
+#include <atomic>
 #include <cstdio>
 #include <limits>
 
@@ -121,6 +128,7 @@ private slots:
             const QString path = temp.path();
             const bool whileRunning = content == "{{{";
             temp->setInteger("a", 1);
+            temp->flush();
             if (!whileRunning)
                 QFile::remove(path);
             int reader = -1; // keeps a FIFO's data once its writer has gone
@@ -144,6 +152,7 @@ private slots:
             };
             QVERIFY2(returnsWithinASecond(open, path), content.left(20));
             (store ? *store : *temp).setInteger("b", 2);
+            (store ? *store : *temp).flush();
             QCOMPARE(aside(path).size(), 1);
             const QFileInfo kept = aside(path).first();
             if (content == "fifo")
@@ -159,10 +168,108 @@ private slots:
         }
     }
 
+    // An edit from outside while the store runs (an editor's rename, a write in place, a
+    // file without the wrapper, a folder made later) is read through the same rules and
+    // announced; a stored value out of range reads clamped.
+    void handEditsAreReadWhileRunning() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("later/Idlewatch/defaults.json");
+        UserDefaults store(path);
+        QCoreApplication::processEvents(); // starts watching
+        QSignalSpy changed(&store, &UserDefaults::changed);
+        QVERIFY(
+            writeFile(path, kHead + R"(1,"values":{"minutesUntilClose":{"integer":"10000"}}})"));
+        QTRY_COMPARE(store.integer("minutesUntilClose"), 10000);
+        QCOMPARE(Preference<qint64>(store, Keys::minutesUntilClose).value(), 4320);
+        QSaveFile renamed(path);
+        QVERIFY(renamed.open(QIODevice::WriteOnly));
+        renamed.write(kHead + R"(1,"values":{"minutesUntilClose":{"integer":"90"}}})");
+        QVERIFY(renamed.commit());
+        QTRY_COMPARE(store.integer("minutesUntilClose"), 90);
+        QVERIFY(writeFile(path, "{\"quittingEnabled\": {\"boolean\": false},\n"
+                                " \"minutesUntilClose\": {\"integer\": 45}}"));
+        QTRY_COMPARE(store.boolean("quittingEnabled"), false);
+        QCOMPARE(store.integer("minutesUntilClose"), 45);
+        QCOMPARE(changed.count(), 4);
+        store.setText("sortMode", "recent");
+        store.flush();
+        const QByteArray written = readFile(path);
+        QVERIFY(written.contains("com.Idlewatch.defaults") && written.contains("\"45\""));
+    }
+
+    // The file never grows past what the store reads back: per-application switches that
+    // equal the default go first, then names unseen for half a year; what still does not
+    // fit leaves the file as it was.
+    void theFileStaysReadable() {
+        TempStore temp;
+        QJsonObject toggles, seen;
+        for (int i = 0; i < 40000; ++i) {
+            const QString name = QStringLiteral("Application %1").arg(i);
+            toggles.insert(name, i % 4 == 0); // the default for a quarter, off for the rest
+            seen.insert(name, i < 30000 ? 20000 : 20400);
+        }
+        const auto compact = [](const QJsonObject& o) {
+            return QJsonDocument(o).toJson(QJsonDocument::Compact);
+        };
+        temp->setData("com.Idlewatch.toggleStatus", compact(toggles));
+        temp->setData("com.Idlewatch.toggleStatus.lastSeen", compact(seen));
+        temp->flush();
+        QVERIFY(temp->lastWriteSucceeded());
+        QVERIFY(QFileInfo(temp.path()).size() <= SafeFile::kMaxSize);
+        auto again = temp.reopen();
+        const QJsonObject kept =
+            QJsonDocument::fromJson(*again->data("com.Idlewatch.toggleStatus")).object();
+        // Switched off and seen lately: kept; the rest forgotten.
+        QCOMPARE(kept.size(), 7500);
+        QVERIFY(kept.value("Application 30001") == false && !kept.contains("Application 30000") &&
+                !kept.contains("Application 1"));
+        QCOMPARE(*temp->data("com.Idlewatch.toggleStatus"), compact(kept)); // memory follows
+
+        temp->setData("too big", QByteArray(SafeFile::kMaxSize, 'x'));
+        temp->flush();
+        QVERIFY(!temp->lastWriteSucceeded());
+        QVERIFY(!temp.reopen()->contains("too big") && aside(temp.path()).isEmpty());
+    }
+
+    // Writing never holds up the caller: while the disk takes its time, changes go on in
+    // memory, the last one wins, and nothing is lost once the disk is done.
+    void aSlowDiskNeverHoldsUpTheCaller() {
+        TempStore temp;
+        QSemaphore entered, gate;
+        std::atomic<bool> gaveUp = false;
+        temp->setBeforeSyncForTesting([&] {
+            entered.release();
+            gaveUp = gaveUp || !gate.tryAcquire(1, 30000);
+        });
+        temp->setInteger("minutesUntilClose", 10);
+        QVERIFY(entered.tryAcquire(1, 30000)); // the writer waits on the disk
+        for (int minutes = 11; minutes <= 20; ++minutes)
+            temp->setInteger("minutesUntilClose", minutes);
+        QCOMPARE(temp->integer("minutesUntilClose"), 20);
+        QVERIFY(!readFile(temp.path()).contains("\"20\""));
+        gate.release(2);
+        temp->flush();
+        QVERIFY(!gaveUp);
+        QCOMPARE(temp.reopen()->integer("minutesUntilClose"), 20);
+        // The program writes what is pending when it quits.
+        QProcess quitting;
+        quitting.setProcessEnvironment([&] {
+            QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+            env.insert("XDG_CONFIG_HOME", QFileInfo(temp.path()).path());
+            return env;
+        }());
+        quitting.start(QCoreApplication::applicationFilePath(), {"--quit", "x"});
+        QVERIFY(quitting.waitForFinished(30000));
+        QCOMPARE(UserDefaults(QFileInfo(temp.path()).path() + "/Idlewatch/defaults.json")
+                     .integer("quitting"),
+                 1);
+    }
+
     void twoProcessesWritingKeepBothKeys() {
         TempStore temp;
         temp.reopen()->setText("sortMode", "recent");
         temp->setInteger("popoverWidth", 360);
+        temp->flush();
         QCOMPARE(temp->text("sortMode"), QStringLiteral("recent")); // learned when it wrote
         QProcess a, b;
         a.start(QCoreApplication::applicationFilePath(), {"--writer", temp.path(), "alpha"});
@@ -210,16 +317,18 @@ private slots:
         UserDefaults store(disk.path());
         disk.fill();
         store.setInteger("minutesUntilClose", 60);
+        store.flush();
         QVERIFY(!store.lastWriteSucceeded());
         store.reload();
         disk.free();
         store.setBoolean("quittingEnabled", false);
+        store.flush();
         QCOMPARE(UserDefaults(disk.path()).integer("minutesUntilClose"), 60);
     }
 
-    // A file that may not be read is set aside when it can be moved, and otherwise left
-    // alone for the whole run, even once it could be written; what the user sets is kept
-    // in memory.
+    // A file that may not be read at start is set aside when it can be moved, and otherwise
+    // left alone for the whole run, even once it could be written; what the user sets is
+    // kept in memory.
     void aFileThatMayNotBeReadIsNeverOverwritten() {
         for (const bool movable : {true, false}) {
             QTemporaryDir dir;
@@ -242,13 +351,13 @@ private slots:
             if (QFile probe(path); probe.open(QIODevice::ReadOnly))
                 QSKIP("this process reads any file and cannot act as another user");
             UserDefaults store(path);
-            QVERIFY(!store.contains("a"));
-            store.setInteger("popoverWidth", 400);
-            store.setInteger("popoverWidth", 420);
-            QCOMPARE(store.integer("popoverWidth"), 420);
             restore.dismiss();
             undo();
-            store.setInteger("popoverWidth", 440); // readable now, but still not ours
+            QVERIFY(!store.contains("a"));
+            store.setInteger("popoverWidth", 420); // readable now, but still not ours
+            store.setInteger("popoverWidth", 440);
+            store.flush();
+            QCOMPARE(store.integer("popoverWidth"), 440);
             QCOMPARE(aside(path).size(), movable ? 1 : 0);
             if (movable)
                 QFile::setPermissions(aside(path).first().filePath(), QFile::ReadOwner);
@@ -260,22 +369,35 @@ private slots:
 };
 
 // Helper modes, playing a second process: --writer FILE KEY writes KEY = 0..299;
-// --count-up FILE increments "counter" until it is killed.
+// --count-up FILE increments "counter" until it is killed; --quit x sets "quitting" in the
+// standard store on a slow disk and quits at once.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc == 3 && QByteArray(argv[1]) == "--quit") {
+        UserDefaults& store = UserDefaults::standard();
+        store.setBeforeSyncForTesting([] { QThread::msleep(300); });
+        store.setInteger("quitting", 1);
+        QTimer::singleShot(0, &app, &QCoreApplication::quit);
+        return QCoreApplication::exec();
+    }
     if (argc >= 3 && QByteArray(argv[1]).startsWith("--")) {
         UserDefaults store(QString::fromLocal8Bit(argv[2]));
-        for (int i = 0; argc == 4 && i < 300; ++i)
+        for (int i = 0; argc == 4 && i < 300; ++i) {
             store.setInteger(QString::fromLocal8Bit(argv[3]), i);
+            store.flush();
+        }
         if (argc == 4)
             return store.lastWriteSucceeded() ? 0 : 1;
         store.setData("payload", QByteArray(4096, 'x'));
         qint64 n = store.integer("counter").value_or(0);
         store.setInteger("counter", ++n);
+        store.flush();
         std::puts("writing");
         std::fflush(stdout);
-        for (;;)
+        for (;;) {
             store.setInteger("counter", ++n);
+            store.flush();
+        }
     }
     TestUserDefaults test;
     return QTest::qExec(&test, argc, argv);
