@@ -5,6 +5,7 @@
 #include "popover/Countdown.h"
 #include "preferences/PreferenceKeys.h"
 #include "ui/AccentCheckBox.h"
+#include "ui/ExclusionList.h"
 
 #include <QLabel>
 #include <QScreen>
@@ -141,6 +142,30 @@ private slots:
         rig.workspace.quit(rig.workspace.runningApplications().value(0));
         rig.sweepAfter(1);
         QVERIFY(view.emptyState()->isVisible());
+    }
+
+    // The popover's own keys, read live: the width within 280 to 520, the empty state and
+    // what it says, the exclusions section, rows 6 shorter when compact.
+    void followsItsKeys() {
+        PopoverRig rig;
+        ContentView& view = rig.open();
+        for (const auto& [stored, width] : {std::pair{100, 280}, {1000, 520}, {300, 300}}) {
+            rig.store->setInteger("popoverWidth", stored);
+            QCOMPARE(view.contentWidth(), width);
+        }
+        QCOMPARE(view.emptyStateText()->text(), QStringLiteral("No apps are counting down"));
+        rig.store->setBoolean("quittingEnabled", false);
+        QCOMPARE(view.emptyStateText()->text(), QStringLiteral("Automatic quitting is paused"));
+        QVERIFY(view.emptyState()->isVisible() && view.exclusionList()->isVisible());
+        rig.store->setBoolean("showEmptyState", false);
+        rig.store->setBoolean("showExclusionsInPopover", false);
+        QVERIFY(!view.emptyState()->isVisible() && !view.exclusionList()->isVisible() &&
+                !view.divider()->isVisible());
+        const auto app = rig.workspace.add({.name = "Editor"});
+        rig.sweepAfter(1);
+        const int tall = rig.row(app)->sizeHint().height();
+        rig.store->setBoolean("compactRows", true);
+        QCOMPARE(rig.row(app)->sizeHint().height(), tall - 6);
     }
 
     // 40 applications on a 1280x800 screen: the list scrolls, the footer stays reachable.

@@ -1,9 +1,11 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
+#include "settings/Controls.h"
 #include "settings/Panes.h"
 #include "settings/PreferenceGroup.h"
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindowController.h"
+#include "ui/ExclusionList.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -153,28 +155,47 @@ private slots:
         }
     }
 
-    // Each switch and number field that decides what is quit, and when, writes the one key
-    // its label names.
+    // Each control writes the one key its label names: what decides what is quit and
+    // when, how the popover looks, the tray icon. A picker is given the segment to click.
     void controlsWriteTheirOwnKey() {
-        const std::pair<const char*, const char*> keys[] = {
+        const struct {
+            const char *label, *key, *segment = nullptr;
+        } controls[] = {
             {"Enable automatic quitting", "quittingEnabled"},
             {"New apps are enabled by default", "newAppsEnabled"},
             {"Show manual quit button in app rows", "showCloseButton"},
             {"Ignore hidden apps", "ignoreHiddenApps"},
             {"Force quit if normal quit fails", "forceQuitIfTerminateFails"},
             {"Launch grace period", "launchGraceMinutes"},
-            {"Refresh running apps every", "openAppsRefreshSeconds"}};
+            {"Refresh running apps every", "openAppsRefreshSeconds"},
+            {"blue", "accentColor"},
+            {"Popover width", "popoverWidth"},
+            {"App icon size", "rowIconSize"},
+            {"Use compact rows", "compactRows"},
+            {"Show empty state when no apps are counting down", "showEmptyState"},
+            {"Countdown style", "countdownStyle", "compact"},
+            {"Sort apps by", "sortMode", "recent"},
+            {"Show seconds below one minute", "showSecondsInCountdown"},
+            {"Bold countdown under", "countdownWarningMinutes"},
+            {"Icon size", "menuBarIconSize"},
+            {"Monochrome icon in the panel's text color", "menuBarIconTemplate"},
+            {"Show Exclusions section in the menu bar popover", "showExclusionsInPopover"},
+            {"Show empty state", "showEmptyState"}};
         SettingsRig rig;
         rig.open();
         QSignalSpy changed(&rig.store.store(), &UserDefaults::changed);
-        for (const auto& [label, key] : keys) {
+        for (const auto& c : controls) {
             changed.clear();
-            if (auto* box = rig.control<QCheckBox>(label))
+            if (auto* box = rig.control<QCheckBox>(c.label))
                 box->click();
-            else if (auto* spin = rig.control<QSpinBox>(label))
+            else if (auto* spin = rig.control<QSpinBox>(c.label))
                 spin->stepBy(1);
-            QCOMPARE(changed.size(), 1);
-            QCOMPARE(changed.at(0).at(0).toString(), QString::fromLatin1(key));
+            else if (auto* picker = rig.control<SegmentedPicker>(c.label))
+                picker->segment(c.segment)->click();
+            else if (auto* swatch = rig.control<AccentSwatch>(c.label))
+                swatch->click();
+            QVERIFY2(changed.size() == 1, c.label);
+            QCOMPARE(changed.at(0).at(0).toString(), QString::fromLatin1(c.key));
         }
     }
     // One window: reopened as it was left, with the pane picked in the sidebar (by click or
@@ -213,7 +234,35 @@ private slots:
             QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(minutes));
             QCOMPARE(rig.control<QSpinBox>("Minutes")->value(), minutes);
         }
-        rig.store->setInteger("popoverWidth", 500);
+        // Every appearance key away from its default; restoring writes all twelve back
+        // (gold for the accent) and nothing else.
+        const char* appearance[] = {"accentColor",
+                                    "popoverWidth",
+                                    "rowIconSize",
+                                    "compactRows",
+                                    "countdownWarningMinutes",
+                                    "countdownStyle",
+                                    "sortMode",
+                                    "showEmptyState",
+                                    "showSecondsInCountdown",
+                                    "menuBarIconSize",
+                                    "menuBarIconTemplate",
+                                    "showExclusionsInPopover"};
+        const auto defaultOf = [](const QString& key) {
+            for (const Keys::Entry& entry : Keys::all())
+                if (key == QLatin1String(entry.name))
+                    return entry.defaultValue;
+            return QVariant();
+        };
+        for (const char* key : appearance) {
+            const QVariant value = defaultOf(key);
+            if (value.typeId() == QMetaType::Bool)
+                rig.store->setBoolean(key, !value.toBool());
+            else if (value.typeId() == QMetaType::LongLong)
+                rig.store->setInteger(key, value.toLongLong() + 2);
+            else
+                rig.store->setText(key, "other");
+        }
         const auto late = rig.workspace.add({.name = "Late"});
         for (const char* button : {"Re-scan running apps", "Clear per-app on/off choices",
                                    "Restore appearance defaults", "Reset all timers"}) {
@@ -222,8 +271,30 @@ private slots:
             rig.drain();
         }
         QVERIFY(rig.stamp(app) == rig.clock.now() && rig.stamp(late) == rig.clock.now());
-        QVERIFY(rig.engine->toggleStatus().isEmpty() && rig.store->integer("popoverWidth") == 320);
+        QCOMPARE(rig.store.reopen()->data("com.Idlewatch.toggleStatus"), QByteArray("{}"));
+        for (const char* key : appearance) {
+            const auto stored = rig.store->integer(key) ? QVariant(*rig.store->integer(key))
+                                : rig.store->boolean(key)
+                                    ? QVariant(*rig.store->boolean(key))
+                                    : QVariant(rig.store->text(key).value_or(""));
+            QCOMPARE(stored,
+                     QLatin1String(key) == "accentColor" ? QVariant("gold") : defaultOf(key));
+        }
         QCOMPARE(rig.store->integer("minutesUntilClose"), 5);
+
+        // The counts and values the diagnostics and the exclusions pane show.
+        rig.workspace.addEntry("/x.desktop", {"org.x", "X"});
+        rig.engine->addExcludedApp("/x.desktop");
+        rig.store->setInteger("openAppsRefreshSeconds", 7);
+        QCOMPARE(diagnosticsText(*rig.engine).section('\n', 1),
+                 QStringLiteral("Tracked apps: 2\nExclusions: 1\nQuitting enabled: true\n"
+                                "Idle timeout: 5m\nRefresh seconds: 7"));
+        int counts = 0;
+        for (const ExclusionList* list : rig.view->findChildren<ExclusionList*>()) {
+            if (list->countLabel())
+                QVERIFY(++counts && list->countLabel()->text().startsWith("1 "));
+        }
+        QCOMPARE(counts, 1);
     }
 };
 
