@@ -1,4 +1,5 @@
 #include "EngineRig.h"
+#include "engine/StoredCollections.h"
 #include "support/Files.h"
 
 #include <QJsonArray>
@@ -94,7 +95,6 @@ private slots:
               ""}},
             {"missing path", {ex, "[" + zed + "," + ant + "]", 1, "[" + ant + "]"}},
             {"object, not list", {ex, zed, 0, zed}},
-            {"exclusions garbage", {ex, "[{", 0, "[{"}},
             {"toggles", {kToggleKey, R"({"A":true,"B":false})", 2, ""}},
             {"toggle not boolean", {kToggleKey, R"({"A":1,"B":false})", 1, R"({"A":1})"}},
             {"toggles as list", {kToggleKey, "[true]", 0, "[true]"}},
@@ -127,27 +127,30 @@ private slots:
         EngineRig rig;
         for (const char* id : {"x", "y"})
             rig.workspace.addEntry(QStringLiteral("/%1.desktop").arg(id), {id, id});
+        rig.workspace.add({.name = "Mail"});
         auto other = rig.store.reopen();
-        auto& mine = rig.start();
+        auto& mine = rig.startAndDrain();
         RunningAppsManager theirs(rig.workspace, *other, rig.clock);
+        const auto settle = [&] { rig.store->flush(), other->flush(); };
         for (int i = 0; i < 20; ++i) {
             mine.setToggle(QStringLiteral("Mine %1").arg(i), i % 2);
             theirs.setToggle(QStringLiteral("Theirs %1").arg(i), i % 3);
-            rig.store->flush();
-            other->flush();
+            settle();
         }
         mine.addExcludedApp("/x.desktop");
         theirs.addExcludedApp("/y.desktop");
-        rig.store->flush();
-        other->flush();
+        settle();
         mine.setToggle("Mine 0", true);
         rig.store->flush();
         const RunningAppsManager restarted(rig.workspace, *rig.store.reopen(), rig.clock);
-        QCOMPARE(restarted.toggleStatus().size(), 40);
+        QCOMPARE(restarted.toggleStatus().size(), 41);
         QVERIFY(restarted.toggleStatus().value("Mine 0") &&
                 !restarted.toggleStatus().value("Theirs 0"));
         QCOMPARE(restarted.excludedApps().size(), 2);
         QCOMPARE(mine.toggleStatus(), restarted.toggleStatus());
+        // The day each name was last seen running, for the store's size bound.
+        QCOMPARE(StoredCollections::decodeLastSeen(*rig.store->data(Keys::toggleLastSeen.name)),
+                 (QHash<QString, qint64>{{"Mail", qint64(rig.clock.now()) / 86400}}));
     }
 
     // The engine follows its collections when the file is edited by hand while it runs.

@@ -43,9 +43,7 @@ private slots:
             // Stored values outside their keys' ranges count as their bounds.
             {"10,000 min counts as 72 h", {10000, kAbsent, 259200, 0, false}},
             {"10,000 min counts as 72 h, 1 s on", {10000, kAbsent, 259201, -1, true}},
-            {"minutes INT64_MIN", {kMin, kAbsent, 61, -1, true}},
             {"grace INT64_MAX counts as 2 h", {1, kMax, 7201, -1, true}},
-            {"grace INT64_MIN", {1, kMin, 61, -1, true}},
             {"idle beyond range", {kAbsent, kAbsent, 1e300, 28800 - kMax, true}},
             {"clock set back beyond range", {kMax, kAbsent, -1e300, kMax, false}},
         });

@@ -2,9 +2,7 @@
 #include "engine/EngineRig.h"
 #include "settings/Controls.h"
 #include "settings/Panes.h"
-#include "settings/PreferenceGroup.h"
 #include "settings/SettingsView.h"
-#include "settings/SettingsWindowController.h"
 #include "ui/ExclusionList.h"
 
 #include <QApplication>
@@ -12,34 +10,10 @@
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
-
 namespace {
-// WCAG contrast ratio of two opaque colours.
-double contrast(const QColor& a, const QColor& b) {
-    auto luminance = [](const QColor& c) {
-        auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
-    const double la = luminance(a) + 0.05, lb = luminance(b) + 0.05;
-    return std::max(la, lb) / std::min(la, lb);
-}
-// The strongest contrast any pixel of `area` of `shot` has against `ground`.
-double strongest(const QImage& shot, const QRect& area, const QColor& ground) {
-    double best = 1;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            best = std::max(best, contrast(shot.pixelColor(x, y), ground));
-    return best;
-}
-
 // A settings view over an engine rig. The launch-at-login switch reads a private
 // autostart folder, never the user's.
 struct SettingsRig : EngineRig {
@@ -77,38 +51,6 @@ struct SettingsRig : EngineRig {
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    // Text at least 4.5:1 and control borders at least 3:1 against the card they sit on,
-    // as painted, in a light and a dark palette.
-    void controlsReadOnTheirCards() {
-        const QPalette light = QApplication::palette();
-        const QPalette dark(QColor(0x353535), QColor(0x2b2b2b)); // light text, dark bases
-        for (const QPalette& palette : {light, dark}) {
-            QApplication::setPalette(palette);
-            SettingsRig rig;
-            SettingsView& view = rig.open();
-            view.resize(880, 560);
-            view.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&view));
-            const QImage shot = view.grab().toImage();
-            auto* box = rig.control<QCheckBox>("Show manual quit button in app rows");
-            auto* card = qobject_cast<PreferenceGroup*>(box->parentWidget());
-            const QColor ground =
-                shot.pixelColor(card->mapTo(&view, QPoint(4, card->height() / 2)));
-            QStyleOptionButton option;
-            option.initFrom(box);
-            const QRect indicator =
-                box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
-            const QPoint boxAt = box->mapTo(&view, QPoint());
-            QVERIFY(strongest(shot,
-                              QRect(boxAt + indicator.topLeft(), QSize(1, indicator.height())),
-                              ground) >= 3);
-            QRect text = box->rect().translated(boxAt);
-            text.setLeft(boxAt.x() + indicator.right() + 4);
-            QVERIFY(strongest(shot, text, ground) >= 4.5);
-        }
-        QApplication::setPalette(light);
-    }
-
     // Every edit of hours or minutes ends in one write clamped to the key's range, taken
     // on Return or when the focus leaves, whatever was typed; only a change restarts the
     // countdowns. -1: nothing stored.
@@ -198,29 +140,6 @@ private slots:
             QCOMPARE(changed.at(0).at(0).toString(), QString::fromLatin1(c.key));
         }
     }
-    // One window: reopened as it was left, with the pane picked in the sidebar (by click or
-    // arrow key) shown under its title.
-    void oneWindowKeepsItsPane() {
-        SettingsRig rig;
-        rig.startAndDrain();
-        SettingsWindowController controller(*rig.engine, rig.launchAtLogin);
-        controller.openSettings(SettingsPane::general);
-        QWidget* window = controller.window();
-        SettingsView* view = controller.view();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTest::mouseClick(view->sidebarButton(SettingsPane::presets), Qt::LeftButton);
-        view->sidebarButton(SettingsPane::presets)->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(view->sidebarButton(SettingsPane::presets), Qt::Key_Down);
-        QCOMPARE(view->selectedPane(), SettingsPane::behavior);
-        QCOMPARE(view->paneTitleLabel()->text(), SettingsPanes::title(SettingsPane::behavior));
-        QVERIFY(view->paneBody(SettingsPane::behavior)->isVisible());
-        QVERIFY(!view->paneBody(SettingsPane::presets)->isVisible());
-        window->close();
-        controller.openSettings(SettingsPane::support);
-        QCOMPARE(controller.window(), window);
-        QCOMPARE(view->selectedPane(), SettingsPane::behavior);
-    }
-
     // Each preset button applies its preset (the values themselves: the engine's preset
     // test), and the other panes show them at once. The maintenance buttons do what they say;
     // restoring the appearance leaves the timeout alone.
@@ -240,12 +159,12 @@ private slots:
                                     "popoverWidth",
                                     "rowIconSize",
                                     "compactRows",
-                                    "countdownWarningMinutes",
                                     "countdownStyle",
+                                    "countdownWarningMinutes",
                                     "sortMode",
                                     "showEmptyState",
-                                    "showSecondsInCountdown",
                                     "menuBarIconSize",
+                                    "showSecondsInCountdown",
                                     "menuBarIconTemplate",
                                     "showExclusionsInPopover"};
         const auto defaultOf = [](const QString& key) {
