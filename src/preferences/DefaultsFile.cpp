@@ -95,7 +95,7 @@ std::optional<Document> parse(const QByteArray& bytes, QString* error) {
                                  .arg(it.key());
                 return std::nullopt;
             }
-            document.entries.insert(it.key(), std::move(value));
+            document.entries.insert(it.key(), value);
         }
         document.version = QJsonValue();
         return document;

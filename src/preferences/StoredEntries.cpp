@@ -32,7 +32,7 @@ std::optional<QList<std::pair<QString, QJsonValue>>> entriesOf(const EntryMerge&
     }
     if (merge.form == Form::Elements && document.isArray()) {
         const QJsonArray array = document.array();
-        for (const QJsonValue& element : array) {
+        for (const auto& element : array) {
             // An element without its identifier is an entry of its own, known by its text.
             const QJsonValue id = element.toObject().value(QLatin1String(merge.elementId));
             const QString name =
@@ -131,7 +131,7 @@ int forget(DefaultsFile::Entries& entries, int step) {
         }
     } else if (step == 1 && seen) {
         qint64 newest = 0;
-        for (const QJsonValue& day : std::as_const(*seen))
+        for (const auto& day : std::as_const(*seen))
             newest = std::max(newest, day.toInteger());
         for (auto it = seen->begin(); it != seen->end(); ++it) {
             if (it->toInteger() < newest - kForgetAfterDays)

@@ -483,7 +483,7 @@ void UserDefaults::write(const QString& key, const Value& value) {
         change.base = earlier->base;
         change.delta = combined(earlier->delta, change.delta);
     }
-    m_pending.insert(key, std::move(change));
+    m_pending.insert(key, change);
     m_entries.insert(key, value);
     emit changed(key);
     startWriting();
