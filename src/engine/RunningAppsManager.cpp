@@ -51,6 +51,7 @@ RunningAppsManager::RunningAppsManager(Workspace& workspace, UserDefaults& defau
     syncToggleStatus();
     // Before registration: the blocked rule reads the exclusions.
     syncExcludedApps();
+    followStore();
     addCurrentRunningApps();
     qCDebug(lcEngine, "Init");
 

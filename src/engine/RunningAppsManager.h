@@ -165,9 +165,13 @@ private:
     void followAskedApps(double now, const BlockRules& rules);
     void keepFocusProtection(const RunningApplication& frontmost, double now,
                              const BlockRules& rules);
-    // Before the first save replaces a stored collection that could not be read, keeps
-    // it under "<key>.unreadable" so that nothing of the user's is destroyed.
-    void keepUnreadableCollection(const char* key, bool& unreadable);
+    // Before the first save replaces a stored collection with entries that could not be
+    // read, keeps those under "<key>.unreadable" so that nothing of the user's is destroyed.
+    void keepUnreadableCollection(const char* key, QByteArray& unreadable);
+    // Reloads a collection when the store's copy changes, and notes the day each name is
+    // seen running (RunningAppsManagerLists.cpp).
+    void followStore();
+    void noteSeenNames();
 
     Workspace* m_workspace;
     UserDefaults* m_defaults;
@@ -186,9 +190,12 @@ private:
     // The application the user had in front when our request moved the focus to the asked
     // one; it stays protected as if in front until the user activates something else.
     RunningApplication m_focusKeeper;
-    // A stored collection was found unreadable and has not been kept aside yet.
-    bool m_toggleStatusUnreadable = false;
-    bool m_excludedAppsUnreadable = false;
+    // Entries of a stored collection that could not be read and are not kept aside yet.
+    QByteArray m_toggleStatusUnreadable;
+    QByteArray m_excludedAppsUnreadable;
+    // The names whose last-seen day is already today's.
+    qint64 m_seenDay = 0;
+    QSet<QString> m_seenToday;
     // activeExcludedIdentifiers(), rebuilt on every assignment of m_excludedApps.
     QSet<QString> m_excludedIdentifiers;
 };

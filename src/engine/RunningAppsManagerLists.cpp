@@ -12,6 +12,7 @@
 #include <QLoggingCategory>
 
 #include <algorithm>
+#include <cmath>
 #include <utility>
 
 Q_DECLARE_LOGGING_CATEGORY(lcEngine)
@@ -31,15 +32,53 @@ QList<ExcludedApp> sortedByName(QList<ExcludedApp> apps) {
 
 } // namespace
 
+// ---------------------------------------------------------------- following the store
+
+void RunningAppsManager::followStore() {
+    // The store is the truth: a hand edit, another session's write or the store making
+    // room shows here as it will after a restart.
+    connect(m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
+        if (key == QLatin1String(Keys::toggleStatus.name))
+            syncToggleStatus();
+        else if (key == QLatin1String(Keys::excludedApps.name))
+            syncExcludedApps();
+    });
+    connect(this, &RunningAppsManager::runningAppsChanged, this,
+            &RunningAppsManager::noteSeenNames);
+}
+
+void RunningAppsManager::noteSeenNames() {
+    const qint64 today = static_cast<qint64>(std::floor(m_clock->now() / 86400));
+    if (today != m_seenDay) {
+        m_seenDay = today;
+        m_seenToday.clear();
+    }
+    QStringList unseen;
+    for (auto it = m_runningApps.cbegin(); it != m_runningApps.cend(); ++it) {
+        const QString name = it.key().displayName().value_or(QString());
+        if (m_toggleStatus.contains(name) && !m_seenToday.contains(name))
+            unseen << name;
+    }
+    if (unseen.isEmpty())
+        return;
+    const Preference<QByteArray> stored(*m_defaults, Keys::toggleLastSeen);
+    QHash<QString, qint64> days = StoredCollections::decodeLastSeen(stored.value());
+    for (const QString& name : std::as_const(unseen)) {
+        days.insert(name, today);
+        m_seenToday.insert(name);
+    }
+    stored.set(StoredCollections::encodeLastSeen(days));
+}
+
 // ---------------------------------------------------------------- toggles
 
 void RunningAppsManager::syncToggleStatus() {
-    // Anything unreadable leaves the map as it is (empty at creation).
-    const Preference<QByteArray> stored(*m_defaults, Keys::toggleStatus);
-    if (std::optional<ToggleMap> toggles = StoredCollections::decodeToggleStatus(stored.value()))
-        setToggleStatus(std::move(*toggles));
-    else
-        m_toggleStatusUnreadable = stored.isStored();
+    // What cannot be read stays out, and is kept aside at the next save.
+    auto [toggles, unreadable] = StoredCollections::decodeToggleStatus(
+        Preference<QByteArray>(*m_defaults, Keys::toggleStatus).value());
+    m_toggleStatusUnreadable = unreadable;
+    if (toggles != m_toggleStatus)
+        setToggleStatus(std::move(toggles));
 }
 
 void RunningAppsManager::saveToggleStatus() {
@@ -55,26 +94,26 @@ void RunningAppsManager::clearPerAppToggles() {
     addCurrentRunningApps();
 }
 
-void RunningAppsManager::keepUnreadableCollection(const char* key, bool& unreadable) {
-    if (!std::exchange(unreadable, false))
+void RunningAppsManager::keepUnreadableCollection(const char* key, QByteArray& unreadable) {
+    if (unreadable.isEmpty())
         return;
     const QString name = QString::fromLatin1(key);
-    const QString kept = m_defaults->keepCopy(name, name + QStringLiteral(".unreadable"));
-    if (!kept.isEmpty())
-        qCWarning(lcEngine, "The stored %s could not be read and loaded as empty; kept it as %s",
-                  key, qUtf8Printable(kept));
+    const QString kept =
+        m_defaults->keepAside(name + QStringLiteral(".unreadable"), std::exchange(unreadable, {}));
+    qCWarning(lcEngine,
+              "Entries of the stored %s could not be read and were left out; kept them as %s", key,
+              qUtf8Printable(kept));
 }
 
 // ---------------------------------------------------------------- exclusions
 
 void RunningAppsManager::syncExcludedApps() {
-    // One bad element makes the whole list unreadable; it then stays as it is.
-    const Preference<QByteArray> stored(*m_defaults, Keys::excludedApps);
-    if (std::optional<QList<ExcludedApp>> apps =
-            StoredCollections::decodeExcludedApps(stored.value()))
-        setExcludedApps(sortedByName(std::move(*apps)));
-    else
-        m_excludedAppsUnreadable = stored.isStored();
+    auto [apps, unreadable] = StoredCollections::decodeExcludedApps(
+        Preference<QByteArray>(*m_defaults, Keys::excludedApps).value());
+    m_excludedAppsUnreadable = unreadable;
+    apps = sortedByName(std::move(apps));
+    if (apps != m_excludedApps)
+        setExcludedApps(std::move(apps));
 }
 
 void RunningAppsManager::saveExcludedApps() {

@@ -6,49 +6,83 @@
 
 namespace StoredCollections {
 
-std::optional<QHash<QString, bool>> decodeToggleStatus(const QByteArray& blob) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(blob, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    const QJsonObject object = document.object();
-    QHash<QString, bool> toggles;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        if (!it->isBool())
-            return std::nullopt;
-        toggles.insert(it.key(), it->toBool());
+namespace {
+QByteArray compact(const QJsonDocument& document) {
+    return document.toJson(QJsonDocument::Compact);
+}
+} // namespace
+
+Decoded<QHash<QString, bool>> decodeToggleStatus(const QByteArray& blob) {
+    Decoded<QHash<QString, bool>> out;
+    if (blob.isEmpty())
+        return out;
+    const QJsonDocument document = QJsonDocument::fromJson(blob);
+    if (!document.isObject()) {
+        out.unreadable = blob;
+        return out;
     }
-    return toggles;
+    const QJsonObject object = document.object();
+    QJsonObject bad;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        if (it->isBool())
+            out.values.insert(it.key(), it->toBool());
+        else
+            bad.insert(it.key(), it.value());
+    }
+    if (!bad.isEmpty())
+        out.unreadable = compact(QJsonDocument(bad));
+    return out;
 }
 
 QByteArray encodeToggleStatus(const QHash<QString, bool>& toggles) {
     QJsonObject object;
     for (auto it = toggles.cbegin(); it != toggles.cend(); ++it)
         object.insert(it.key(), it.value());
-    return QJsonDocument(object).toJson(QJsonDocument::Compact);
+    return compact(QJsonDocument(object));
 }
 
-std::optional<QList<ExcludedApp>> decodeExcludedApps(const QByteArray& blob) {
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(blob, &error);
-    if (error.error != QJsonParseError::NoError || !document.isArray())
-        return std::nullopt;
-    QList<ExcludedApp> apps;
-    const QJsonArray array = document.array();
-    for (const auto& element : array) {
-        std::optional<ExcludedApp> app = ExcludedApp::fromJson(element);
-        if (!app)
-            return std::nullopt;
-        apps.append(std::move(*app));
+Decoded<QList<ExcludedApp>> decodeExcludedApps(const QByteArray& blob) {
+    Decoded<QList<ExcludedApp>> out;
+    if (blob.isEmpty())
+        return out;
+    const QJsonDocument document = QJsonDocument::fromJson(blob);
+    if (!document.isArray()) {
+        out.unreadable = blob;
+        return out;
     }
-    return apps;
+    const QJsonArray array = document.array();
+    QJsonArray bad;
+    for (const auto& element : array) {
+        if (std::optional<ExcludedApp> app = ExcludedApp::fromJson(element))
+            out.values.append(std::move(*app));
+        else
+            bad.append(element);
+    }
+    if (!bad.isEmpty())
+        out.unreadable = compact(QJsonDocument(bad));
+    return out;
 }
 
 QByteArray encodeExcludedApps(const QList<ExcludedApp>& apps) {
     QJsonArray array;
     for (const ExcludedApp& app : apps)
         array.append(app.toJson());
-    return QJsonDocument(array).toJson(QJsonDocument::Compact);
+    return compact(QJsonDocument(array));
+}
+
+QHash<QString, qint64> decodeLastSeen(const QByteArray& blob) {
+    QHash<QString, qint64> days;
+    const QJsonObject object = QJsonDocument::fromJson(blob).object();
+    for (auto it = object.begin(); it != object.end(); ++it)
+        days.insert(it.key(), it->toInteger());
+    return days;
+}
+
+QByteArray encodeLastSeen(const QHash<QString, qint64>& days) {
+    QJsonObject object;
+    for (auto it = days.cbegin(); it != days.cend(); ++it)
+        object.insert(it.key(), it.value());
+    return compact(QJsonDocument(object));
 }
 
 } // namespace StoredCollections

@@ -7,18 +7,28 @@
 #include <QList>
 #include <QString>
 
-#include <optional>
-
-// The stored forms of the engine's two collections: compact UTF-8 JSON. Decoding is all or
-// nothing: any fault (not JSON, wrong shape, one bad member) gives nothing.
+// The stored forms of the engine's collections: compact UTF-8 JSON. A bad entry does not
+// spoil the good ones: they load, and the bad ones come back apart, so that the user's
+// other choices keep applying while nothing of theirs is thrown away.
 namespace StoredCollections {
 
+template <typename T> struct Decoded {
+    T values;
+    // The entries that could not be read, in the collection's own form; the whole blob
+    // when it is not a collection at all; empty when everything was read.
+    QByteArray unreadable;
+};
+
 // {"Name": true, ...}
-std::optional<QHash<QString, bool>> decodeToggleStatus(const QByteArray& blob);
+Decoded<QHash<QString, bool>> decodeToggleStatus(const QByteArray& blob);
 QByteArray encodeToggleStatus(const QHash<QString, bool>& toggles);
 
 // [{"bundleIdentifier": "...", "name": "...", "path": "..."}, ...]
-std::optional<QList<ExcludedApp>> decodeExcludedApps(const QByteArray& blob);
+Decoded<QList<ExcludedApp>> decodeExcludedApps(const QByteArray& blob);
 QByteArray encodeExcludedApps(const QList<ExcludedApp>& apps);
+
+// {"Name": day since the epoch, ...}: when each name was last seen running.
+QHash<QString, qint64> decodeLastSeen(const QByteArray& blob);
+QByteArray encodeLastSeen(const QHash<QString, qint64>& days);
 
 } // namespace StoredCollections

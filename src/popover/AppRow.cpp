@@ -106,7 +106,7 @@ void AppRow::refresh() {
     m_checkbox->setChecked(on);
     m_checkbox->setAccent(accentColorInUse(store));
 
-    const int edge = static_cast<int>(Preference<qint64>(store, Keys::rowIconSize).clamped());
+    const int edge = static_cast<int>(Preference<qint64>(store, Keys::rowIconSize).value());
     if (edge != m_iconEdge) {
         m_iconEdge = edge;
         m_icon->setFixedSize(edge, edge);

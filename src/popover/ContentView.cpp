@@ -164,8 +164,7 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
 ContentView::~ContentView() = default;
 
 int ContentView::contentWidth() const {
-    return static_cast<int>(
-        Preference<qint64>(m_manager->defaults(), Keys::popoverWidth).clamped());
+    return static_cast<int>(Preference<qint64>(m_manager->defaults(), Keys::popoverWidth).value());
 }
 
 QColor ContentView::accentColor() const {

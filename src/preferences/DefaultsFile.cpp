@@ -83,13 +83,29 @@ std::optional<Document> parse(const QByteArray& bytes, QString* error) {
         return std::nullopt;
     }
     QJsonObject root = doc.object();
+    Document document;
+    // Written by hand, the file may be the values alone, each of a known form.
+    if (!root.contains(kFormatKey)) {
+        for (auto it = root.begin(); it != root.end(); ++it) {
+            Value value = decodeValue(it.value());
+            if (std::holds_alternative<QJsonValue>(value)) {
+                if (error)
+                    *error = QStringLiteral("not an Idlewatch defaults file (\"%1\" is no "
+                                            "typed value)")
+                                 .arg(it.key());
+                return std::nullopt;
+            }
+            document.entries.insert(it.key(), value);
+        }
+        document.version = QJsonValue();
+        return document;
+    }
     const QJsonValue values = root.value(kValuesKey);
     if (root.value(kFormatKey).toString() != QLatin1String(kFormatName) || !values.isObject()) {
         if (error)
             *error = QStringLiteral("not an Idlewatch defaults file");
         return std::nullopt;
     }
-    Document document;
     const QJsonObject object = values.toObject();
     for (auto it = object.begin(); it != object.end(); ++it)
         document.entries.insert(it.key(), decodeValue(it.value()));

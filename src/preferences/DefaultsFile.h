@@ -11,7 +11,9 @@
 
 // The on-disk form of the user-defaults store: one JSON object
 //   {"format": "com.Idlewatch.defaults", "version": 1, "values": {key: typed value}}
-// kept apart from the store so that it can be tested and fuzzed on bytes alone.
+// kept apart from the store so that it can be tested and fuzzed on bytes alone. A file
+// written by hand may be the values object alone, {key: typed value}, when every member
+// is a typed value of a known form; it is written back with the wrapper.
 namespace DefaultsFile {
 
 // The version this program writes.

@@ -9,7 +9,7 @@ template <typename T> Entry row(const PreferenceKey<T>& key, UserDefaults::Type 
     if constexpr (std::is_same_v<T, QString>)
         return {key.name, type, QVariant(QString::fromUtf8(key.defaultValue))};
     else if constexpr (std::is_same_v<T, QByteArray>)
-        return {key.name, type, QVariant(QByteArray())};
+        return {key.name, type, QVariant(QByteArray()), key.merge};
     else
         return {key.name, type, QVariant::fromValue(key.defaultValue)};
 }
@@ -17,7 +17,7 @@ template <typename T> Entry row(const PreferenceKey<T>& key, UserDefaults::Type 
 
 std::span<const Entry> all() {
     using T = UserDefaults::Type;
-    static const std::array<Entry, 23> table{
+    static const std::array<Entry, 24> table{
         row(minutesUntilClose, T::Integer),
         row(quittingEnabled, T::Boolean),
         row(showCloseButton, T::Boolean),
@@ -40,9 +40,18 @@ std::span<const Entry> all() {
         row(menuBarIconTemplate, T::Boolean),
         row(toggleStatus, T::Data),
         row(excludedApps, T::Data),
+        row(toggleLastSeen, T::Data),
         Entry{hoursUntilClose, T::Integer, QVariant()},
     };
     return table;
+}
+
+EntryMerge mergeOf(const QString& key) {
+    for (const Entry& entry : all()) {
+        if (key == QLatin1String(entry.name))
+            return entry.merge;
+    }
+    return {};
 }
 
 } // namespace Keys

@@ -37,7 +37,10 @@ template <> struct PreferenceKey<QString> {
     const char* defaultValue;
 };
 // Byte blobs default to empty.
-template <> struct PreferenceKey<QByteArray> { const char* name; };
+template <> struct PreferenceKey<QByteArray> {
+    const char* name;
+    EntryMerge merge = {};
+};
 
 namespace Keys {
 
@@ -63,8 +66,14 @@ inline constexpr PreferenceKey<bool> showSecondsInCountdown{"showSecondsInCountd
 inline constexpr PreferenceKey<qint64> menuBarIconSize{"menuBarIconSize", 18, {14, 24}};
 inline constexpr PreferenceKey<bool> menuBarIconTemplate{"menuBarIconTemplate", true};
 
-inline constexpr PreferenceKey<QByteArray> toggleStatus{"com.Idlewatch.toggleStatus"};
-inline constexpr PreferenceKey<QByteArray> excludedApps{"com.Idlewatch.excludedApps"};
+inline constexpr PreferenceKey<QByteArray> toggleStatus{"com.Idlewatch.toggleStatus",
+                                                        {EntryMerge::Form::Members}};
+inline constexpr PreferenceKey<QByteArray> excludedApps{
+    "com.Idlewatch.excludedApps", {EntryMerge::Form::Elements, "bundleIdentifier"}};
+// The day (since the epoch) each name of the toggle map was last seen running:
+// {"Name": 20250, ...}. It lets the store forget the names unseen the longest when it must.
+inline constexpr PreferenceKey<QByteArray> toggleLastSeen{"com.Idlewatch.toggleStatus.lastSeen",
+                                                          {EntryMerge::Form::Members}};
 
 // Legacy idle time in hours, read once by the migration; it has no default.
 inline constexpr char hoursUntilClose[] = "hoursUntilClose";
@@ -74,17 +83,22 @@ struct Entry {
     const char* name;
     UserDefaults::Type type;
     QVariant defaultValue; // invalid for the legacy key
+    EntryMerge merge = {};
 };
 
-// The 20 preference keys in the order the settings declare them, then the two data keys,
+// The 20 preference keys in the order the settings declare them, then the three data keys,
 // then the legacy key.
 std::span<const Entry> all();
+
+// How the store merges the value of `key` with another process's writes.
+EntryMerge mergeOf(const QString& key);
 
 } // namespace Keys
 
 // A live binding of one key: every read goes to the store, so it never holds a stale value.
 // A stored value of another type than the table's (written by an outside tool) reads as
-// the default.
+// the default; an integer outside its key's range reads clamped to it, so the screen and
+// the engine always agree on a hand-edited value.
 template <typename T> class Preference {
 public:
     Preference(UserDefaults& store, const PreferenceKey<T>& key)
@@ -92,15 +106,15 @@ public:
         , m_key(key) {}
 
     T value() const {
-        if (auto stored = m_store->get<T>(QString::fromLatin1(m_key.name)))
-            return *stored;
+        if (auto stored = m_store->get<T>(QString::fromLatin1(m_key.name))) {
+            if constexpr (std::is_same_v<T, qint64>)
+                return m_key.range().clamp(*stored);
+            else
+                return *stored;
+        }
         return defaultValue();
     }
     T operator()() const { return value(); }
-    // The stored value clamped to the key's range: what every user of the value sees.
-    qint64 clamped() const requires std::is_same_v<T, qint64> {
-        return m_key.range().clamp(value());
-    }
     const IntRange& range() const requires std::is_same_v<T, qint64> { return m_key.range(); }
 
     void set(const T& value) const;

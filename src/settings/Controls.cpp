@@ -16,7 +16,39 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 
+#include <QRegularExpression>
+
 #include <algorithm>
+
+QValidator::State ClampingSpinBox::validate(QString& input, int& pos) const {
+    const QValidator::State state = QSpinBox::validate(input, pos);
+    if (state != QValidator::Invalid)
+        return state;
+    // A sign alone is on its way to a number.
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]*$"));
+    return number.match(typedText(input)).hasMatch() ? QValidator::Intermediate
+                                                     : QValidator::Invalid;
+}
+
+void ClampingSpinBox::fixup(QString& input) const {
+    static const QRegularExpression number(QStringLiteral("^[+-]?[0-9]+$"));
+    const QString text = typedText(input);
+    if (!number.match(text).hasMatch())
+        return;
+    bool ok = false;
+    qint64 n = text.toLongLong(&ok);
+    // More digits than any integer holds: as far out as the sign says.
+    if (!ok)
+        n = text.startsWith(u'-') ? minimum() : maximum();
+    input = prefix() +
+            textFromValue(static_cast<int>(std::clamp<qint64>(n, minimum(), maximum()))) + suffix();
+}
+
+QString ClampingSpinBox::typedText(const QString& input) const {
+    if (!input.startsWith(prefix()) || !input.endsWith(suffix()))
+        return QStringLiteral("?");
+    return input.mid(prefix().size(), input.size() - prefix().size() - suffix().size()).trimmed();
+}
 
 namespace SettingsControls {
 
@@ -50,7 +82,7 @@ QCheckBox* makeToggle(const QString& text, const Preference<bool>& preference, Q
 
 QSpinBox* makeSpinBox(const QString& accessibleName, const Preference<qint64>& preference,
                       const QString& suffix, QWidget* parent) {
-    auto* spin = new QSpinBox(parent);
+    auto* spin = new ClampingSpinBox(parent);
     const IntRange& range = preference.range();
     spin->setAccessibleName(accessibleName);
     spin->setRange(static_cast<int>(range.minimum), static_cast<int>(range.maximum));
@@ -64,7 +96,7 @@ QSpinBox* makeSpinBox(const QString& accessibleName, const Preference<qint64>& p
                      [preference](int value) { preference.set(value); });
     bindRefresh(spin, preference.store(), {preference.name()}, [spin, preference] {
         const QSignalBlocker blocker(spin);
-        spin->setValue(static_cast<int>(preference.clamped()));
+        spin->setValue(static_cast<int>(preference()));
     });
     return spin;
 }

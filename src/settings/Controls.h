@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QIcon>
 #include <QList>
+#include <QSpinBox>
 #include <QString>
 #include <QStringList>
 
@@ -14,8 +15,23 @@ class QButtonGroup;
 class QCheckBox;
 class QLabel;
 class QPushButton;
-class QSpinBox;
 class UserDefaults;
+
+// A spin box that takes any whole number typed and brings it into range on Return or when
+// the focus leaves (100 in 0 to 72 becomes 72, -5 becomes 0) rather than refusing the
+// keystroke that would leave the range, which turns 100 into 10.
+class ClampingSpinBox : public QSpinBox {
+public:
+    using QSpinBox::QSpinBox;
+
+protected:
+    QValidator::State validate(QString& input, int& pos) const override;
+    void fixup(QString& input) const override;
+
+private:
+    // What was typed between prefix and suffix; "?" when they are not there.
+    QString typedText(const QString& input) const;
+};
 
 // The controls the panes are built from, each bound live to the store: a control writes
 // its key on every change and shows the stored value again whenever the key is written,
@@ -35,7 +51,7 @@ QCheckBox* makeToggle(const QString& text, const Preference<bool>& preference,
 
 // A spin box over an integer key, offering the key's range in its steps. A stored value
 // outside the range shows clamped, as every reader uses it, and is not written back
-// until the user changes it.
+// until the user changes it; a typed one is clamped when the user is done.
 QSpinBox* makeSpinBox(const QString& accessibleName, const Preference<qint64>& preference,
                       const QString& suffix, QWidget* parent = nullptr);
 

@@ -65,9 +65,9 @@ private:
                             static_cast<int>(range.maximum / 60));
         m_minutes = timeField(QStringLiteral("Minutes"), QStringLiteral("m"), 59);
         connect(m_hours, &QSpinBox::valueChanged, this,
-                [this](int hours) { updateIdleTime(hours, m_timeout.clamped() % 60); });
+                [this](int hours) { updateIdleTime(hours, m_timeout() % 60); });
         connect(m_minutes, &QSpinBox::valueChanged, this,
-                [this](int minutes) { updateIdleTime(m_timeout.clamped() / 60, minutes); });
+                [this](int minutes) { updateIdleTime(m_timeout() / 60, minutes); });
         auto* fields = new QWidget;
         auto* fieldsRow = new QHBoxLayout(fields);
         fieldsRow->setContentsMargins(0, 0, 0, 0);
@@ -88,7 +88,7 @@ private:
     }
 
     static QSpinBox* timeField(const QString& name, const QString& suffix, int maximum) {
-        auto* field = new QSpinBox;
+        auto* field = new ClampingSpinBox;
         field->setAccessibleName(name);
         field->setRange(0, maximum);
         field->setSuffix(suffix);
@@ -117,10 +117,10 @@ private:
         showStored(); // also when the clamp kept the stored value
     }
 
-    // The stored timeout as every reader uses it: clamped to the key's range.
+    // The stored timeout as every reader sees it, in its key's range.
     void showStored() {
-        show(m_hours, m_timeout.clamped() / 60);
-        show(m_minutes, m_timeout.clamped() % 60);
+        show(m_hours, m_timeout() / 60);
+        show(m_minutes, m_timeout() % 60);
     }
 
     RunningAppsManager& m_manager;

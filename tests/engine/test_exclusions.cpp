@@ -1,4 +1,6 @@
 #include "EngineRig.h"
+#include "engine/StoredCollections.h"
+#include "support/Files.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -9,7 +11,7 @@ namespace {
 const QString kExcludedKey = QStringLiteral("com.Idlewatch.excludedApps");
 const QString kToggleKey = QStringLiteral("com.Idlewatch.toggleStatus");
 
-using BlobRow = std::tuple<QString, QByteArray, int>;
+using BlobRow = std::tuple<QString, QByteArray, int, QByteArray>;
 
 } // namespace
 
@@ -79,39 +81,94 @@ private slots:
         QCOMPARE(names, QStringList({"Alpha", "alpha", "b", "B", "beta", "gamma"}));
     }
 
-    // One bad element, or a blob of the wrong shape, loads as nothing at all; members may
-    // come in any order and unknown ones are ignored. The next save keeps what could not be
-    // read beside the collection, and a second save does not replace it.
-    void unreadableBlobsLoadAsNothing_data() {
+    // A bad element leaves the good ones in force; a blob of the wrong shape loads as
+    // nothing. Members may come in any order and unknown ones are ignored. The next save
+    // keeps what could not be read beside the collection, and a second save does not
+    // replace it.
+    void badEntriesAreKeptApart_data() {
         const QString ex = kExcludedKey;
         const QByteArray zed = R"({"bundleIdentifier":"b","name":"Zed","path":"/z"})";
+        const QByteArray ant = R"({"bundleIdentifier":"a","name":"Ant"})";
         addRows<BlobRow>({
             {"exclusions",
-             {ex, "[" + zed + R"(,{"path":"/a","name":"Ant","bundleIdentifier":"a","x":1}])", 2}},
-            {"missing path", {ex, "[" + zed + R"(,{"bundleIdentifier":"a","name":"Ant"}])", 0}},
-            {"name not text", {ex, R"([{"bundleIdentifier":"a","name":3,"path":"/a"}])", 0}},
-            {"object, not list", {ex, zed, 0}},
-            {"exclusions garbage", {ex, "[{", 0}},
-            {"toggles", {kToggleKey, R"({"A":true,"B":false})", 2}},
-            {"toggle not boolean", {kToggleKey, R"({"A":true,"B":1})", 0}},
-            {"toggles as list", {kToggleKey, "[true]", 0}},
+             {ex, "[" + zed + R"(,{"path":"/a","name":"Ant","bundleIdentifier":"a","x":1}])", 2,
+              ""}},
+            {"missing path", {ex, "[" + zed + "," + ant + "]", 1, "[" + ant + "]"}},
+            {"object, not list", {ex, zed, 0, zed}},
+            {"toggles", {kToggleKey, R"({"A":true,"B":false})", 2, ""}},
+            {"toggle not boolean", {kToggleKey, R"({"A":1,"B":false})", 1, R"({"A":1})"}},
+            {"toggles as list", {kToggleKey, "[true]", 0, "[true]"}},
         });
     }
-    void unreadableBlobsLoadAsNothing() {
+    void badEntriesAreKeptApart() {
         QFETCH(BlobRow, row);
-        const auto& [key, blob, loaded] = row;
+        const auto& [key, blob, loaded, apart] = row;
         EngineRig rig;
         rig.store->setData(key, blob);
         rig.workspace.addEntry("/c.desktop", {"c", "C"});
         auto& engine = rig.start();
         const bool toggles = key == kToggleKey;
         QCOMPARE(toggles ? engine.toggleStatus().size() : engine.excludedApps().size(), loaded);
+        // A protection that could be read still protects.
+        QCOMPARE(toggles ? !engine.toggleValue("B")
+                         : engine.activeExcludedIdentifiers().contains("b"),
+                 loaded > 0);
         toggles ? engine.setToggle("C", true) : void(engine.addExcludedApp("/c.desktop"));
         const QJsonDocument saved = QJsonDocument::fromJson(*rig.store->data(key));
         QCOMPARE(toggles ? saved.object().size() : saved.array().size(), loaded + 1);
         toggles ? engine.setToggle("C", false) : engine.removeExcludedApp("c");
         QCOMPARE(rig.store.reopen()->data(key + ".unreadable"),
-                 loaded ? std::nullopt : std::optional(blob));
+                 apart.isEmpty() ? std::nullopt : std::optional(apart));
+    }
+
+    // Two sessions of one user on one file, each changing its own entries for a while:
+    // neither erases the other's choices, and each engine shows both.
+    void twoSessionsKeepEachOthersChoices() {
+        EngineRig rig;
+        for (const char* id : {"x", "y"})
+            rig.workspace.addEntry(QStringLiteral("/%1.desktop").arg(id), {id, id});
+        rig.workspace.add({.name = "Mail"});
+        auto other = rig.store.reopen();
+        auto& mine = rig.startAndDrain();
+        RunningAppsManager theirs(rig.workspace, *other, rig.clock);
+        const auto settle = [&] { rig.store->flush(), other->flush(); };
+        for (int i = 0; i < 20; ++i) {
+            mine.setToggle(QStringLiteral("Mine %1").arg(i), i % 2);
+            theirs.setToggle(QStringLiteral("Theirs %1").arg(i), i % 3);
+            settle();
+        }
+        mine.addExcludedApp("/x.desktop");
+        theirs.addExcludedApp("/y.desktop");
+        settle();
+        mine.setToggle("Mine 0", true);
+        rig.store->flush();
+        const RunningAppsManager restarted(rig.workspace, *rig.store.reopen(), rig.clock);
+        QCOMPARE(restarted.toggleStatus().size(), 41);
+        QVERIFY(restarted.toggleStatus().value("Mine 0") &&
+                !restarted.toggleStatus().value("Theirs 0"));
+        QCOMPARE(restarted.excludedApps().size(), 2);
+        QCOMPARE(mine.toggleStatus(), restarted.toggleStatus());
+        // The day each name was last seen running, for the store's size bound.
+        QCOMPARE(StoredCollections::decodeLastSeen(*rig.store->data(Keys::toggleLastSeen.name)),
+                 (QHash<QString, qint64>{{"Mail", qint64(rig.clock.now()) / 86400}}));
+    }
+
+    // The engine follows its collections when the file is edited by hand while it runs.
+    void handEditsReachTheEngine() {
+        EngineRig rig;
+        auto& engine = rig.startAndDrain();
+        const QString path = rig.store.path();
+        rig.store->flush();
+        const auto blob = [](const QByteArray& json) {
+            return QJsonObject{{"data", QString::fromLatin1(json.toBase64())}};
+        };
+        // Without the file's wrapper, as a hand-written file may be.
+        const QJsonObject values{
+            {kToggleKey, blob(R"({"Mail":false})")},
+            {kExcludedKey, blob(R"([{"bundleIdentifier":"m","name":"M","path":"/m"}])")}};
+        QVERIFY(writeFile(path, QJsonDocument(values).toJson()));
+        QTRY_COMPARE(engine.toggleStatus(), (RunningAppsManager::ToggleMap{{"Mail", false}}));
+        QCOMPARE(engine.activeExcludedIdentifiers(), QSet<QString>{"m"});
     }
 };
 

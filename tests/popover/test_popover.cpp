@@ -1,4 +1,3 @@
-#include "app/PopoverWindow.h"
 #include "engine/EngineRig.h"
 #include "popover/AppRow.h"
 #include "popover/ContentView.h"
@@ -6,10 +5,10 @@
 #include "preferences/PreferenceKeys.h"
 #include "ui/AccentCheckBox.h"
 #include "ui/ElidedLabel.h"
+#include "ui/ExclusionList.h"
 
 #include <QAction>
 #include <QLabel>
-#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 
@@ -151,34 +150,28 @@ private slots:
         }
     }
 
-    void followsTheEngineAndTheStore() {
+    // The popover's own keys, read live: the width within 280 to 520, the empty state and
+    // what it says, the exclusions section, rows 6 shorter when compact.
+    void followsItsKeys() {
         PopoverRig rig;
-        const auto editor = rig.workspace.add({.name = "Editor"});
         ContentView& view = rig.open();
-        rig.workspace.add({.name = "Viewer"});
-        rig.sweepAfter(5);
-        rig.workspace.quit(editor);
-        rig.sweepAfter(2 * 3600 - 5);
-        QCOMPARE(view.rowTexts(), QStringList{"Viewer\t6h left"});
-        rig.workspace.quit(rig.workspace.runningApplications().value(0));
+        for (const auto& [stored, width] : {std::pair{100, 280}, {1000, 520}, {300, 300}}) {
+            rig.store->setInteger("popoverWidth", stored);
+            QCOMPARE(view.contentWidth(), width);
+        }
+        QCOMPARE(view.emptyStateText()->text(), QStringLiteral("No apps are counting down"));
+        rig.store->setBoolean("quittingEnabled", false);
+        QCOMPARE(view.emptyStateText()->text(), QStringLiteral("Automatic quitting is paused"));
+        QVERIFY(view.emptyState()->isVisible() && view.exclusionList()->isVisible());
+        rig.store->setBoolean("showEmptyState", false);
+        rig.store->setBoolean("showExclusionsInPopover", false);
+        QVERIFY(!view.emptyState()->isVisible() && !view.exclusionList()->isVisible() &&
+                !view.divider()->isVisible());
+        const auto app = rig.workspace.add({.name = "Editor"});
         rig.sweepAfter(1);
-        QVERIFY(view.emptyState()->isVisible());
-    }
-
-    // 40 applications on a 1280x800 screen: the list scrolls, the footer stays reachable.
-    void fitsTheScreen() {
-        PopoverRig rig;
-        for (int i = 0; i < 40; ++i)
-            rig.workspace.add({.name = QStringLiteral("App %1").arg(i)});
-        rig.startAndDrain();
-        auto* view = new ContentView(*rig.engine);
-        PopoverWindow popover(view);
-        popover.showAt({});
-        QVERIFY(QTest::qWaitForWindowActive(&popover));
-        QCOMPARE(popover.screen()->geometry(), QRect(0, 0, 1280, 800));
-        QVERIFY(popover.height() <= popover.screen()->availableGeometry().height());
-        QWidget* quit = view->quitItem();
-        QVERIFY(popover.rect().contains(QRect(quit->mapTo(&popover, QPoint()), quit->size())));
+        const int tall = rig.row(app)->sizeHint().height();
+        rig.store->setBoolean("compactRows", true);
+        QCOMPARE(rig.row(app)->sizeHint().height(), tall - 6);
     }
 };
 

@@ -54,6 +54,21 @@ private slots:
             QVERIFY(!row.migrated.isValid() || stored() == row.migrated);
         }
     }
+
+    // The idle-time text clamps to 1 to 4320 minutes and drops a zero minute part; an
+    // accent name is matched exactly, anything unknown is purple.
+    void idleTimeTextAndAccentColours() {
+        const std::pair<qint64, const char*> texts[] = {{480, "8h"}, {90, "1h 30m"}, {61, "1h 1m"},
+                                                        {45, "45m"}, {60, "1h"},     {0, "1m"},
+                                                        {-5, "1m"},  {5000, "72h"}};
+        for (const auto& [minutes, text] : texts)
+            QCOMPARE(Preferences::formattedIdleTime(minutes), QString::fromLatin1(text));
+        const QColor purple = Preferences::accentColor("purple");
+        for (const char* name : {"Blue", "", "red"})
+            QCOMPARE(Preferences::accentColor(name), purple);
+        QVERIFY(Preferences::accentColor("blue") != purple);
+        QCOMPARE(Preferences::accentColor("gold"), QColor::fromRgbF(0.95f, 0.63f, 0.18f));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestPreferences)

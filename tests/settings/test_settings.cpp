@@ -1,43 +1,19 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
+#include "settings/Controls.h"
 #include "settings/Panes.h"
-#include "settings/PreferenceGroup.h"
 #include "settings/SettingsView.h"
-#include "settings/SettingsWindowController.h"
+#include "ui/ExclusionList.h"
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QLabel>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QStyleOption>
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <cmath>
-
 namespace {
-// WCAG contrast ratio of two opaque colours.
-double contrast(const QColor& a, const QColor& b) {
-    auto luminance = [](const QColor& c) {
-        auto channel = [](double v) {
-            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
-        };
-        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
-               0.0722 * channel(c.blueF());
-    };
-    const double la = luminance(a) + 0.05, lb = luminance(b) + 0.05;
-    return std::max(la, lb) / std::min(la, lb);
-}
-// The strongest contrast any pixel of `area` of `shot` has against `ground`.
-double strongest(const QImage& shot, const QRect& area, const QColor& ground) {
-    double best = 1;
-    for (int y = area.top(); y <= area.bottom(); ++y)
-        for (int x = area.left(); x <= area.right(); ++x)
-            best = std::max(best, contrast(shot.pixelColor(x, y), ground));
-    return best;
-}
-
 // A settings view over an engine rig. The launch-at-login switch reads a private
 // autostart folder, never the user's.
 struct SettingsRig : EngineRig {
@@ -75,51 +51,26 @@ struct SettingsRig : EngineRig {
 class TestSettings : public QObject {
     Q_OBJECT
 private slots:
-    // Text at least 4.5:1 and control borders at least 3:1 against the card they sit on,
-    // as painted, in a light and a dark palette.
-    void controlsReadOnTheirCards() {
-        const QPalette light = QApplication::palette();
-        const QPalette dark(QColor(0x353535), QColor(0x2b2b2b)); // light text, dark bases
-        for (const QPalette& palette : {light, dark}) {
-            QApplication::setPalette(palette);
-            SettingsRig rig;
-            SettingsView& view = rig.open();
-            view.resize(880, 560);
-            view.show();
-            QVERIFY(QTest::qWaitForWindowExposed(&view));
-            const QImage shot = view.grab().toImage();
-            auto* box = rig.control<QCheckBox>("Show manual quit button in app rows");
-            auto* card = qobject_cast<PreferenceGroup*>(box->parentWidget());
-            const QColor ground =
-                shot.pixelColor(card->mapTo(&view, QPoint(4, card->height() / 2)));
-            QStyleOptionButton option;
-            option.initFrom(box);
-            const QRect indicator =
-                box->style()->subElementRect(QStyle::SE_CheckBoxIndicator, &option, box);
-            const QPoint boxAt = box->mapTo(&view, QPoint());
-            QVERIFY(strongest(shot,
-                              QRect(boxAt + indicator.topLeft(), QSize(1, indicator.height())),
-                              ground) >= 3);
-            QRect text = box->rect().translated(boxAt);
-            text.setLeft(boxAt.x() + indicator.right() + 4);
-            QVERIFY(strongest(shot, text, ground) >= 4.5);
-        }
-        QApplication::setPalette(light);
-    }
-
-    // Every edit of hours or minutes ends in one write clamped to the key's range, and
-    // only a change restarts the countdowns. -1: nothing stored.
+    // Every edit of hours or minutes ends in one write clamped to the key's range, taken
+    // on Return or when the focus leaves, whatever was typed; only a change restarts the
+    // countdowns. -1: nothing stored.
     void idleTimeEdits() {
         enum Field { Hours, Minutes };
+        enum Done { Return, FocusLeaves };
         const struct {
             qint64 start;
             Field field;
             const char* typed; // empty: one step of `step`
             int step;
+            Done done;
             qint64 stored;
-        } cases[] = {{60, Hours, "0", 0, 1},       {1, Minutes, "", -1, 1},
-                     {150, Hours, "72", 0, 4320},  {-1, Hours, "8", 0, -1},
-                     {150, Minutes, "45", 0, 165}, {5000, Hours, "", -1, 4260}};
+        } cases[] = {{60, Hours, "0", 0, Return, 1},
+                     {1, Minutes, "", -1, Return, 1},
+                     {150, Hours, "100", 0, FocusLeaves, 4320},
+                     {-1, Hours, "8", 0, Return, -1},
+                     {150, Minutes, "75", 0, Return, 179},
+                     {150, Hours, "-5", 0, FocusLeaves, 30},
+                     {5000, Hours, "", -1, Return, 4260}};
         for (const auto& c : cases) {
             SettingsRig rig;
             if (c.start >= 0)
@@ -133,7 +84,10 @@ private slots:
                 field->setFocus();
                 field->selectAll();
                 QTest::keyClicks(field, c.typed);
-                QTest::keyClick(field, Qt::Key_Return);
+                if (c.done == Return)
+                    QTest::keyClick(field, Qt::Key_Return);
+                else
+                    rig.control<QSpinBox>(c.field == Hours ? "Minutes" : "Hours")->setFocus();
             } else {
                 field->stepBy(c.step);
             }
@@ -143,53 +97,49 @@ private slots:
         }
     }
 
-    // Each switch and number field that decides what is quit, and when, writes the one key
-    // its label names.
+    // Each control writes the one key its label names: what decides what is quit and
+    // when, how the popover looks, the tray icon. A picker is given the segment to click.
     void controlsWriteTheirOwnKey() {
-        const std::pair<const char*, const char*> keys[] = {
+        const struct {
+            const char *label, *key, *segment = nullptr;
+        } controls[] = {
             {"Enable automatic quitting", "quittingEnabled"},
             {"New apps are enabled by default", "newAppsEnabled"},
             {"Show manual quit button in app rows", "showCloseButton"},
             {"Ignore hidden apps", "ignoreHiddenApps"},
             {"Force quit if normal quit fails", "forceQuitIfTerminateFails"},
             {"Launch grace period", "launchGraceMinutes"},
-            {"Refresh running apps every", "openAppsRefreshSeconds"}};
+            {"Refresh running apps every", "openAppsRefreshSeconds"},
+            {"blue", "accentColor"},
+            {"Popover width", "popoverWidth"},
+            {"App icon size", "rowIconSize"},
+            {"Use compact rows", "compactRows"},
+            {"Show empty state when no apps are counting down", "showEmptyState"},
+            {"Countdown style", "countdownStyle", "compact"},
+            {"Sort apps by", "sortMode", "recent"},
+            {"Show seconds below one minute", "showSecondsInCountdown"},
+            {"Bold countdown under", "countdownWarningMinutes"},
+            {"Icon size", "menuBarIconSize"},
+            {"Monochrome icon in the panel's text color", "menuBarIconTemplate"},
+            {"Show Exclusions section in the menu bar popover", "showExclusionsInPopover"},
+            {"Show empty state", "showEmptyState"}};
         SettingsRig rig;
         rig.open();
         QSignalSpy changed(&rig.store.store(), &UserDefaults::changed);
-        for (const auto& [label, key] : keys) {
+        for (const auto& c : controls) {
             changed.clear();
-            if (auto* box = rig.control<QCheckBox>(label))
+            if (auto* box = rig.control<QCheckBox>(c.label))
                 box->click();
-            else if (auto* spin = rig.control<QSpinBox>(label))
+            else if (auto* spin = rig.control<QSpinBox>(c.label))
                 spin->stepBy(1);
-            QCOMPARE(changed.size(), 1);
-            QCOMPARE(changed.at(0).at(0).toString(), QString::fromLatin1(key));
+            else if (auto* picker = rig.control<SegmentedPicker>(c.label))
+                picker->segment(c.segment)->click();
+            else if (auto* swatch = rig.control<AccentSwatch>(c.label))
+                swatch->click();
+            QVERIFY2(changed.size() == 1, c.label);
+            QCOMPARE(changed.at(0).at(0).toString(), QString::fromLatin1(c.key));
         }
     }
-    // One window: reopened as it was left, with the pane picked in the sidebar (by click or
-    // arrow key) shown under its title.
-    void oneWindowKeepsItsPane() {
-        SettingsRig rig;
-        rig.startAndDrain();
-        SettingsWindowController controller(*rig.engine, rig.launchAtLogin);
-        controller.openSettings(SettingsPane::general);
-        QWidget* window = controller.window();
-        SettingsView* view = controller.view();
-        QVERIFY(QTest::qWaitForWindowActive(window));
-        QTest::mouseClick(view->sidebarButton(SettingsPane::presets), Qt::LeftButton);
-        view->sidebarButton(SettingsPane::presets)->setFocus(Qt::TabFocusReason);
-        QTest::keyClick(view->sidebarButton(SettingsPane::presets), Qt::Key_Down);
-        QCOMPARE(view->selectedPane(), SettingsPane::behavior);
-        QCOMPARE(view->paneTitleLabel()->text(), SettingsPanes::title(SettingsPane::behavior));
-        QVERIFY(view->paneBody(SettingsPane::behavior)->isVisible());
-        QVERIFY(!view->paneBody(SettingsPane::presets)->isVisible());
-        window->close();
-        controller.openSettings(SettingsPane::support);
-        QCOMPARE(controller.window(), window);
-        QCOMPARE(view->selectedPane(), SettingsPane::behavior);
-    }
-
     // Each preset button applies its preset (the values themselves: the engine's preset
     // test), and the other panes show them at once. The maintenance buttons do what they say;
     // restoring the appearance leaves the timeout alone.
@@ -203,7 +153,35 @@ private slots:
             QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(minutes));
             QCOMPARE(rig.control<QSpinBox>("Minutes")->value(), minutes);
         }
-        rig.store->setInteger("popoverWidth", 500);
+        // Every appearance key away from its default; restoring writes all twelve back
+        // (gold for the accent) and nothing else.
+        const char* appearance[] = {"accentColor",
+                                    "popoverWidth",
+                                    "rowIconSize",
+                                    "compactRows",
+                                    "countdownStyle",
+                                    "countdownWarningMinutes",
+                                    "sortMode",
+                                    "showEmptyState",
+                                    "menuBarIconSize",
+                                    "showSecondsInCountdown",
+                                    "menuBarIconTemplate",
+                                    "showExclusionsInPopover"};
+        const auto defaultOf = [](const QString& key) {
+            for (const Keys::Entry& entry : Keys::all())
+                if (key == QLatin1String(entry.name))
+                    return entry.defaultValue;
+            return QVariant();
+        };
+        for (const char* key : appearance) {
+            const QVariant value = defaultOf(key);
+            if (value.typeId() == QMetaType::Bool)
+                rig.store->setBoolean(key, !value.toBool());
+            else if (value.typeId() == QMetaType::LongLong)
+                rig.store->setInteger(key, value.toLongLong() + 2);
+            else
+                rig.store->setText(key, "other");
+        }
         const auto late = rig.workspace.add({.name = "Late"});
         for (const char* button : {"Re-scan running apps", "Clear per-app on/off choices",
                                    "Restore appearance defaults", "Reset all timers"}) {
@@ -212,8 +190,30 @@ private slots:
             rig.drain();
         }
         QVERIFY(rig.stamp(app) == rig.clock.now() && rig.stamp(late) == rig.clock.now());
-        QVERIFY(rig.engine->toggleStatus().isEmpty() && rig.store->integer("popoverWidth") == 320);
+        QCOMPARE(rig.store.reopen()->data("com.Idlewatch.toggleStatus"), QByteArray("{}"));
+        for (const char* key : appearance) {
+            const auto stored = rig.store->integer(key) ? QVariant(*rig.store->integer(key))
+                                : rig.store->boolean(key)
+                                    ? QVariant(*rig.store->boolean(key))
+                                    : QVariant(rig.store->text(key).value_or(""));
+            QCOMPARE(stored,
+                     QLatin1String(key) == "accentColor" ? QVariant("gold") : defaultOf(key));
+        }
         QCOMPARE(rig.store->integer("minutesUntilClose"), 5);
+
+        // The counts and values the diagnostics and the exclusions pane show.
+        rig.workspace.addEntry("/x.desktop", {"org.x", "X"});
+        rig.engine->addExcludedApp("/x.desktop");
+        rig.store->setInteger("openAppsRefreshSeconds", 7);
+        QCOMPARE(diagnosticsText(*rig.engine).section('\n', 1),
+                 QStringLiteral("Tracked apps: 2\nExclusions: 1\nQuitting enabled: true\n"
+                                "Idle timeout: 5m\nRefresh seconds: 7"));
+        int counts = 0;
+        for (const ExclusionList* list : rig.view->findChildren<ExclusionList*>()) {
+            if (list->countLabel())
+                QVERIFY(++counts && list->countLabel()->text().startsWith("1 "));
+        }
+        QCOMPARE(counts, 1);
     }
 };
 

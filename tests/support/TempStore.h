@@ -15,10 +15,15 @@ public:
 
     QString path() const { return m_dir.filePath(QStringLiteral("defaults.json")); }
 
-    // A second store instance reading the same file, as a restarted process would.
-    std::unique_ptr<UserDefaults> reopen() const { return std::make_unique<UserDefaults>(path()); }
+    // A second store instance reading the same file, as a restarted process would, once
+    // the first has written what it holds.
+    std::unique_ptr<UserDefaults> reopen() const {
+        if (m_store)
+            m_store->flush();
+        return std::make_unique<UserDefaults>(path());
+    }
 
 private:
     QTemporaryDir m_dir;
-    std::unique_ptr<UserDefaults> m_store = reopen();
+    std::unique_ptr<UserDefaults> m_store = std::make_unique<UserDefaults>(path());
 };

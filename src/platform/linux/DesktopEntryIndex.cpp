@@ -208,11 +208,15 @@ DesktopEntryIndex::DesktopEntryIndex(QObject* parent)
     connect(&d->refreshTimer, &QTimer::timeout, this, &DesktopEntryIndex::refresh);
     // Installs and removals come in bursts of file operations: read once they settle.
     connect(&d->watcher, &QFileSystemWatcher::directoryChanged, this, [this](const QString& path) {
-        const bool inRoot = std::any_of(d->roots.cbegin(), d->roots.cend(), [&](const auto& r) {
-            return path == r || path.startsWith(r + u'/');
+        const bool matters = std::any_of(d->roots.cbegin(), d->roots.cend(), [&](const auto& r) {
+            if (path == r || path.startsWith(r + u'/'))
+                return true;
+            // A folder above a missing root matters once the next folder down appears.
+            if (!r.startsWith(path + u'/'))
+                return false;
+            return QFileInfo(path + u'/' + r.sliced(path.size() + 1).section(u'/', 0, 0)).isDir();
         });
-        // A watched data folder matters only once its applications/ exists.
-        if (inRoot || QFileInfo(path + QStringLiteral("/applications")).isDir())
+        if (matters)
             d->refreshTimer.start();
     });
     refresh();
@@ -252,9 +256,11 @@ void DesktopEntryIndex::refresh() {
         d->files.clear();
     for (const QString& root : roots) {
         if (!QFileInfo(root).isDir()) {
-            // Watch the data folder, to notice when applications/ appears in it.
-            const QString parent = QFileInfo(root).path();
-            if (QFileInfo(parent).isDir())
+            // Watch the nearest folder above it that exists, to notice when it appears.
+            QString parent = QFileInfo(root).path();
+            while (!QFileInfo(parent).isDir() && parent != QDir::rootPath())
+                parent = QFileInfo(parent).path();
+            if (!watched.contains(parent))
                 watched += parent;
             continue;
         }
