@@ -4,6 +4,7 @@
 
 #include "platform/linux/ProcessControl.h"
 #include "platform/linux/ProcessOwnership.h"
+#include "platform/linux/TerminalJobs.h"
 #include "platform/x11/X11Workspace.h"
 #include "preferences/AppIdentity.h"
 
@@ -102,6 +103,16 @@ bool X11Application::isAskingUser() const {
 bool X11Application::hasModalWindow() const {
     const auto d = m_workspace.lock();
     return d && d->table.hasModalWindow(m_key);
+}
+
+QList<qint64> X11Application::processIds() const {
+    if (!ProcessTable::isLocalProcess(m_key))
+        return {};
+    return {m_key.pid};
+}
+
+bool X11Application::isBusy() const {
+    return TerminalJobs::hasRunningJob(processIds());
 }
 
 std::shared_ptr<X11WorkspaceCore> X11Application::workspaceForRequest() const {

@@ -31,6 +31,9 @@ public:
     bool acceptsPoliteQuit() const override;
     bool isAskingUser() const override;
     bool hasModalWindow() const override;
+    // Its local process, whose PID the X server gave; nothing for a remote client.
+    QList<qint64> processIds() const override;
+    bool isBusy() const override;
 
 private:
     void refreshIdentity() const;
