@@ -4,6 +4,7 @@
 #include "support/WaylandSession.h"
 
 #include "platform/linux/DesktopEntryIndex.h"
+#include "platform/wayland/WaylandUserPresence.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #include "preferences/AppIdentity.h"
 
@@ -218,6 +219,17 @@ private slots:
         QVERIFY(m_session.isRunning(twin1) && m_session.isRunning(twin2));
         QVERIFY(reuser < 0 || m_session.isRunning(reuser));
         QCOMPARE(appFor("orphan"), orphan);
+    }
+
+    // sway 1.7's idle notification (org_kde_kwin_idle): present at first, away once the seat
+    // has had no input for the timeout, present again at the next input.
+    void idleNotificationFollowsInput() {
+        const auto presence = WaylandUserPresence::connect(m_session.display(), 1);
+        QVERIFY(presence);
+        QCOMPARE(presence->state(), UserPresence::State::Present);
+        QVERIFY(until([&] { return presence->state() == UserPresence::State::Away; }));
+        QCOMPARE(m_session.swaymsg({"seat", "-", "cursor", "move", "1", "1"}), 0);
+        QVERIFY(until([&] { return presence->state() == UserPresence::State::Present; }));
     }
 
 private:
