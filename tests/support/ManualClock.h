@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/Clock.h"
+#include "engine/UserPresence.h"
 
 // A clock that moves only when told: hours of idleness pass in a function call.
 class ManualClock final : public Clock {
@@ -9,6 +10,24 @@ public:
     void advance(double seconds) { m_now += seconds; }
 
 private:
-    // An ordinary recent date, so that stamps look like real wall-clock times.
-    double m_now = 1'750'000'000.0;
+    double m_now = 1'000'000.0; // seconds since boot
+};
+
+// An idle counter on a manual clock, as the desktop keeps one: away once nobody has touched
+// keyboard or pointer for two minutes, or while the session is locked.
+class ManualPresence final : public UserPresence {
+public:
+    explicit ManualPresence(const ManualClock& clock)
+        : m_clock(clock) {}
+    State state() override {
+        return m_locked || m_clock.now() - m_lastInput >= kAwayAfterSeconds ? State::Away
+                                                                            : State::Present;
+    }
+    void input() { m_lastInput = m_clock.now(); }
+    void setLocked(bool on) { m_locked = on; }
+
+private:
+    const ManualClock& m_clock;
+    double m_lastInput = 0; // none since boot
+    bool m_locked = false;
 };

@@ -6,7 +6,8 @@
 //      or changed windows, in one pipelined batch), returning what changed
 //   3. refresh feeds those windows to the ProcessTable, which regroups them into processes
 //   4. updateActiveOwner asks the table who owns the active window; when the owning process
-//      changed, didDeactivateApplication(previous owner) is posted on the main queue
+//      changed, didDeactivateApplication(previous owner) and didActivateApplication(new
+//      owner) are posted on the main queue
 
 #include "X11Workspace.h"
 
@@ -68,11 +69,16 @@ void X11WorkspaceCore::updateActiveOwner() {
     if (!owner || owner == m_activeOwner)
         return; // 0 while the window manager switches, or not ours to know
     const std::optional<ProcessKey> previous = std::exchange(m_activeOwner, owner);
-    if (!previous || !table.application(*previous))
-        return; // nothing was in front, or it ended: there is nothing left to stamp
-    const RunningApplication handle = handleFor(*previous);
+    // Nothing was in front, or it ended: there is nothing left to stamp.
+    if (previous && table.application(*previous)) {
+        const RunningApplication handle = handleFor(*previous);
+        QMetaObject::invokeMethod(
+            q, [ws = q, handle] { emit ws->didDeactivateApplication(handle); },
+            Qt::QueuedConnection);
+    }
+    const RunningApplication front = handleFor(*owner);
     QMetaObject::invokeMethod(
-        q, [ws = q, handle] { emit ws->didDeactivateApplication(handle); }, Qt::QueuedConnection);
+        q, [ws = q, front] { emit ws->didActivateApplication(front); }, Qt::QueuedConnection);
 }
 
 RunningApplication X11WorkspaceCore::handleFor(const ProcessKey& key) {
