@@ -91,6 +91,7 @@ private slots:
         EngineRig::drain();
         for (int i = 0; i < 24; ++i)
             rig.sweepAfter(i ? 3600 : 180);
+        engine.requestQuit(app, RunningAppsManager::Requester::User); // nor by the user's button
         QCOMPARE(rig.asked(app).size(), dayRequests);
         QCOMPARE(engine.appState(app), kWaiting);
         QVERIFY(rig.asked(front).isEmpty());
