@@ -11,7 +11,7 @@ using State = RunningAppsManager::AppState;
 constexpr State kWaiting = State::WaitingForYou;
 
 // The user at the moment the application falls due.
-enum class User { NoIdleSource, Away, Typing, TypingRuleOff, TypingLocked, WatchingFullscreen };
+enum class User { NoIdleSource, Away, Typing, TypingRuleOff, WatchingFullscreen };
 // What the application has open when it falls due, until a day later.
 enum class Has { Nothing, Job, ModalDialog };
 // What happens after a request it survived (it asks something inside its window).
@@ -40,7 +40,6 @@ private slots:
             {"its dialog is answered", {away, no, Then::Answered, 1, kWaiting, 2}},
             {"typing holds it", {typing, no, none, 0, held, 1}},
             {"rule switched off", {User::TypingRuleOff, no, none, 1, kWaiting, 1}},
-            {"locked is away", {User::TypingLocked, no, none, 1, kWaiting, 1}},
             {"a fullscreen film holds it", {User::WatchingFullscreen, no, none, 0, held, 1}},
             {"no idle source", {User::NoIdleSource, no, none, 1, kWaiting, 1}},
             {"busy", {away, Has::Job, none, 0, State::Busy, 1}},
@@ -61,16 +60,13 @@ private slots:
         rig.workspace.activate(front);
         auto& engine = rig.startAndDrain();
         rig.clock.advance(55);
-        if (user == User::Typing || user == User::TypingRuleOff || user == User::TypingLocked)
+        if (user == User::Typing || user == User::TypingRuleOff)
             rig.presence.input();
-        rig.presence.setLocked(user == User::TypingLocked);
         rig.sweepAfter(6);
         QCOMPARE(rig.asked(app).size(), dueRequests);
         QCOMPARE(engine.appState(app), dueState);
 
-        // Then nobody touches anything for a day; the job, the dialog, the film and the lock
-        // end.
-        rig.presence.setLocked(false);
+        // Then nobody touches anything for a day; the job, the dialog and the film end.
         rig.workspace.setBusy(app, false);
         rig.workspace.setAskingUser(app, then == Then::Answered);
         rig.workspace.setFullscreen(front, false);

@@ -14,20 +14,17 @@ private:
 };
 
 // An idle counter on a manual clock, as the desktop keeps one: away once nobody has touched
-// keyboard or pointer for two minutes, or while the session is locked.
+// keyboard or pointer for two minutes.
 class ManualPresence final : public UserPresence {
 public:
     explicit ManualPresence(const ManualClock& clock)
         : m_clock(clock) {}
     State state() override {
-        return m_locked || m_clock.now() - m_lastInput >= kAwayAfterSeconds ? State::Away
-                                                                            : State::Present;
+        return m_clock.now() - m_lastInput >= kAwayAfterSeconds ? State::Away : State::Present;
     }
     void input() { m_lastInput = m_clock.now(); }
-    void setLocked(bool on) { m_locked = on; }
 
 private:
     const ManualClock& m_clock;
     double m_lastInput = 0; // none since boot
-    bool m_locked = false;
 };
