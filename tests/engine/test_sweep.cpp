@@ -130,7 +130,6 @@ private slots:
     void undeliveredRequests_data() {
         const Kind T = Kind::Quit, F = Kind::ForceQuit;
         addRows<DeliveryRow>({
-            {"polite delivered", {true, true, true, false, {T}}},
             {"undelivered, no force", {false, false, true, true, {T, T}}},
             {"forced", {false, true, true, false, {T, F}}},
             {"neither delivered", {false, true, false, true, {T, F, T, F}}},

@@ -80,7 +80,6 @@ public:
     // Makes `app` frontmost (null: nothing is), announcing the one that left, then it.
     void activate(const RunningApplication& app);
 
-    void setHidden(const RunningApplication& app, bool hidden) { e(app).app.hidden = hidden; }
     void setStarted(const App& a, bool on) { e(a).app.started = on; }
     void setBusy(const App& a, bool on) { e(a).app.busy = on; }
     void setFullscreen(const App& a, bool on) { e(a).app.fullscreen = on; }
