@@ -209,8 +209,7 @@ private slots:
             {"-e", "sh", "-c", "sleep 300 & echo $! >" + jobFile + "; exec sh -i"}, "xterm");
         QTRY_VERIFY_WITH_TIMEOUT(!appFor(front).isNull() && !appFor(editor).isNull() &&
                                      !appFor(idle).isNull() && !appFor(busy).isNull() &&
-                                     !appFor(saving).isNull() &&
-                                     !readFile(jobFile).isEmpty(),
+                                     !appFor(saving).isNull() && !readFile(jobFile).isEmpty(),
                                  10000);
         const pid_t job = readFile(jobFile).trimmed().toInt();
         const auto userActivates = [&](pid_t pid) {
