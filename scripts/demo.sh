@@ -155,13 +155,14 @@ activate() {
 activate "$front_window" || die "cannot bring the first xterm to the front"
 
 # A one-minute timeout and one exclusion, Vim (not running), so that the exclusion lists
-# have something to show.
+# have something to show. The demo clicks and types until the last moment, so the apps are
+# asked without waiting for two minutes without input ("Only quit while I'm away" off).
 excluded=$(printf '[{"bundleIdentifier":"vim","name":"Vim","path":"%s"}]' \
     /usr/share/applications/vim.desktop | base64 -w0)
 mkdir -p "$XDG_CONFIG_HOME/Idlewatch"
 cat >"$XDG_CONFIG_HOME/Idlewatch/defaults.json" <<EOF
 {"format":"com.Idlewatch.defaults","version":1,
- "values":{"minutesUntilClose":{"integer":"1"},
+ "values":{"minutesUntilClose":{"integer":"1"},"onlyQuitWhileAway":{"boolean":false},
            "com.Idlewatch.excludedApps":{"data":"$excluded"}}}
 EOF
 : >"$out/idlewatch.log"

@@ -13,6 +13,27 @@
 
 namespace StatusReport {
 
+namespace {
+QString stateName(RunningAppsManager::AppState state) {
+    using State = RunningAppsManager::AppState;
+    switch (state) {
+    case State::Counting:
+        return QStringLiteral("counting");
+    case State::SwitchedOff:
+        return QStringLiteral("switchedOff");
+    case State::WaitingForYou:
+        return QStringLiteral("waitingForYou");
+    case State::CannotQuit:
+        return QStringLiteral("cantClose");
+    case State::Busy:
+        return QStringLiteral("busy");
+    case State::HeldUntilAway:
+        return QStringLiteral("heldUntilAway");
+    }
+    return {};
+}
+} // namespace
+
 QByteArray json(const RunningAppsManager& manager, const SettingsWindowController& settings) {
     struct Row {
         qint64 secondsLeft;
@@ -33,6 +54,7 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
         o.insert(QStringLiteral("enabled"), manager.toggleValue(name));
         o.insert(QStringLiteral("waitingForYou"), manager.isWaitingForUser(app));
         o.insert(QStringLiteral("cantClose"), manager.cannotQuit(app));
+        o.insert(QStringLiteral("state"), stateName(manager.appState(app)));
         rows.append({left, o});
     }
     std::stable_sort(rows.begin(), rows.end(),

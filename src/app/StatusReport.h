@@ -8,11 +8,13 @@ class SettingsWindowController;
 // The running instance's state as one line of JSON, for `idlewatch --status`:
 //   {"quittingEnabled":true,
 //    "apps":[{"name":"XTerm","id":"xterm","secondsLeft":28800,"enabled":true,
-//             "waitingForYou":false,"cantClose":false}],
+//             "waitingForYou":false,"cantClose":false,"state":"counting"}],
 //    "toggles":{"XTerm":true},
 //    "exclusions":[{"bundleIdentifier":"org.example.Editor","name":"Editor","path":"..."}],
 //    "settingsPane":"general"}
-// Applications are listed in the order the popover sorts them by time left. "settingsPane"
+// Applications are listed in the order the popover sorts them by time left; "state" is what
+// the engine waits for: "counting", "switchedOff", "waitingForYou", "cantClose", "busy" or
+// "heldUntilAway". "settingsPane"
 // is the pane the settings window shows, null while that window is closed.
 namespace StatusReport {
 

@@ -9,8 +9,10 @@
 #include "engine/RunningAppsManager.h"
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/x11/SessionCheck.h"
+#include "platform/x11/X11UserPresence.h"
 #include "platform/x11/X11Workspace.h"
 #ifdef IDLEWATCH_HAVE_WAYLAND
+#include "platform/wayland/WaylandUserPresence.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #endif
 #include "preferences/AppIdentity.h"
@@ -21,12 +23,15 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
 #include <memory>
 
 namespace {
+
+Q_LOGGING_CATEGORY(lcMain, "com.Idlewatch.Idlewatch.main", QtInfoMsg)
 
 // Marks a start by the desktop's autostart; the launch-at-login module reads it.
 const char kLaunchedAtLogin[] = "launched-at-login";
@@ -67,6 +72,24 @@ std::unique_ptr<Workspace> connectWorkspace(bool wayland, DesktopEntryIndex& ent
     if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(warning));
     return X11Workspace::connect(qgetenv("DISPLAY"), error, entries);
+}
+
+// The desktop's idle counter, for "Only quit while I'm away". Under Wayland only the
+// compositor's counts: XWayland's sees no input to native windows.
+std::unique_ptr<UserPresence> connectPresence() {
+    std::unique_ptr<UserPresence> presence;
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+#ifdef IDLEWATCH_HAVE_WAYLAND
+        presence = WaylandUserPresence::connect({});
+#endif
+    } else {
+        presence = X11UserPresence::connect(qgetenv("DISPLAY"));
+    }
+    if (!presence)
+        qCInfo(lcMain, "This desktop offers no idle time (MIT-SCREEN-SAVER, ext-idle-notify-v1 "
+                       "or org_kde_kwin_idle): applications are asked to quit when due, even "
+                       "while you type.");
+    return presence;
 }
 
 // Nothing else may start before this answers: a second launch only passes its request to
@@ -167,7 +190,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
-    RunningAppsManager engine(*workspace, store, clock);
+    const std::unique_ptr<UserPresence> presence = connectPresence();
+    RunningAppsManager engine(*workspace, store, clock, presence.get());
     LaunchAtLogin::Observable launchAtLogin;
     SettingsWindowController settings(engine, launchAtLogin);
 

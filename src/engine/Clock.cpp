@@ -1,7 +1,9 @@
 #include "Clock.h"
 
-#include <QDateTime>
+#include <ctime>
 
 double SystemClock::now() const {
-    return static_cast<double>(QDateTime::currentMSecsSinceEpoch()) / 1000.0;
+    timespec t{};
+    clock_gettime(CLOCK_BOOTTIME, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }

@@ -7,9 +7,15 @@
 //                                                  interval has passed or our window has focus
 //   4. checkOpenApps                               prunes ended and blocked apps, restamps the
 //                                                  frontmost one, registers newcomers, then asks
-//                                                  every app idle past the timeout to quit
+//                                                  every app idle past the timeout to quit,
+//                                                  unless it is busy (isBusy) or the user is
+//                                                  at the keyboard (userIsPresent)
 //   5. RunningApplication::requestQuit()             the polite request, then forceQuit()
 //                                                  when allowed and the first was not delivered
+//   6. m_asked                                     an app that survives its request is asked
+//                                                  nothing more (followAskedApps) until the
+//                                                  user brings it to the front and leaves it
+//                                                  (handleActivation, handleDeactivation)
 //
 // RunningAppsManagerLists.cpp owns the per-application toggles and the exclusion list with
 // their stored JSON forms.
@@ -22,6 +28,7 @@
 
 #include <QLoggingCategory>
 #include <QMetaObject>
+#include <QScopeGuard>
 
 #include <algorithm>
 #include <limits>
@@ -42,11 +49,12 @@ constexpr double kFocusMovedByRequestSeconds = 30;
 } // namespace
 
 RunningAppsManager::RunningAppsManager(Workspace& workspace, UserDefaults& defaults, Clock& clock,
-                                       QObject* parent)
+                                       UserPresence* presence, QObject* parent)
     : QObject(parent)
     , m_workspace(&workspace)
     , m_defaults(&defaults)
     , m_clock(&clock)
+    , m_presence(presence)
     , m_lastOpenAppsCheck(kDistantPast) {
     syncToggleStatus();
     // Before registration: the blocked rule reads the exclusions.
@@ -57,6 +65,8 @@ RunningAppsManager::RunningAppsManager(Workspace& workspace, UserDefaults& defau
 
     connect(m_workspace, &Workspace::didDeactivateApplication, this,
             &RunningAppsManager::handleDeactivation);
+    connect(m_workspace, &Workspace::didActivateApplication, this,
+            &RunningAppsManager::handleActivation);
 
     // Owned by the engine, so a tick never reaches an engine that is gone.
     m_timer = new QTimer(this);
@@ -153,10 +163,31 @@ void RunningAppsManager::handleDeactivation(const RunningApplication& app) {
         if (asked != m_asked.cend() && m_clock->now() - *asked <= kFocusMovedByRequestSeconds)
             m_focusKeeper = app;
     }
+    // The user came back to an application we asked and has left it again: whatever it asked
+    // is answered or left on purpose. A fresh countdown from now, also for the next sweep.
+    if (m_broughtBack.remove(app)) {
+        m_asked.remove(app);
+        m_questionSeen.remove(app);
+        m_runningApps.insert(app, m_clock->now());
+        m_firstSeenApps.insert(app, m_clock->now());
+    }
     // In front until now either way. The stamp lands after the current work; its time is
     // read when it runs.
     QMetaObject::invokeMethod(
         this, [this, app] { setLastDeactivation(app, m_clock->now()); }, Qt::QueuedConnection);
+}
+
+void RunningAppsManager::handleActivation(const RunningApplication& app) {
+    const auto asked = m_asked.constFind(app);
+    if (asked == m_asked.cend())
+        return;
+    // Its own question taking the focus is not the user coming back: that happens right
+    // after our request, or while nobody touches keyboard or pointer.
+    if (m_clock->now() - *asked <= kFocusMovedByRequestSeconds)
+        return;
+    if (m_presence && m_presence->state() == UserPresence::State::Away)
+        return;
+    m_broughtBack.insert(app);
 }
 
 void RunningAppsManager::addCurrentRunningApps() {
@@ -169,7 +200,7 @@ void RunningAppsManager::registerRunningApps(const QList<RunningApplication>& ru
     QList<RunningApplication> newcomers;
     bool togglesChanged = false;
     for (const RunningApplication& app : running) {
-        if (isBlocked(app, rules) || m_runningApps.contains(app) || m_waiting.contains(app))
+        if (isBlocked(app, rules) || m_runningApps.contains(app))
             continue;
         const QString name = app.displayName().value_or(QString());
         if (!name.isEmpty() && !m_toggleStatus.contains(name)) {
@@ -207,9 +238,7 @@ void RunningAppsManager::tick() {
     if (!m_workspace->ownWindowIsActive()) {
         const qint64 refresh = openAppsRefreshSeconds().value();
         const double interval = refresh > 1 ? static_cast<double>(refresh) : 1.0;
-        const double elapsed = now - m_lastOpenAppsCheck;
-        // A wall clock set backwards would otherwise hold off every sweep until it caught up.
-        if (elapsed >= 0 && elapsed < interval)
+        if (now - m_lastOpenAppsCheck < interval)
             return;
     }
     m_lastOpenAppsCheck = now;
@@ -239,7 +268,9 @@ void RunningAppsManager::checkOpenApps() {
         it = alive.contains(it.key().key()) ? std::next(it) : m_firstSeenApps.erase(it);
     for (auto it = m_asked.begin(); it != m_asked.end();)
         it = alive.contains(it.key().key()) ? std::next(it) : m_asked.erase(it);
-    m_waiting.removeIf([&](const RunningApplication& app) { return !alive.contains(app.key()); });
+    const auto ended = [&](const RunningApplication& app) { return !alive.contains(app.key()); };
+    m_questionSeen.removeIf(ended);
+    m_broughtBack.removeIf(ended);
     // Published at every sweep: this is what advances the countdowns on screen.
     emit runningAppsChanged();
 
@@ -253,10 +284,20 @@ void RunningAppsManager::checkOpenApps() {
     // Their stamps land after this sweep, so newcomers are not candidates yet.
     registerRunningApps(running, rules);
 
+    // What holds a due request back is shown on its row: published again when it changed.
+    QSet<RunningApplication> busy, held;
+    const auto publishHolds = qScopeGuard([&] {
+        if (busy == m_busy && held == m_held)
+            return;
+        m_busy = std::move(busy);
+        m_held = std::move(held);
+        emit runningAppsChanged();
+    });
     if (!quittingEnabled().value())
         return;
 
     const QuitRule rule = quitRule();
+    std::optional<bool> present; // asked of the idle source once, when something is due
     // A copy: quitting removes entries from the map as we go.
     const AppTimes candidates = m_runningApps;
     for (auto it = candidates.cbegin(); it != candidates.cend(); ++it) {
@@ -268,8 +309,38 @@ void RunningAppsManager::checkOpenApps() {
             continue;
         if (!toggleValue(app.displayName().value_or(QString())))
             continue;
+        if (isWaitingForUser(app))
+            continue;
+        // Closing a terminal ends the job running in it; it stays due until the job ends.
+        if (app.isBusy()) {
+            busy.insert(app);
+            continue;
+        }
+        // A question raised now would meet a hand on the keyboard: a Return meant for
+        // another window answers it.
+        if (!present)
+            present = userIsPresent(frontmost);
+        if (*present) {
+            held.insert(app);
+            continue;
+        }
         requestQuit(app, Requester::Sweep);
     }
+}
+
+bool RunningAppsManager::userIsPresent(const RunningApplication& frontmost) {
+    if (!m_presence || !onlyQuitWhileAway().value())
+        return false;
+    switch (m_presence->state()) {
+    case UserPresence::State::Unknown:
+        return false;
+    case UserPresence::State::Present:
+        return true;
+    case UserPresence::State::Away:
+        // Watching a film or a presentation touches no key.
+        return frontmost.isFullscreen();
+    }
+    return false;
 }
 
 RunningAppsManager::QuitRule RunningAppsManager::quitRule() const {
@@ -303,28 +374,44 @@ qint64 RunningAppsManager::secondsUntilQuit(const RunningApplication& app) const
 
 bool RunningAppsManager::requestQuit(const RunningApplication& app, Requester requester) {
     // A second request would answer the application's question for its user.
-    if (app.isNull() || isWaitingForUser(app) || m_waiting.contains(app))
+    if (app.isNull() || isWaitingForUser(app))
         return false;
     bool quit = app.requestQuit();
-    if (quit)
+    if (quit) {
         m_asked.insert(app, m_clock->now());
+        m_broughtBack.remove(app);
+    }
     if (requester == Requester::User)
         return quit;
     if (!quit && forceQuitIfTerminateFails().value())
         quit = app.forceQuit();
-    // Not waiting for the process to end: if it survives, the next sweep registers it again
-    // with a fresh countdown. Undelivered requests are simply tried next sweep.
+    // Not waiting for the process to end: if it survives, the next sweep lists it as waiting
+    // for its user. Undelivered requests are simply tried next sweep.
     if (quit)
         removeFromRegistry(app);
     return quit;
 }
 
 bool RunningAppsManager::isWaitingForUser(const RunningApplication& app) const {
-    return app.hasModalWindow() || (m_asked.contains(app) && app.isAskingUser());
+    return m_asked.contains(app) || app.hasModalWindow();
 }
 
 bool RunningAppsManager::cannotQuit(const RunningApplication& app) const {
     return !app.acceptsPoliteQuit() && !(forceQuitIfTerminateFails().value() && app.canForceQuit());
+}
+
+RunningAppsManager::AppState RunningAppsManager::appState(const RunningApplication& app) const {
+    if (isWaitingForUser(app))
+        return AppState::WaitingForYou;
+    if (!toggleValue(app.displayName().value_or(QString())))
+        return AppState::SwitchedOff;
+    if (cannotQuit(app))
+        return AppState::CannotQuit;
+    if (m_busy.contains(app))
+        return AppState::Busy;
+    if (m_held.contains(app))
+        return AppState::HeldUntilAway;
+    return AppState::Counting;
 }
 
 void RunningAppsManager::followAskedApps(double now, const BlockRules& rules) {
@@ -333,16 +420,17 @@ void RunningAppsManager::followAskedApps(double now, const BlockRules& rules) {
         const RunningApplication& app = it.key();
         if (isBlocked(app, rules))
             continue;
+        // Listed while it waits, so its row can say so; the sweep sends it nothing.
+        if (!m_runningApps.contains(app)) {
+            m_runningApps.insert(app, now);
+            m_firstSeenApps.insert(app, now);
+        }
         if (app.isAskingUser()) {
-            // Listed while it waits, so its row can say so; the sweep sends it nothing.
-            m_waiting.insert(app);
-            if (!m_runningApps.contains(app)) {
-                m_runningApps.insert(app, now);
-                m_firstSeenApps.insert(app, now);
-            }
-        } else if (m_waiting.remove(app)) {
+            m_questionSeen.insert(app);
+        } else if (m_questionSeen.remove(app)) {
             // Answered, and still running: a fresh countdown from the answer.
             m_asked.remove(app);
+            m_broughtBack.remove(app);
             m_runningApps.insert(app, now);
             m_firstSeenApps.insert(app, now);
         }

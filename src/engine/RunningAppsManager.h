@@ -3,6 +3,7 @@
 #include "Clock.h"
 #include "ExcludedApp.h"
 #include "RunningApplication.h"
+#include "UserPresence.h"
 #include "Workspace.h"
 
 #include "preferences/PreferenceKeys.h"
@@ -31,16 +32,17 @@ class UserDefaults;
 class RunningAppsManager : public QObject {
     Q_OBJECT
 public:
-    // Application handle -> last-deactivation time (wall-clock seconds).
+    // Application handle -> last-deactivation time (Clock seconds).
     using AppTimes = QHash<RunningApplication, double>;
     // Localized application name (empty when it has none) -> may be quit.
     using ToggleMap = QHash<QString, bool>;
 
     // Creation: sync toggles, sync exclusions, register the running applications, "Init",
     // subscribe to deactivations, start the one-second timer. The program has run the
-    // idle-time migration before.
+    // idle-time migration before. Without `presence` (no idle source on this desktop)
+    // requests are never held for the user.
     RunningAppsManager(Workspace& workspace, UserDefaults& defaults, Clock& clock,
-                       QObject* parent = nullptr);
+                       UserPresence* presence = nullptr, QObject* parent = nullptr);
     ~RunningAppsManager() override;
 
     // --- published state
@@ -98,13 +100,24 @@ public:
     // alone and leaves the registry to the next sweep. True when a request was delivered.
     enum class Requester { Sweep, User };
     bool requestQuit(const RunningApplication& app, Requester requester);
-    // It shows a modal window, or a question that appeared after we asked it to quit: it is
-    // sent nothing until the user has answered.
+    // It was asked once and still runs (whatever it asks may be drawn inside its window), or
+    // it shows a modal window: it is sent nothing until the user has brought it to the front
+    // and left it again, or has answered the question it showed.
     bool isWaitingForUser(const RunningApplication& app) const;
     // Neither a polite request nor, as configured, a forced one can reach it; its countdown
     // would end in nothing.
     bool cannotQuit(const RunningApplication& app) const;
 
+    // What a tracked application's row says, in the order the rules apply.
+    enum class AppState {
+        Counting,      // its countdown runs (or has run out and it is about to be asked)
+        SwitchedOff,   // its toggle is off
+        WaitingForYou, // isWaitingForUser
+        CannotQuit,    // cannotQuit
+        Busy,          // due, but a job runs on its terminal
+        HeldUntilAway, // due, but the user is at the keyboard
+    };
+    AppState appState(const RunningApplication& app) const;
     // --- toggles and exclusions (RunningAppsManagerLists.cpp)
     void syncToggleStatus();
     void saveToggleStatus();
@@ -141,6 +154,7 @@ public:
     Preference<bool> forceQuitIfTerminateFails() const {
         return {*m_defaults, Keys::forceQuitIfTerminateFails};
     }
+    Preference<bool> onlyQuitWhileAway() const { return {*m_defaults, Keys::onlyQuitWhileAway}; }
 
 signals:
     void runningAppsChanged();
@@ -160,6 +174,9 @@ private:
     // Adds or refreshes the record, and stops tracking what it excludes.
     std::optional<ExcludedApp> putExcludedApp(const std::optional<ExcludedApp>& record);
     void handleDeactivation(const RunningApplication& app);
+    void handleActivation(const RunningApplication& app);
+    // A due request waits: the user is at the keyboard or watches a fullscreen window.
+    bool userIsPresent(const RunningApplication& frontmost);
     void registerRunningApps(const QList<RunningApplication>& running, const BlockRules& rules);
     void removeFromRegistry(const RunningApplication& app);
     void followAskedApps(double now, const BlockRules& rules);
@@ -176,6 +193,7 @@ private:
     Workspace* m_workspace;
     UserDefaults* m_defaults;
     const Clock* m_clock;
+    UserPresence* m_presence;
 
     AppTimes m_runningApps;
     QTimer* m_timer = nullptr;
@@ -183,10 +201,16 @@ private:
     AppTimes m_firstSeenApps;
     ToggleMap m_toggleStatus;
     QList<ExcludedApp> m_excludedApps;
-    // Applications that were delivered a polite request, with its time; kept while they run.
+    // Applications that were delivered a polite request, with its time; kept while they run
+    // until the user has been back to them.
     AppTimes m_asked;
     // Asked applications seen showing their question; the answer restarts their countdown.
-    QSet<RunningApplication> m_waiting;
+    QSet<RunningApplication> m_questionSeen;
+    // Asked applications the user brought to the front; leaving them ends the wait.
+    QSet<RunningApplication> m_broughtBack;
+    // What the last sweep found of the due applications it did not ask.
+    QSet<RunningApplication> m_busy;
+    QSet<RunningApplication> m_held;
     // The application the user had in front when our request moved the focus to the asked
     // one; it stays protected as if in front until the user activates something else.
     RunningApplication m_focusKeeper;

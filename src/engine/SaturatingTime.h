@@ -21,7 +21,7 @@ constexpr qint64 minutesToSeconds(qint64 minutes) {
     return minutes * 60;
 }
 
-// Whole seconds of a difference of wall-clock times, truncated toward zero; saturated at the
+// Whole seconds of a difference of Clock times, truncated toward zero; saturated at the
 // ends of the range, 0 for a time that is not a number.
 inline qint64 truncatedSeconds(double seconds) {
     if (std::isnan(seconds))

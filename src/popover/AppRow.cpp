@@ -121,34 +121,51 @@ void AppRow::refresh() {
     m_name->setText(displayName());
     m_name->setTextColor(on ? palette().color(QPalette::WindowText) : Style::grey());
 
-    // A countdown that would end in nothing is not shown as one.
-    const bool waiting = m_manager->isWaitingForUser(m_app);
-    const bool stuck = on && !waiting && m_manager->cannotQuit(m_app);
-    m_countdown->setVisible(on || waiting);
+    // Past or instead of its countdown, the row says what the engine waits for.
+    using State = RunningAppsManager::AppState;
+    const State state = m_manager->appState(m_app);
+    const bool waiting = state == State::WaitingForYou;
+    m_countdown->setVisible(state != State::SwitchedOff);
     QFont countdownFont = font();
-    countdownFont.setBold(warning && !waiting && !stuck);
+    countdownFont.setBold(warning && state == State::Counting);
     m_countdown->setFont(countdownFont);
     QPalette countdownPalette = palette();
-    if (waiting || stuck)
+    if (state != State::Counting)
         countdownPalette.setColor(QPalette::WindowText, Style::grey());
     m_countdown->setPalette(countdownPalette);
-    if (waiting) {
-        m_countdown->setText(QStringLiteral("waiting for you"));
-        m_countdown->setToolTip(QStringLiteral(
-            "It asked you something after Idlewatch asked it to quit. Idlewatch sends it "
-            "nothing until you answer; then its countdown starts again."));
-    } else if (stuck) {
-        m_countdown->setText(QStringLiteral("can't close"));
-        m_countdown->setToolTip(
+    const auto say = [this](const QString& text, const QString& tip) {
+        m_countdown->setText(text);
+        m_countdown->setToolTip(tip);
+    };
+    switch (state) {
+    case State::WaitingForYou:
+        say(QStringLiteral("waiting for you"),
+            QStringLiteral("Idlewatch asked it to quit and it is still open: it may be asking you "
+                           "something. It is sent nothing more until you have switched to it "
+                           "and away again; then its countdown starts again."));
+        break;
+    case State::CannotQuit:
+        say(QStringLiteral("can't close"),
             m_app.canForceQuit()
                 ? QStringLiteral("It cannot be asked to quit politely (its window has no close "
                                  "request), and \"Force quit if normal quit fails\" is off in "
                                  "Settings, Behavior.")
                 : QStringLiteral("It cannot be asked to quit politely, and it cannot be "
                                  "forced to quit here either."));
-    } else {
-        m_countdown->setText(formatTime(remaining));
-        m_countdown->setToolTip({});
+        break;
+    case State::Busy:
+        say(QStringLiteral("busy"),
+            QStringLiteral("A job is running in it. It is asked to quit once the job has ended."));
+        break;
+    case State::HeldUntilAway:
+        say(QStringLiteral("waits until you're away"),
+            QStringLiteral("Its time is up. It is asked to quit once keyboard and pointer have "
+                           "been left alone for two minutes, or the screen is locked."));
+        break;
+    case State::Counting:
+    case State::SwitchedOff:
+        say(formatTime(remaining), {});
+        break;
     }
 
     const QColor glyph = palette().color(QPalette::WindowText);

@@ -17,7 +17,7 @@ template <typename T> Entry row(const PreferenceKey<T>& key, UserDefaults::Type 
 
 std::span<const Entry> all() {
     using T = UserDefaults::Type;
-    static const std::array<Entry, 24> table{
+    static const std::array<Entry, 25> table{
         row(minutesUntilClose, T::Integer),
         row(quittingEnabled, T::Boolean),
         row(showCloseButton, T::Boolean),
@@ -26,6 +26,7 @@ std::span<const Entry> all() {
         row(ignoreHiddenApps, T::Boolean),
         row(newAppsEnabled, T::Boolean),
         row(forceQuitIfTerminateFails, T::Boolean),
+        row(onlyQuitWhileAway, T::Boolean),
         row(showExclusionsInPopover, T::Boolean),
         row(showEmptyState, T::Boolean),
         row(compactRows, T::Boolean),

@@ -52,6 +52,8 @@ inline constexpr PreferenceKey<qint64> launchGraceMinutes{"launchGraceMinutes", 
 inline constexpr PreferenceKey<bool> ignoreHiddenApps{"ignoreHiddenApps", false};
 inline constexpr PreferenceKey<bool> newAppsEnabled{"newAppsEnabled", true};
 inline constexpr PreferenceKey<bool> forceQuitIfTerminateFails{"forceQuitIfTerminateFails", false};
+// Requests wait until nobody has touched keyboard or pointer for two minutes.
+inline constexpr PreferenceKey<bool> onlyQuitWhileAway{"onlyQuitWhileAway", true};
 inline constexpr PreferenceKey<bool> showExclusionsInPopover{"showExclusionsInPopover", true};
 inline constexpr PreferenceKey<bool> showEmptyState{"showEmptyState", true};
 inline constexpr PreferenceKey<bool> compactRows{"compactRows", false};
@@ -86,7 +88,7 @@ struct Entry {
     EntryMerge merge = {};
 };
 
-// The 20 preference keys in the order the settings declare them, then the three data keys,
+// The 21 preference keys in the order the settings declare them, then the three data keys,
 // then the legacy key.
 std::span<const Entry> all();
 

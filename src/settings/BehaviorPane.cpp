@@ -12,7 +12,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
-// The hidden-app rule, the force-quit fallback, the launch grace and the scan interval.
+// The hidden-app rule, the force-quit fallback, asking only while the user is away, the
+// launch grace and the scan interval.
 // A pure preference editor: the engine reads the keys on its own.
 QWidget* Panes::behavior(RunningAppsManager& manager) {
     using namespace SettingsControls;
@@ -33,6 +34,14 @@ QWidget* Panes::behavior(RunningAppsManager& manager) {
         unavailable->setWordWrap(true);
         rulesLayout->addWidget(unavailable);
     }
+    rulesLayout->addWidget(
+        makeToggle(QStringLiteral("Only quit while I'm away"), {store, Keys::onlyQuitWhileAway}));
+    auto* away = SettingsStyle::makeLabel(
+        QStringLiteral("Apps are asked after two minutes without keyboard or mouse, or while the "
+                       "screen is locked, so no question they ask meets your typing."),
+        SettingsStyle::captionFont(), true);
+    away->setWordWrap(true);
+    rulesLayout->addWidget(away);
     const QString grace = QStringLiteral("Launch grace period");
     rulesLayout->addWidget(makeRow(
         grace, 170, makeSpinBox(grace, {store, Keys::launchGraceMinutes}, QStringLiteral("m")),

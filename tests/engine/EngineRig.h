@@ -21,6 +21,9 @@ struct EngineRig {
     TempStore store;
     FakeWorkspace workspace;
     ManualClock clock;
+    // Given to the engine only when `idleSource` is set, as main gives the desktop's.
+    ManualPresence presence{clock};
+    bool idleSource = false;
     std::unique_ptr<RunningAppsManager> engine;
 
     // The idle timeout in minutes; 0 leaves the default.
@@ -29,7 +32,8 @@ struct EngineRig {
             store->setInteger("minutesUntilClose", minutes);
     }
     RunningAppsManager& start() {
-        engine = std::make_unique<RunningAppsManager>(workspace, *store, clock);
+        engine = std::make_unique<RunningAppsManager>(workspace, *store, clock,
+                                                      idleSource ? &presence : nullptr);
         return *engine;
     }
     // Starts the engine and lets its first registrations land.

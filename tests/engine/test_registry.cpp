@@ -3,11 +3,8 @@
 #include "engine/ApplyPreset.h"
 #include "preferences/BehaviorPreset.h"
 
-#include <QSignalSpy>
-
 namespace {
 
-const QString kToggleKey = QStringLiteral("com.Idlewatch.toggleStatus");
 using S = std::optional<QString>;
 const S kOwn = QStringLiteral("com.Idlewatch.Idlewatch");
 
@@ -19,52 +16,6 @@ using PresetRow = std::tuple<QList<qint64>, bool, QString>;
 class TestRegistry : public QObject {
     Q_OBJECT
 private slots:
-    // Creation loads both collections before registering, writes one toggle entry per new
-    // name (saved once), and stamps every app with one time only after the current work has
-    // finished; a second call made before they land wins with its own time.
-    void registrationAndDeactivationStamps() {
-        EngineRig rig;
-        rig.store->setData(kToggleKey, R"({"Editor":true})"); // never overwritten
-        rig.store->setData("com.Idlewatch.excludedApps",
-                           R"([{"bundleIdentifier":"org.x.Hidden","name":"Hidden","path":"/h"}])");
-        rig.store->setBoolean("newAppsEnabled", false);
-        for (const char* name : {"App", "App", "Other", "Editor", ""})
-            rig.workspace.add({.name = name});
-        const auto excluded =
-            rig.workspace.add({.name = "Hidden", .applicationId = "org.x.Hidden"});
-        QSignalSpy writes(&rig.store.store(), &UserDefaults::changed);
-        auto& engine = rig.start();
-        const double created = rig.clock.now();
-        QVERIFY(engine.runningApps().isEmpty() && writes.count() == 1);
-        QCOMPARE(
-            RunningAppsManager(rig.workspace, *rig.store.reopen(), rig.clock).toggleStatus(),
-            (RunningAppsManager::ToggleMap{{"Editor", true}, {"App", false}, {"Other", false}}));
-        rig.clock.advance(30);
-        EngineRig::drain();
-        QVERIFY(!rig.tracked(excluded) && engine.runningApps().size() == 5);
-        for (const auto& app : engine.runningApps().keys())
-            QVERIFY(rig.stamp(app) == created && rig.firstSeen(app) == created);
-        const auto late = rig.workspace.add({.name = "Late"});
-        engine.checkOpenApps();
-        QVERIFY(!rig.tracked(late)); // not even a candidate in the sweep that found it
-        rig.clock.advance(10);
-        engine.addCurrentRunningApps();
-        EngineRig::drain();
-        QVERIFY(rig.stamp(late) == rig.clock.now() && rig.firstSeen(late) == rig.clock.now());
-
-        // Leaving the foreground stamps the app that left, with the time the posted work
-        // runs; one never registered enters without a first-seen time or a toggle entry.
-        const auto b = rig.workspace.add({.name = "B"});
-        rig.workspace.activate(b);
-        rig.workspace.activate(late);                                      // B leaves
-        emit rig.workspace.didDeactivateApplication(RunningApplication()); // ignored
-        rig.clock.advance(5);
-        QVERIFY(!rig.tracked(b));
-        EngineRig::drain();
-        QVERIFY(rig.stamp(b) == rig.clock.now() && rig.stamp(late) == rig.clock.now() - 5);
-        QVERIFY(rig.firstSeen(b) == -1 && !engine.toggleStatus().contains("B"));
-    }
-
     void blockedRule_data() {
         const auto regular = AppRole::Regular;
         const S plain = QStringLiteral("org.x.Plain");

@@ -127,6 +127,20 @@ private slots:
         QVERIFY(!rig.row(clock) && rig.engine->isBlockedApp(clock));
     }
 
+    // A due row says what holds its request back.
+    void dueRowsSayWhatHoldsThem() {
+        PopoverRig rig;
+        rig.store->setInteger("minutesUntilClose", 1);
+        rig.idleSource = true;
+        rig.workspace.add({.name = "Busy", .busy = true});
+        rig.workspace.add({.name = "Held"});
+        ContentView& view = rig.open();
+        rig.clock.advance(61);
+        rig.presence.input();
+        rig.sweepAfter(0);
+        QCOMPARE(view.rowTexts(), (QStringList{"Busy\tbusy", "Held\twaits until you're away"}));
+    }
+
     // Mid is overdue with the 9-minute timeout, Zulu idle for 4 minutes, Alpha for 2.
     void sortOrders() {
         const QList<std::pair<const char*, QStringList>> cases{

@@ -108,6 +108,7 @@ private slots:
             {"Show manual quit button in app rows", "showCloseButton"},
             {"Ignore hidden apps", "ignoreHiddenApps"},
             {"Force quit if normal quit fails", "forceQuitIfTerminateFails"},
+            {"Only quit while I'm away", "onlyQuitWhileAway"},
             {"Launch grace period", "launchGraceMinutes"},
             {"Refresh running apps every", "openAppsRefreshSeconds"},
             {"blue", "accentColor"},

@@ -27,6 +27,8 @@ public:
     bool acceptsPoliteQuit() const override { return app().acceptsPoliteQuit; }
     bool isAskingUser() const override { return app().askingUser || app().modal; }
     bool hasModalWindow() const override { return app().modal; }
+    bool isBusy() const override { return app().busy; }
+    bool isFullscreen() const override { return app().fullscreen; }
     bool requestQuit() override { return request(FakeWorkspace::RequestKind::Quit); }
     bool forceQuit() override { return request(FakeWorkspace::RequestKind::ForceQuit); }
 
@@ -69,8 +71,12 @@ RunningApplication FakeWorkspace::relaunch(const RunningApplication& app) {
 
 void FakeWorkspace::activate(const RunningApplication& app) {
     const RunningApplication previous = std::exchange(m->frontmost, app);
-    if (!previous.isNull() && !(previous == app))
+    if (previous == app)
+        return;
+    if (!previous.isNull())
         emit didDeactivateApplication(previous);
+    if (!app.isNull())
+        emit didActivateApplication(app);
 }
 
 QList<FakeWorkspace::RequestKind> FakeWorkspace::requestsFor(const RunningApplication& app) const {

@@ -16,9 +16,9 @@ struct FakeApp {
                            entryPath = std::nullopt, executablePath = std::nullopt;
     QString windowTitle = {};
     AppRole policy = AppRole::Regular;
-    // askingUser: it shows a dialog; modal: a modal window.
+    // askingUser: it shows a dialog; modal: a modal window; busy: a job runs in it.
     bool started = true, hidden = false, acceptsPoliteQuit = true, askingUser = false,
-         modal = false;
+         modal = false, busy = false, fullscreen = false;
 };
 
 // A Workspace whose applications are plain records. It records every quit request in
@@ -78,11 +78,12 @@ public:
     RunningApplication relaunch(const RunningApplication& app);
     void quit(const RunningApplication& app) { m->end(app.key()); }
     bool isRunning(const RunningApplication& app) const { return m->order.contains(app); }
-    // Makes `app` frontmost (null: nothing is), announcing the one that left.
+    // Makes `app` frontmost (null: nothing is), announcing the one that left, then it.
     void activate(const RunningApplication& app);
 
-    void setHidden(const RunningApplication& app, bool hidden) { e(app).app.hidden = hidden; }
     void setStarted(const App& a, bool on) { e(a).app.started = on; }
+    void setBusy(const App& a, bool on) { e(a).app.busy = on; }
+    void setFullscreen(const App& a, bool on) { e(a).app.fullscreen = on; }
     // The application shows a question (a dialog); `modal` when it is a modal one.
     void setAskingUser(const RunningApplication& app, bool asking, bool modal = false) {
         e(app).app.askingUser = asking;

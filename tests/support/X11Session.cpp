@@ -134,6 +134,16 @@ bool X11Session::activate(const QByteArray& window, int timeoutMs) {
     return !window.isEmpty() && waitFor(activated, timeoutMs);
 }
 
+bool X11Session::startScreenSaver() {
+    const Xcb x{xcb_connect(m_display.constData(), nullptr)};
+    if (xcb_connection_has_error(x.c))
+        return false;
+    xcb_generic_error_t* error =
+        xcb_request_check(x.c, xcb_force_screen_saver_checked(x.c, XCB_SCREEN_SAVER_ACTIVE));
+    free(error);
+    return !error;
+}
+
 void X11Session::exportToCurrentProcess() const {
     for (const char* key : {"DISPLAY", "HOME", "XDG_RUNTIME_DIR", "XDG_CONFIG_HOME",
                             "XDG_DATA_HOME", "XDG_CACHE_HOME", "DBUS_SESSION_BUS_ADDRESS"})

@@ -25,4 +25,6 @@ public:
     QList<QByteArray> windowsOf(pid_t pid);
     // Activates the window through the window manager and waits until it is active.
     bool activate(const QByteArray& window, int timeoutMs = 5000);
+    // Turns the screen saver on, as a screen locker does; the next input turns it off.
+    bool startScreenSaver();
 };

@@ -7,6 +7,7 @@
 
 #include "engine/RunningAppsManager.h"
 #include "platform/linux/DesktopEntryIndex.h"
+#include "platform/wayland/WaylandUserPresence.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #include "preferences/AppIdentity.h"
 
@@ -197,7 +198,9 @@ private slots:
         TempStore store;
         Preference<qint64>(*store, Keys::minutesUntilClose).set(1);
         foot("front", true);
-        const pid_t background = foot("background", true);
+        // An idle shell: a terminal running a job would be spared.
+        const pid_t background =
+            start({"foot", "--app-id", "background", "--title", "background", "sh"});
         const QString id = QStringLiteral("org.example.Editor");
         const pid_t editor = helperWindow(id, QStringLiteral("--with-dialog"));
         const pid_t gedit = start({"gedit", "-s"});
@@ -219,6 +222,17 @@ private slots:
         QTest::qWait(200);
         QVERIFY(m_session.isRunning(editor) && m_session.isRunning(gedit));
         QCOMPARE(m_session.windowIds(id).size(), 2);
+    }
+
+    // sway 1.7's idle notification (org_kde_kwin_idle): present at first, away once the seat
+    // has had no input for the timeout, present again at the next input.
+    void idleNotificationFollowsInput() {
+        const auto presence = WaylandUserPresence::connect(m_session.display(), 1);
+        QVERIFY(presence);
+        QCOMPARE(presence->state(), UserPresence::State::Present);
+        QVERIFY(until([&] { return presence->state() == UserPresence::State::Away; }));
+        QCOMPARE(m_session.swaymsg({"seat", "-", "cursor", "move", "1", "1"}), 0);
+        QVERIFY(until([&] { return presence->state() == UserPresence::State::Present; }));
     }
 
 private:

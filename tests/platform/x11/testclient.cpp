@@ -13,7 +13,9 @@
 //                            on a main window while it is open discards the work and exits;
 //                            a close on the dialog cancels it. SIGUSR1 is the user answering
 //                            "cancel": the dialog goes, the application stays.
-//   --dialog-takes-focus     the dialog asks the window manager for the focus
+//   --prompt-inside          the same editor drawing its question inside the window, as a
+//                            browser's "leave page?" does: no dialog, nothing to see
+//   --dialog-takes-focus     the question asks the window manager for the focus
 //   --report FILE            appends "asked", "discarded", "cancelled", "answered" to FILE
 // It exits when its last window is closed.
 
@@ -36,7 +38,7 @@ static volatile sig_atomic_t g_answerCancel = 0, g_reclass = 0;
 int main(int argc, char** argv) {
     const std::set<std::string> flags{
         "--no-pid", "--no-delete",    "--no-delete-last",    "--ignore-close",
-        "--fork",   "--ask-on-close", "--dialog-takes-focus"};
+        "--fork",   "--ask-on-close", "--dialog-takes-focus", "--prompt-inside"};
     std::map<std::string, std::string> value{
         {"--class", "idlewatch-testclient,IdlewatchTestClient"},
         {"--windows", "1"},
@@ -125,10 +127,22 @@ int main(int argc, char** argv) {
     signal(SIGUSR1, [](int) { g_answerCancel = 1; });
     signal(SIGUSR2, [](int) { g_reclass = 1; });
     xcb_window_t dialog = XCB_NONE;
+    bool prompt = false; // drawn inside the window
     const auto closeDialog = [&](const char* event) {
         xcb_destroy_window(c, std::exchange(dialog, XCB_NONE));
         xcb_flush(c);
         report(event);
+    };
+    // As a pager would ask, so the window manager does not refuse it.
+    const auto takeFocus = [&](xcb_window_t window) {
+        const xcb_client_message_event_t focus{
+            XCB_CLIENT_MESSAGE, 32, 0, window, atom("_NET_ACTIVE_WINDOW"), {.data32 = {2}}};
+        if (on.count("--dialog-takes-focus"))
+            xcb_send_event(c, 0, screen->root,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
+                               XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<const char*>(&focus));
+        xcb_flush(c);
     };
 
     pollfd p{xcb_get_file_descriptor(c), POLLIN, 0};
@@ -144,6 +158,8 @@ int main(int argc, char** argv) {
             g_answerCancel = 0;
             if (dialog != XCB_NONE)
                 closeDialog("answered");
+            if (std::exchange(prompt, false))
+                report("answered");
         }
         // Everything already received is read, even after the last window went: a close
         // request sent with it to the dialog is reported too.
@@ -152,25 +168,22 @@ int main(int argc, char** argv) {
             if ((e->response_type & 0x7f) != XCB_CLIENT_MESSAGE || m->type != wmProtocols ||
                 m->data.data32[0] != wmDelete)
                 continue;
+            const bool asks = on.count("--ask-on-close") || on.count("--prompt-inside");
             if (m->window == dialog) {
                 closeDialog("cancelled");
-            } else if (on.count("--ask-on-close") && dialog != XCB_NONE) {
+            } else if (asks && (dialog != XCB_NONE || prompt)) {
                 report("discarded");
                 running = false;
+            } else if (on.count("--prompt-inside")) {
+                prompt = true;
+                takeFocus(m->window);
+                report("asked");
             } else if (on.count("--ask-on-close")) {
                 dialog = create(60, 160, 80, true, atom("_NET_WM_WINDOW_TYPE_DIALOG"),
                                 atom("_NET_WM_STATE_MODAL"));
                 set(dialog, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 32, &m->window, 1);
                 xcb_map_window(c, dialog);
-                // As a pager would ask, so the window manager does not refuse it.
-                const xcb_client_message_event_t focus{
-                    XCB_CLIENT_MESSAGE, 32, 0, dialog, atom("_NET_ACTIVE_WINDOW"), {.data32 = {2}}};
-                if (on.count("--dialog-takes-focus"))
-                    xcb_send_event(c, 0, screen->root,
-                                   XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT |
-                                       XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
-                                   reinterpret_cast<const char*>(&focus));
-                xcb_flush(c);
+                takeFocus(dialog);
                 report("asked");
             } else if (!on.count("--ignore-close")) {
                 xcb_destroy_window(c, m->window);
