@@ -137,11 +137,8 @@ ContentView* IdlewatchApp::contentView() const {
 }
 
 void IdlewatchApp::start(RunningAppsManager& manager, SettingsWindowController& settings) {
+    m_manager = &manager;
     m_settings = &settings;
-    auto* content = new ContentView(manager);
-    m_popover = new PopoverWindow(content);
-    connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
-    connect(content, &ContentView::openSettingsRequested, this, &IdlewatchApp::openSettings);
     buildMenu();
     connect(m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
         if (key == menuBarIconSize.name() || key == menuBarIconTemplate.name())
@@ -279,8 +276,18 @@ void IdlewatchApp::updateIcon() {
         m_tray->setIcon(m_icon);
 }
 
+PopoverWindow* IdlewatchApp::ensurePopover() {
+    if (!m_popover && m_manager) {
+        auto* content = new ContentView(*m_manager);
+        m_popover = new PopoverWindow(content);
+        connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
+        connect(content, &ContentView::openSettingsRequested, this, &IdlewatchApp::openSettings);
+    }
+    return m_popover;
+}
+
 void IdlewatchApp::showPopover() {
-    if (!m_popover)
+    if (!ensurePopover())
         return;
     m_popover->showAt(m_tray ? m_tray->geometry() : QRect());
 }
@@ -295,7 +302,7 @@ void IdlewatchApp::openSettings() {
 }
 
 void IdlewatchApp::togglePopover() {
-    if (!m_popover)
+    if (!ensurePopover())
         return;
     if (m_popover->isVisible() || m_popover->justClosed()) {
         m_popover->close();

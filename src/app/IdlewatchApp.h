@@ -45,6 +45,7 @@ public:
     // Null until a tray host is there.
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     QMenu* trayMenu() const { return m_menu; }
+    // Null until the popover is first opened: its widgets and fonts cost memory all day.
     PopoverWindow* popover() const { return m_popover; }
     ContentView* contentView() const;
 
@@ -74,10 +75,12 @@ private slots:
 
 private:
     void buildMenu();
+    PopoverWindow* ensurePopover();
     void updateIcon();
     QColor glyphColor() const;
 
     UserDefaults* m_defaults;
+    RunningAppsManager* m_manager = nullptr;
     SettingsWindowController* m_settings = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;

@@ -24,6 +24,7 @@
 #include <QTimer>
 
 #include <cstdio>
+#include <malloc.h>
 #include <memory>
 
 namespace {
@@ -181,6 +182,9 @@ int main(int argc, char** argv) {
                      &IdlewatchApp::openSettings);
     QObject::connect(&idlewatch, &IdlewatchApp::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // Start-up reads and renders a lot that it then frees (the icon theme's index, desktop
+    // entries): hand those pages back rather than keep them resident all day.
+    QTimer::singleShot(2000, &idlewatch, [] { malloc_trim(0); });
     if (launch.openSettings)
         QTimer::singleShot(0, &idlewatch, &IdlewatchApp::openSettings);
     else if (launch.showPopover)

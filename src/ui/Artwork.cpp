@@ -4,6 +4,7 @@
 
 #include "preferences/PreferenceKeys.h"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -59,11 +60,27 @@ QPixmap image(int size, qreal devicePixelRatio) {
     return pm;
 }
 
+namespace {
+// "Image" drawn at the size asked for, when asked: a window icon set at start-up would
+// otherwise keep seven sizes of it in memory for windows that may never open.
+class ImageIconEngine final : public QIconEngine {
+public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        painter->drawPixmap(rect, image(std::min(rect.width(), rect.height())));
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        return image(std::min(size.width(), size.height()));
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {{16, 16}, {32, 32}, {48, 48}, {64, 64}};
+    }
+    QIconEngine* clone() const override { return new ImageIconEngine; }
+    QString key() const override { return QStringLiteral("IdlewatchImage"); }
+};
+} // namespace
+
 QIcon applicationIcon() {
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(image(size));
-    return icon;
+    return QIcon(new ImageIconEngine);
 }
 
 QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor, qreal devicePixelRatio) {
