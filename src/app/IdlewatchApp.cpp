@@ -261,15 +261,15 @@ QColor IdlewatchApp::glyphColor() const {
 }
 
 void IdlewatchApp::updateIcon() {
-    const int edge = Artwork::clampedMenuBarIconSize(menuBarIconSize.value());
+    const int edge = Artwork::clampedTrayIconSize(menuBarIconSize.value());
     const qreal dpr = qApp ? qApp->devicePixelRatio() : 1.0;
-    const bool asTemplate = menuBarIconTemplate.value();
+    const bool monochrome = menuBarIconTemplate.value();
     // One pixmap of exactly edge x edge: icons are never scaled up, so the tray shows the
     // configured size, centred in its slot.
     const QPixmap pixmap =
-        QPixmap::fromImage(Artwork::menuBarIcon(edge, asTemplate, glyphColor(), dpr));
+        QPixmap::fromImage(Artwork::trayIcon(edge, monochrome, glyphColor(), dpr));
     const QString symbolic = QString::fromLatin1(kAppIdentifier) + QStringLiteral("-symbolic");
-    m_icon = asTemplate && QIcon::hasThemeIcon(symbolic)
+    m_icon = monochrome && QIcon::hasThemeIcon(symbolic)
                  ? QIcon(new NamedPixmapEngine(pixmap, symbolic))
                  : QIcon(pixmap);
     if (m_tray)

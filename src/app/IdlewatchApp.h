@@ -17,7 +17,7 @@ class RunningAppsManager;
 class SettingsWindowController;
 class UserDefaults;
 
-// The application object: the tray icon, drawn from "MenuBarIcon" at "menuBarIconSize"
+// The application object: the tray icon, drawn from "TrayIcon" at "menuBarIconSize"
 // and, with "menuBarIconTemplate", as a silhouette in the panel's text colour, its context
 // menu, and the popover it opens. There is no main window.
 //

@@ -48,7 +48,7 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
 
     QJsonArray exclusions;
     for (const ExcludedApp& app : manager.excludedApps())
-        exclusions.append(QJsonObject{{QStringLiteral("bundleIdentifier"), app.bundleIdentifier},
+        exclusions.append(QJsonObject{{QStringLiteral("id"), app.id()},
                                       {QStringLiteral("name"), app.name},
                                       {QStringLiteral("path"), app.path}});
 

@@ -10,7 +10,7 @@ class SettingsWindowController;
 //    "apps":[{"name":"XTerm","id":"xterm","secondsLeft":28800,"enabled":true,
 //             "waitingForYou":false,"cantClose":false}],
 //    "toggles":{"XTerm":true},
-//    "exclusions":[{"bundleIdentifier":"org.example.Editor","name":"Editor","path":"..."}],
+//    "exclusions":[{"id":"org.example.Editor","name":"Editor","path":"..."}],
 //    "settingsPane":"general"}
 // Applications are listed in the order the popover sorts them by time left. "settingsPane"
 // is the pane the settings window shows, null while that window is closed.

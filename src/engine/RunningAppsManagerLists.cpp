@@ -103,9 +103,9 @@ std::optional<ExcludedApp> RunningAppsManager::addExcludedApp(const QString& pat
     return record;
 }
 
-void RunningAppsManager::removeExcludedApp(const QString& bundleIdentifier) {
+void RunningAppsManager::removeExcludedApp(const QString& applicationId) {
     QList<ExcludedApp> apps = m_excludedApps;
-    apps.removeIf([&](const ExcludedApp& app) { return app.bundleIdentifier == bundleIdentifier; });
+    apps.removeIf([&](const ExcludedApp& app) { return app.bundleIdentifier == applicationId; });
     setExcludedApps(std::move(apps));
     saveExcludedApps();
     // Running copies of the application come back at once, with fresh stamps.

@@ -152,8 +152,8 @@ QWidget* buildPane(SettingsPane pane, RunningAppsManager& manager,
         return Panes::behavior(manager);
     case SettingsPane::appearance:
         return Panes::appearance(manager);
-    case SettingsPane::menuBar:
-        return Panes::menuBar(manager);
+    case SettingsPane::trayIcon:
+        return Panes::trayIcon(manager);
     case SettingsPane::exclusions:
         return Panes::exclusions(manager);
     case SettingsPane::advanced:
@@ -281,10 +281,8 @@ QWidget* SettingsView::buildSidebar() {
     texts->setSpacing(2);
     texts->addWidget(SettingsStyle::makeLabel(QLatin1String(kAppDisplayName),
                                               SettingsStyle::headlineFont(), false, header));
-    m_versionLabel = SettingsStyle::makeLabel(appVersion() + QStringLiteral(" (") +
-                                                  appBuildNumber() + QLatin1Char(')'),
-                                              SettingsStyle::captionFont(), true, header);
-    texts->addWidget(m_versionLabel);
+    texts->addWidget(
+        SettingsStyle::makeLabel(versionText(), SettingsStyle::captionFont(), true, header));
     headerLayout->addLayout(texts, 1);
     layout->addWidget(header);
 

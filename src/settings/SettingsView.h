@@ -32,7 +32,6 @@ public:
     QWidget* paneBody(SettingsPane pane) const;
     QLabel* paneTitleLabel() const { return m_paneTitle; }
     QLabel* paneSubtitleLabel() const { return m_paneSubtitle; }
-    QLabel* versionLabel() const { return m_versionLabel; }
     // The scroll area of the selected pane.
     QScrollArea* detailScrollArea() const;
     QWidget* sidebar() const { return m_sidebar; }
@@ -52,5 +51,4 @@ private:
     QWidget* m_badge = nullptr;
     QLabel* m_paneTitle = nullptr;
     QLabel* m_paneSubtitle = nullptr;
-    QLabel* m_versionLabel = nullptr;
 };

@@ -83,17 +83,16 @@ QIcon applicationIcon() {
     return QIcon(new ImageIconEngine);
 }
 
-QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor, qreal devicePixelRatio) {
+QImage trayIcon(int edge, bool monochrome, const QColor& glyphColor, qreal devicePixelRatio) {
     const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    QImage out =
-        renderSvg(QStringLiteral(":/artwork/MenuBarIcon.svg"), qMax(1, qRound(edge * dpr)));
-    if (asTemplate) {
+    QImage out = renderSvg(QStringLiteral(":/artwork/TrayIcon.svg"), qMax(1, qRound(edge * dpr)));
+    if (monochrome) {
         // The palette's text colour is a guess at the panel's: many panels are dark under a
         // light application palette. A thin halo of the opposite tone keeps the silhouette
         // visible on either.
         const QColor haloColor =
-            templateColor.lightness() < 128 ? QColor(255, 255, 255, 170) : QColor(0, 0, 0, 170);
-        const QImage glyph = tinted(out, templateColor);
+            glyphColor.lightness() < 128 ? QColor(255, 255, 255, 170) : QColor(0, 0, 0, 170);
+        const QImage glyph = tinted(out, glyphColor);
         QImage framed = halo(out, haloColor, qMax(1, qRound(dpr)));
         QPainter p(&framed);
         p.drawImage(0, 0, glyph);
@@ -104,7 +103,7 @@ QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor, qreal
     return out;
 }
 
-int clampedMenuBarIconSize(qint64 stored) {
+int clampedTrayIconSize(qint64 stored) {
     return static_cast<int>(Keys::menuBarIconSize.range().clamp(stored));
 }
 
