@@ -215,10 +215,14 @@ SingleInstance::ListenResult SingleInstance::listen() {
 }
 
 QByteArray SingleInstance::answer(const QByteArray& command) {
+    // Confirmed first, done after: building a window the first time may take longer than
+    // the asking launch waits.
     if (command == "show")
-        emit showRequested();
+        QMetaObject::invokeMethod(
+            this, [this] { emit showRequested(); }, Qt::QueuedConnection);
     else if (command == "settings")
-        emit settingsRequested();
+        QMetaObject::invokeMethod(
+            this, [this] { emit settingsRequested(); }, Qt::QueuedConnection);
     else if (command == "status" && m_status)
         return m_status();
     else
