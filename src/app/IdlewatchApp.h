@@ -1,6 +1,7 @@
 #pragma once
 
 #include "preferences/PreferenceKeys.h"
+#include "ui/Artwork.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QIcon>
@@ -18,8 +19,14 @@ class SettingsWindowController;
 class UserDefaults;
 
 // The application object: the tray icon, drawn from "TrayIcon" at "menuBarIconSize"
-// and, with "menuBarIconTemplate", as a silhouette in the panel's text colour, its context
+// and, with "menuBarIconTemplate", as a silhouette that reads on the panel, its context
 // menu, and the popover it opens. There is no main window.
+//
+// The silhouette takes the panel's text colour where the tray says it (an XEmbed tray's
+// _NET_SYSTEM_TRAY_COLORS; StatusNotifier hosts that recolour symbolic icons use the
+// installed symbolic icon by name), else black or white, whichever stands out more from
+// the pixels around the icon, else a glyph with a rim of the opposite tone that reads on
+// either.
 //
 // Qt 6.4 chooses between StatusNotifierItem and XEmbed once per process, when the first
 // tray icon is created (or its availability asked), and keeps that choice. So the icon is
@@ -39,9 +46,10 @@ public:
     Preference<qint64> menuBarIconSize;
     Preference<bool> menuBarIconTemplate;
 
-    // The icon as the tray shows it now; redrawn whenever either preference, the palette or
-    // the desktop's light or dark preference changes.
+    // The icon as the tray shows it now; redrawn whenever either preference, pausing, the
+    // palette or the desktop's light or dark preference changes.
     QIcon trayIconImage() const { return m_icon; }
+    Artwork::TrayStyle trayStyle() const;
     // Null until a tray host is there.
     QSystemTrayIcon* trayIcon() const { return m_tray; }
     QMenu* trayMenu() const { return m_menu; }
@@ -77,7 +85,9 @@ private:
     void buildMenu();
     PopoverWindow* ensurePopover();
     void updateIcon();
-    QColor glyphColor() const;
+    // Reads the panel's colour around the embedded icon; tries again while the tray has not
+    // placed it yet.
+    void sampleTrayBackground(int triesLeft);
 
     UserDefaults* m_defaults;
     RunningAppsManager* m_manager = nullptr;
@@ -90,6 +100,9 @@ private:
     quint32 m_traySelection = 0;
     quint32 m_managerAtom = 0;
     QColor m_trayTextColor;
+    // The XEmbed tray's pixels around the icon, once the icon is placed.
+    QColor m_trayBackground;
+    bool m_xembed = false;
     // The desktop's colour-scheme preference, when it states one.
     std::optional<bool> m_prefersDark;
 };

@@ -10,12 +10,25 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <optional>
 
 namespace StatusReport {
 
+QString state(const RunningAppsManager& manager, const RunningApplication& app) {
+    if (manager.isWaitingForUser(app))
+        return QStringLiteral("waitingForYou");
+    if (!manager.toggleValue(app.displayName().value_or(QString())))
+        return QStringLiteral("off");
+    if (!manager.quittingEnabled().value())
+        return QStringLiteral("paused");
+    if (manager.cannotQuit(app))
+        return QStringLiteral("cantClose");
+    return QStringLiteral("counting");
+}
+
 QByteArray json(const RunningAppsManager& manager, const SettingsWindowController& settings) {
     struct Row {
-        qint64 secondsLeft;
+        std::optional<qint64> secondsLeft; // none for an application that is not counting
         QJsonObject object;
     };
     QList<Row> rows;
@@ -23,20 +36,29 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
     for (auto it = apps.cbegin(); it != apps.cend(); ++it) {
         const RunningApplication& app = it.key();
         const QString name = app.displayName().value_or(QString());
-        const qint64 left = manager.secondsUntilQuit(app);
+        const QString appState = state(manager, app);
+        const std::optional<qint64> left =
+            appState == QLatin1String("counting")
+                ? std::optional<qint64>(manager.secondsUntilQuit(app))
+                : std::nullopt;
         QJsonObject o;
         o.insert(QStringLiteral("name"), name);
         o.insert(QStringLiteral("id"),
                  app.applicationId() ? QJsonValue(*app.applicationId()) : QJsonValue());
+        o.insert(QStringLiteral("state"), appState);
         // JSON numbers are doubles: beyond 2^53 seconds the value is rounded, never wrapped.
-        o.insert(QStringLiteral("secondsLeft"), double(left));
+        o.insert(QStringLiteral("secondsLeft"), left ? QJsonValue(double(*left)) : QJsonValue());
         o.insert(QStringLiteral("enabled"), manager.toggleValue(name));
-        o.insert(QStringLiteral("waitingForYou"), manager.isWaitingForUser(app));
-        o.insert(QStringLiteral("cantClose"), manager.cannotQuit(app));
         rows.append({left, o});
     }
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const Row& a, const Row& b) { return a.secondsLeft < b.secondsLeft; });
+    // Counting down first, the soonest first; the others after them by name.
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        if (!a.secondsLeft || !b.secondsLeft)
+            return a.secondsLeft   ? true
+                   : b.secondsLeft ? false
+                                   : a.object["name"].toString() < b.object["name"].toString();
+        return *a.secondsLeft < *b.secondsLeft;
+    });
     QJsonArray list;
     for (const Row& row : std::as_const(rows))
         list.append(row.object);

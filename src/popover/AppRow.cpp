@@ -108,10 +108,12 @@ void AppRow::refresh() {
     m_name->setText(displayName());
     m_name->setTextColor(on ? palette().color(QPalette::WindowText) : Style::grey());
 
-    // A countdown that would end in nothing is not shown as one.
+    // A countdown that would end in nothing is not shown as one; while paused (the popover
+    // says so above the rows) nothing counts down.
+    const bool paused = !m_manager->quittingEnabled().value();
     const bool waiting = m_manager->isWaitingForUser(m_app);
     const bool stuck = on && !waiting && m_manager->cannotQuit(m_app);
-    m_countdown->setVisible(on || waiting);
+    m_countdown->setVisible((on && !paused) || waiting);
     QFont countdownFont = font();
     countdownFont.setBold(warning && !waiting && !stuck);
     m_countdown->setFont(countdownFont);

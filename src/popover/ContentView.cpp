@@ -13,10 +13,12 @@
 #include <QAbstractButton>
 #include <QEnterEvent>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -92,6 +94,8 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     : QWidget(parent)
     , m_manager(&manager)
     , m_root(new QWidget(this))
+    , m_pausedBanner(new QWidget(m_root))
+    , m_resume(new QPushButton(QStringLiteral("Resume"), m_pausedBanner))
     , m_listScroll(new QScrollArea(m_root))
     , m_listBlock(new QWidget(m_listScroll))
     , m_listLayout(new QVBoxLayout(m_listBlock))
@@ -111,6 +115,25 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     auto* root = new QVBoxLayout(m_root);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+
+    // While paused nothing counts down: the rows show no countdown, and this says why.
+    auto* banner = new QHBoxLayout(m_pausedBanner);
+    banner->setContentsMargins(10, 6, 10, 4);
+    auto* pausedTexts = new QVBoxLayout;
+    pausedTexts->setSpacing(0);
+    auto* paused = new QLabel(QStringLiteral("Paused"), m_pausedBanner);
+    paused->setFont(Style::headline(font()));
+    auto* pausedDetail =
+        new QLabel(QStringLiteral("Idlewatch quits nothing until you resume."), m_pausedBanner);
+    pausedDetail->setFont(Style::caption(font()));
+    pausedTexts->addWidget(paused);
+    pausedTexts->addWidget(pausedDetail);
+    banner->addLayout(pausedTexts, 1);
+    banner->addWidget(m_resume, 0, Qt::AlignVCenter);
+    m_resume->setToolTip(QStringLiteral("Switch automatic quitting back on"));
+    connect(m_resume, &QAbstractButton::clicked, this,
+            [this] { m_manager->quittingEnabled().set(true); });
+    root->addWidget(m_pausedBanner);
 
     m_listLayout->setContentsMargins(10, 5, 10, 0);
     m_listLayout->setSpacing(0);
@@ -303,6 +326,8 @@ void ContentView::render() {
         row->show();
     }
 
+    m_pausedBanner->setVisible(!m_manager->quittingEnabled().value());
+
     const bool showEmpty =
         sorted.isEmpty() && Preference<bool>(store, Keys::showEmptyState).value();
     m_emptyState->setVisible(showEmpty);
@@ -324,8 +349,9 @@ void ContentView::render() {
 
     // The list takes what the exclusions and the footer leave of the height limit.
     int others = 10;
-    for (QWidget* part : {static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
-                          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
+    for (QWidget* part :
+         {m_pausedBanner, static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
+          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
         others += part->isHidden() ? 0 : part->sizeHint().height();
     const int listHeight = m_listBlock->sizeHint().height();
     const bool scrolls = listHeight > m_heightLimit - others;

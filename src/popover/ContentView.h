@@ -9,6 +9,7 @@
 
 class AppRow;
 class ExclusionList;
+class QAbstractButton;
 class QFrame;
 class QLabel;
 class QScrollArea;
@@ -40,6 +41,9 @@ public:
     // Parts as currently shown, for tests.
     QList<AppRow*> rows() const;
     QWidget* emptyState() const { return m_emptyState; }
+    // "Paused" with its Resume button, shown while automatic quitting is off.
+    QWidget* pausedBanner() const { return m_pausedBanner; }
+    QAbstractButton* resumeButton() const { return m_resume; }
     QLabel* emptyStateIcon() const { return m_emptyIcon; }
     QLabel* emptyStateText() const { return m_emptyText; }
     QWidget* listBlock() const { return m_listBlock; }
@@ -81,6 +85,8 @@ private:
     int m_heightLimit = QWIDGETSIZE_MAX;
 
     QWidget* m_root;
+    QWidget* m_pausedBanner;
+    QAbstractButton* m_resume;
     QScrollArea* m_listScroll;
     QWidget* m_listBlock;
     QVBoxLayout* m_listLayout;

@@ -32,8 +32,8 @@ QImage tinted(const QImage& shape, const QColor& color) {
     p.fillRect(out.rect(), color);
     return out;
 }
-// The shape grown by `radius` pixels in one colour, translucent as the colour says.
-QImage halo(const QImage& shape, const QColor& color, int radius) {
+// The shape grown by `radius` pixels, in one colour.
+QImage grown(const QImage& shape, const QColor& color, int radius) {
     const QImage src = shape.convertToFormat(QImage::Format_ARGB32);
     QImage out(src.size(), QImage::Format_ARGB32);
     for (int y = 0; y < src.height(); ++y) {
@@ -83,19 +83,17 @@ QIcon applicationIcon() {
     return QIcon(new ImageIconEngine);
 }
 
-QImage trayIcon(int edge, bool monochrome, const QColor& glyphColor, qreal devicePixelRatio) {
+QImage trayIcon(int edge, const TrayStyle& style, qreal devicePixelRatio) {
     const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    QImage out = renderSvg(QStringLiteral(":/artwork/TrayIcon.svg"), qMax(1, qRound(edge * dpr)));
-    if (monochrome) {
-        // The palette's text colour is a guess at the panel's: many panels are dark under a
-        // light application palette. A thin halo of the opposite tone keeps the silhouette
-        // visible on either.
-        const QColor haloColor =
-            glyphColor.lightness() < 128 ? QColor(255, 255, 255, 170) : QColor(0, 0, 0, 170);
-        const QImage glyph = tinted(out, glyphColor);
-        QImage framed = halo(out, haloColor, qMax(1, qRound(dpr)));
+    QImage out = renderSvg(style.paused ? QStringLiteral(":/artwork/TrayIconPaused.svg")
+                                        : QStringLiteral(":/artwork/TrayIcon.svg"),
+                           qMax(1, qRound(edge * dpr)));
+    if (style.monochrome)
+        out = tinted(out, style.glyph);
+    if (style.outline.isValid()) {
+        QImage framed = grown(out, style.outline, qMax(1, qRound(dpr)));
         QPainter p(&framed);
-        p.drawImage(0, 0, glyph);
+        p.drawImage(0, 0, out);
         p.end();
         out = framed;
     }

@@ -14,6 +14,8 @@ QColor secondaryText(const QPalette& palette);
 QColor separator(const QPalette& palette);
 // A neutral grey for switched-off items, readable on light and dark backgrounds.
 QColor grey();
+// The WCAG contrast ratio of two opaque colours, 1 to 21.
+double contrast(const QColor& a, const QColor& b);
 
 QFont headline(const QFont& base); // bold body
 QFont callout(const QFont& base);  // one step below body

@@ -1,6 +1,7 @@
 #include "app/IdlewatchApp.h"
 #include "app/PopoverWindow.h"
 #include "app/SingleInstance.h"
+#include "app/StatusReport.h"
 
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
@@ -10,6 +11,9 @@
 
 #include <QApplication>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -57,6 +61,43 @@ private slots:
         QApplication::setPalette(dark); // a theme switch recolours the template icon
         QVERIFY(image() != before);
         QApplication::setPalette(palette);
+    }
+
+    // Paused, nothing counts down anywhere: --status names each application's state with no
+    // seconds, the popover says "Paused" instead of countdowns, and the icon wears a badge.
+    void pauseShowsEverywhere() {
+        AppRig rig;
+        rig.workspace.add({.name = "Editor"});
+        rig.workspace.add({.name = "Stuck", .acceptsPoliteQuit = false});
+        rig.workspace.setAskingUser(rig.workspace.add({.name = "Asking"}), true, true);
+        rig.store->setData("com.Idlewatch.toggleStatus", R"({"Off":false})");
+        rig.workspace.add({.name = "Off"});
+        IdlewatchApp& app = rig.startApp();
+        const auto status = [&] {
+            QStringList out;
+            const QJsonObject json =
+                QJsonDocument::fromJson(StatusReport::json(*rig.engine, *rig.settings)).object();
+            for (const QJsonValue& a : json["apps"].toArray())
+                out << a["name"].toString() + ' ' + a["state"].toString() + ' ' +
+                           a["secondsLeft"].toVariant().toString();
+            return out;
+        };
+        QCOMPARE(status(), (QStringList{"Editor counting 28800", "Asking waitingForYou ",
+                                        "Off off ", "Stuck cantClose "}));
+        const QImage counting = app.trayIconImage().pixmap(18).toImage();
+        rig.clock.advance(30);
+        rig.store->setBoolean("quittingEnabled", false);
+        QCOMPARE(status().value(1), "Editor paused ");
+        QVERIFY(app.trayIconImage().pixmap(18).toImage() != counting);
+
+        app.showPopover();
+        ContentView* view = app.contentView();
+        QVERIFY(view->pausedBanner()->isVisible());
+        QCOMPARE(view->rowTexts(),
+                 (QStringList{"Asking\twaiting for you", "Editor", "Off", "Stuck"}));
+        QTest::mouseClick(view->resumeButton(), Qt::LeftButton);
+        QVERIFY(rig.engine->quittingEnabled().value() && !view->pausedBanner()->isVisible());
+        QCOMPARE(view->rowTexts().value(1), "Editor\t7h 59m left");
     }
 
     void popoverOpensClosesAndQuits() {

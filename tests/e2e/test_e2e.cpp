@@ -8,6 +8,7 @@
 #include "support/X11Session.h"
 
 #include <QElapsedTimer>
+#include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -15,6 +16,8 @@
 #include <QRegularExpression>
 #include <QTest>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
 #include <sys/wait.h>
 
@@ -155,6 +158,41 @@ QString statusNotifierItem(X11Session& session) {
                       QStringLiteral("string \"([^\"]+)\""));
 }
 
+// WCAG contrast ratio of two opaque colours.
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) +
+               0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a) + 0.05, lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
+}
+
+// How the tray icon stands out from the panel in the band `rows` of the screen: the median
+// contrast, against the panel's own (most common) colour, of the pixels that differ from it.
+// A glyph that only its rim sets off from the panel stays under 3.
+double iconContrast(X11Session& session, int top, int rows) {
+    const QString file = session.path(QStringLiteral("shots")) + QStringLiteral("/root.png");
+    if (session.run({QStringLiteral("import"), QStringLiteral("-window"), QStringLiteral("root"),
+                     file}) != 0)
+        return 0;
+    const QImage shot = QImage(file).copy(0, top, 1280, rows);
+    QHash<QRgb, int> counts;
+    for (int y = 0; y < shot.height(); ++y)
+        for (int x = 0; x < shot.width(); ++x)
+            ++counts[shot.pixel(x, y)];
+    const QColor panel(std::max_element(counts.cbegin(), counts.cend()).key());
+    QList<double> icon;
+    for (auto it = counts.cbegin(); it != counts.cend(); ++it)
+        if (const double c = contrast(QColor(it.key()), panel); c > 1.2)
+            icon.append(QList<double>(it.value(), c));
+    std::sort(icon.begin(), icon.end());
+    return icon.size() < 20 ? 0 : icon.at(icon.size() / 2);
+}
+
 } // namespace
 
 class TestE2e : public QObject {
@@ -164,6 +202,8 @@ private slots:
     void idleXtermClosedThenSecondLaunchShowsThePopover();
     void statusNotifierHostAndEntryInstalledAfterStart();
     void idleFootClosedFocusedKeptOnSway();
+    void trayIconReadsOnLightAndDarkPanels_data();
+    void trayIconReadsOnLightAndDarkPanels();
 
 private:
     QString binary() const { return m_prefix.filePath(QStringLiteral("bin/idlewatch")); }
@@ -318,6 +358,44 @@ void TestE2e::statusNotifierHostAndEntryInstalledAfterStart() {
     QVERIFY(session.startStatusNotifierHost(env) > 0);
     QVERIFY2(session.waitFor([&] { return !statusNotifierItem(session).isEmpty(); }, 5000),
              qPrintable(app.log()));
+}
+
+void TestE2e::trayIconReadsOnLightAndDarkPanels_data() {
+    QTest::addColumn<bool>("statusNotifier");
+    QTest::addColumn<bool>("dark");
+    QTest::newRow("tint2, light") << false << false;
+    QTest::newRow("tint2, dark") << false << true;
+    QTest::newRow("xfce4-panel, light") << true << false;
+    QTest::newRow("xfce4-panel, dark") << true << true;
+}
+
+// The icon reads at least 3:1 against an XEmbed tray (tint2, which tells no colours) and a
+// StatusNotifier host (xfce4-panel), each light and dark.
+void TestE2e::trayIconReadsOnLightAndDarkPanels() {
+    QFETCH(bool, statusNotifier);
+    QFETCH(bool, dark);
+    X11Session session;
+    QVERIFY2(
+        session.start({.tray = !statusNotifier,
+                       .trayColor = dark ? QStringLiteral("#222222") : QStringLiteral("#ececec"),
+                       .sessionBus = statusNotifier}),
+        qPrintable(session.errorString()));
+    const QProcessEnvironment env = environment(session);
+    if (statusNotifier && session.startStatusNotifierHost(env, dark) < 0)
+        QSKIP(qPrintable("xfce4-panel cannot start here:\n" + session.logText()));
+    Idlewatch app(binary(), env);
+    QVERIFY2(app.waitUntilUp(session), qPrintable(app.log()));
+    QVERIFY(session.waitFor(
+        [&] {
+            return statusNotifier ? !statusNotifierItem(session).isEmpty()
+                                  : !windowOn(session, false).isEmpty();
+        },
+        10000));
+    QTest::qWait(1500); // drawn, and on tint2 redrawn for the colour of the panel
+    // xfce4-panel across the top, 30 high; tint2 across the bottom, 32 high.
+    const double measured =
+        statusNotifier ? iconContrast(session, 0, 30) : iconContrast(session, 800 - 32, 32);
+    QVERIFY2(measured >= 3, qPrintable(QString::number(measured)));
 }
 
 // Native Wayland windows on a headless sway, the program run as the session's user: with a

@@ -1,5 +1,7 @@
 #include "X11Session.h"
 
+#include "Files.h"
+
 #include <QFile>
 
 #include <xcb/xcb.h>
@@ -85,9 +87,15 @@ bool X11Session::start(const Options& options) {
 
     if (!options.tray)
         return true;
+    const QByteArray background =
+        options.trayColor.isEmpty()
+            ? QByteArray()
+            : "rounded = 0\nborder_width = 0\nbackground_color = " + options.trayColor.toLatin1() +
+                  " 100\nborder_color = #000000 0\npanel_background_id = 1\n";
     const QString tint2rc =
-        write("tint2rc", "panel_items = S\npanel_size = 100% 32\nsystray_icon_size = 24\n"
-                         "panel_position = bottom center horizontal\n");
+        write("tint2rc", background + "panel_items = S\npanel_size = 100% 32\n"
+                                      "systray_icon_size = 24\n"
+                                      "panel_position = bottom center horizontal\n");
     const auto hosted = [&] {
         const auto r = owned(xcb_get_selection_owner_reply(
             x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
@@ -97,11 +105,14 @@ bool X11Session::start(const Options& options) {
            fail("tint2 did not become ready");
 }
 
-pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra) {
+pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra, bool dark) {
     // One panel across the top, a spacer and the tray plugin.
-    const QString config = path("config/xfce4/xfconf/xfce-perchannel-xml") + "/xfce4-panel.xml";
-    QFile::remove(config); // a restarted panel starts from it again
-    if (!QFile::copy(QStringLiteral(XFCE_PANEL_CONFIG), config))
+    QByteArray panel = readFile(QStringLiteral(XFCE_PANEL_CONFIG));
+    if (dark)
+        panel.replace(R"("dark-mode" type="bool" value="false")",
+                      R"("dark-mode" type="bool" value="true")");
+    // Written anew: a restarted panel starts from it again.
+    if (write("config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", panel).isEmpty())
         return -1;
     const pid_t pid = spawn({"xfce4-panel", "--disable-wm-check"}, extra);
     const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");
