@@ -191,18 +191,37 @@ private slots:
     }
 
     // Each preset button applies its preset (the values themselves: the engine's preset
-    // test), and the other panes show them at once. The maintenance buttons do what they say;
-    // restoring the appearance leaves the timeout alone.
+    // test), and the other panes show them at once; the preset in use is checked. Applying
+    // says what changed and can be undone, countdowns included. The maintenance buttons do
+    // what they say; restoring the appearance leaves the timeout alone.
     void buttonsDoWhatTheySay() {
         SettingsRig rig;
         const auto app = rig.workspace.add({.name = "Editor"});
         rig.open(SettingsPane::presets);
+        const auto inUse = [&] {
+            QStringList out;
+            for (const char* title : {"Battery Saver", "Focus Sprint", "Deep Clean"})
+                if (rig.control<QAbstractButton>(title)->isChecked())
+                    out << title;
+            return out;
+        };
+        QCOMPARE(inUse(), QStringList());
         for (const auto& [title, minutes] :
              {std::pair{"Battery Saver", 10}, {"Focus Sprint", 45}, {"Deep Clean", 5}}) {
+            rig.clock.advance(60);
             rig.control<QAbstractButton>(title)->click();
             QCOMPARE(rig.store->integer("minutesUntilClose"), qint64(minutes));
             QCOMPARE(rig.control<QSpinBox>("Minutes")->value(), minutes);
+            QCOMPARE(inUse(), QStringList(title));
         }
+        auto* undo = rig.control<QAbstractButton>("Undo");
+        QVERIFY(undo && undo->isVisibleTo(rig.view.get()));
+        QVERIFY(rig.control<QLabel>("What the preset changed")->text().contains("45m → 5m"));
+        undo->click();
+        QCOMPARE(rig.store->integer("minutesUntilClose"), 45);
+        QCOMPARE(rig.stamp(app), rig.clock.now() - 60); // as Focus Sprint left it
+        QCOMPARE(inUse(), QStringList("Focus Sprint"));
+        QVERIFY(!undo->isVisibleTo(rig.view.get()));
         rig.store->setInteger("popoverWidth", 500);
         const auto late = rig.workspace.add({.name = "Late"});
         for (const char* button : {"Re-scan running apps", "Clear per-app on/off choices",
@@ -213,7 +232,7 @@ private slots:
         }
         QVERIFY(rig.stamp(app) == rig.clock.now() && rig.stamp(late) == rig.clock.now());
         QVERIFY(rig.engine->toggleStatus().isEmpty() && rig.store->integer("popoverWidth") == 320);
-        QCOMPARE(rig.store->integer("minutesUntilClose"), 5);
+        QCOMPARE(rig.store->integer("minutesUntilClose"), 45);
     }
 };
 
