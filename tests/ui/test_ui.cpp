@@ -1,8 +1,11 @@
 #include "engine/EngineRig.h"
 #include "support/Files.h"
 #include "ui/AppIcon.h"
+#include "ui/ApplicationChooser.h"
 #include "ui/ExclusionList.h"
 
+#include <QLineEdit>
+#include <QListView>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
@@ -51,6 +54,44 @@ private slots:
         QIcon::setFallbackThemeName("breeze-missing");
         QCOMPARE(colorOf("only.hicolor"), QColor(Qt::yellow));
     }
+    // The chooser acts on what it shows: a search drops the selection it hides and finds
+    // generic names, keywords and programs; Return and a double-click choose; Idlewatch
+    // itself is not offered.
+    void chooserActsOnWhatItShows() {
+        FakeWorkspace workspace;
+        workspace.setInstalled({{"/a/copyq.desktop", "CopyQ", "", "copyq", {"Clipboard Manager"}},
+                                {"/a/vim.desktop", "Vim", "", "vim", {"Text Editor", "vim"}},
+                                {"/a/self.desktop", "Idlewatch", "", kAppIdentifier, {}}});
+        for (const bool doubleClick : {false, true}) {
+            ApplicationChooser chooser(workspace);
+            chooser.show();
+            auto* search = chooser.findChild<QLineEdit*>();
+            auto* list = chooser.findChild<QListView*>();
+            const auto rowOf = [&](const QString& name) {
+                const QModelIndexList found = list->model()->match(
+                    list->model()->index(0, 0), Qt::DisplayRole, name, 1, Qt::MatchExactly);
+                QTest::qWait(0); // laid out
+                return found.value(0);
+            };
+            QVERIFY(!rowOf("Idlewatch").isValid() || list->isRowHidden(rowOf("Idlewatch").row()));
+            QTest::keyClicks(search, "clipboard");
+            QVERIFY(list->isRowHidden(rowOf("Vim").row()));
+            QVERIFY(!list->isRowHidden(rowOf("CopyQ").row()));
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {},
+                              list->visualRect(rowOf("CopyQ")).center());
+            search->clear();
+            QTest::keyClicks(search, "editor");
+            const QPoint vim = list->visualRect(rowOf("Vim")).center();
+            QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, vim);
+            if (doubleClick) // the second click of a double-click comes as a double-click event
+                QTest::mouseDClick(list->viewport(), Qt::LeftButton, {}, vim);
+            else
+                QTest::keyClick(list, Qt::Key_Return);
+            QCOMPARE(chooser.result(), int(QDialog::Accepted));
+            QCOMPARE(chooser.chosenPaths(), QStringList{"/a/vim.desktop"});
+        }
+    }
+
     // Additions select the last record made; a removal while the list is shown moves the
     // selection to the first remaining record.
     void selectionFollowsTheList() {

@@ -138,6 +138,6 @@ QString WaylandWorkspace::applicationsFolder() const {
 QList<InstalledApplication> WaylandWorkspace::installedApplications() const {
     QList<InstalledApplication> out;
     for (const DesktopApplication& app : d->desktopIndex().shownApplications())
-        out.append({app.path, app.displayName, app.icon});
+        out.append({app.path, app.displayName, app.icon, app.id, app.keywords});
     return out;
 }

@@ -182,6 +182,6 @@ QString X11Workspace::applicationsFolder() const {
 QList<InstalledApplication> X11Workspace::installedApplications() const {
     QList<InstalledApplication> out;
     for (const DesktopApplication& app : d->desktopIndex().shownApplications())
-        out.append({app.path, app.displayName, app.icon});
+        out.append({app.path, app.displayName, app.icon, app.id, app.keywords});
     return out;
 }

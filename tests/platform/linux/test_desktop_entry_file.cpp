@@ -129,6 +129,13 @@ private slots:
         dirs.app("sys1", "startup.desktop", "S", "StartupWMClass=Klass\n");
         dirs.app("sys1", "a-hidden.desktop", "A", "Exec=/usr/bin/prog %U\nNoDisplay=true\n");
         dirs.app("sys1", "z-shown.desktop", "Z", "Exec=prog\n");
+        dirs.app("sys1", "kde-only.desktop", "K", "OnlyShowIn=KDE;\n");
+        dirs.app("sys1", "not-xfce.desktop", "X", "NotShowIn=XFCE;\n");
+        dirs.app("sys1", "gone.desktop", "G", "TryExec=/nonexistent/prog\n");
+        dirs.app(
+            "sys1", "shell.desktop", "Sh",
+            "TryExec=sh\nExec=sh -l\nGenericName=Shell\nKeywords[de]=Konsole;\nOnlyShowIn=XFCE;\n");
+        qputenv("XDG_CURRENT_DESKTOP", "GNOME:XFCE");
 
         DesktopEntryIndex index;
         QCOMPARE(index.byId("both").value().name, QStringLiteral("from sys1"));
@@ -143,6 +150,14 @@ private slots:
         QCOMPARE(index.entryAt(nested).value().id, QStringLiteral("vendor-sub-tool"));
         QCOMPARE(index.entryAt(outside).value().id, QStringLiteral("c.d"));
         QVERIFY(!index.entryAt(dirs.path("home") + "/applications/masked.desktop"));
+        // A menu of this desktop: no entry of another desktop, none it opts out of, none whose
+        // program is missing.
+        QStringList shown;
+        for (const DesktopApplication& app : index.shownApplications())
+            shown << app.id;
+        QCOMPARE(shown, QStringList({"both", "instance", "kde", "kept", "klass", "org.gtk", "shell",
+                                     "startup", "vendor-sub-tool", "z-shown"}));
+        QCOMPARE(index.byId("shell")->keywords, QStringList({"Shell", "Konsole", "sh"}));
 
         // Each row's hints also satisfy later rules, so only the right order passes. The
         // StartupWMClass is exact, the ID by class is in any case; an executable matches a
