@@ -41,6 +41,8 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
     , m_countdown(new QLabel(this))
     , m_restart(makeSymbolButton(this, QStringLiteral("Restart countdown")))
     , m_quit(makeSymbolButton(this, QStringLiteral("Quit now"))) {
+    m_restart->setToolTip(QStringLiteral("Start the countdown again from the full timeout"));
+    m_quit->setToolTip(QStringLiteral("Ask %1 to quit now").arg(displayName()));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_name->setMinimumTextWidth(100);
     m_icon->setAlignment(Qt::AlignCenter);
@@ -92,6 +94,13 @@ void AppRow::refresh() {
 
     m_checkbox->setChecked(on);
     m_checkbox->setAccent(accentColorInUse(store));
+    m_checkbox->setAccessibleName(QStringLiteral("Quit %1 when idle").arg(displayName()));
+    m_checkbox->setToolTip(on ? QStringLiteral("Idlewatch quits %1 once it is idle; click to "
+                                               "keep it open")
+                                    .arg(displayName())
+                              : QStringLiteral("Idlewatch leaves %1 open; click to let it "
+                                               "quit it when idle")
+                                    .arg(displayName()));
 
     const int edge = static_cast<int>(Preference<qint64>(store, Keys::rowIconSize).clamped());
     if (edge != m_iconEdge) {

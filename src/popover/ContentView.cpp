@@ -7,6 +7,7 @@
 #include "ui/Accent.h"
 #include "ui/ElidedLabel.h"
 #include "ui/ExclusionList.h"
+#include "ui/Keyboard.h"
 #include "ui/Style.h"
 #include "ui/Symbols.h"
 
@@ -67,12 +68,6 @@ public:
 protected:
     void enterEvent(QEnterEvent*) override { m_view->setHovered(m_which); }
     void leaveEvent(QEvent*) override { m_view->setHovered(std::nullopt); }
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-            click();
-        else
-            QAbstractButton::keyPressEvent(event);
-    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -104,6 +99,7 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     , m_emptyText(new QLabel(m_emptyState))
     , m_dividerBox(new QWidget(m_root))
     , m_divider(new QFrame(m_dividerBox)) {
+    Keyboard::pressButtonsOnReturn();
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(5, 5, 5, 5);
     outer->setSpacing(0);
@@ -149,6 +145,7 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     m_listScroll->setWidget(m_listBlock);
     m_listScroll->setWidgetResizable(true);
     m_listScroll->setFrameShape(QFrame::NoFrame);
+    m_listScroll->setFocusPolicy(Qt::NoFocus); // its rows take the focus, not the area
     m_listScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_listScroll->viewport()->setAutoFillBackground(false);
     m_listBlock->setAutoFillBackground(false);
@@ -369,5 +366,17 @@ void ContentView::render() {
     m_quit->update();
     // Take the new size now, so the host can place the window before it is next painted.
     layout()->activate();
+    orderTabStops();
     emit rendered();
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    orderTabStops();
+}
+
+void ContentView::orderTabStops() {
+    // Rows come and go and change order: Tab follows them as shown, once laid out.
+    QMetaObject::invokeMethod(
+        this, [this] { Keyboard::orderTopToBottom(this); }, Qt::QueuedConnection);
 }

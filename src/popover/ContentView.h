@@ -66,6 +66,9 @@ public:
 public slots:
     void render();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 signals:
     void openSettingsRequested();
     void quitRequested();
@@ -76,6 +79,7 @@ private:
     class FooterItem;
     void setHovered(std::optional<HoveredButton> button);
     void renderIfLive();
+    void orderTabStops();
 
     RunningAppsManager* m_manager;
     std::optional<HoveredButton> m_hoveredButton;

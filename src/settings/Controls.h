@@ -82,7 +82,8 @@ public:
 
     QString name() const { return m_name; }
     bool isRinged() const;
-    QSize sizeHint() const override { return {22, 22}; }
+    static constexpr int kSize = 30;
+    QSize sizeHint() const override { return {kSize, kSize}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -9,6 +9,7 @@
 #include "preferences/BehaviorPreset.h"
 #include "preferences/PreferenceKeys.h"
 #include "preferences/Preferences.h"
+#include "ui/Keyboard.h"
 
 #include <QAbstractButton>
 #include <QHBoxLayout>
@@ -134,10 +135,8 @@ protected:
             painter.setPen(QPen(Preferences::goldColor(), 2));
             painter.drawRoundedRect(QRectF(rect()).adjusted(1, 1, -1, -1), 8, 8);
         }
-        if (hasFocus()) {
-            painter.setPen(QPen(palette().color(QPalette::Highlight), 2));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(3, 3, -3, -3), 6, 6);
-        }
+        if (hasFocus())
+            Keyboard::drawFocusRing(painter, this, QRectF(rect()).adjusted(2, 2, -2, -2), 7);
     }
 
 private:

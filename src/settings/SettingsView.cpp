@@ -11,6 +11,7 @@
 #include "preferences/UserDefaults.h"
 #include "ui/Accent.h"
 #include "ui/Artwork.h"
+#include "ui/Keyboard.h"
 #include "ui/Symbols.h"
 
 #include <QAbstractButton>
@@ -62,11 +63,9 @@ protected:
             QPainterPath path;
             path.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
             painter.fillPath(path, accent);
-        } else if (hasFocus() && m_keyboardFocus) {
-            painter.setPen(QPen(accent, 1));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius,
-                                    kCornerRadius);
         }
+        if (hasFocus() && m_keyboardFocus)
+            Keyboard::drawFocusRing(painter, this, QRectF(rect()), kCornerRadius);
         const QColor iconColor = selected ? QColor(Qt::white) : accent;
         const QColor textColor =
             selected ? QColor(Qt::white) : SettingsStyle::primaryTextColor(this);
@@ -173,6 +172,7 @@ SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observabl
                            SettingsPane initialPane, QWidget* parent)
     : QWidget(parent)
     , m_manager(manager) {
+    Keyboard::pressButtonsOnReturn();
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -203,6 +203,9 @@ SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observabl
         pageLayout->addWidget(buildPane(pane, manager, launchAtLogin));
         pageLayout->addStretch(1);
         auto* scroll = new QScrollArea;
+        // Focus moves through the controls, which scroll into view; the area itself is no
+        // stop that would show nothing.
+        scroll->setFocusPolicy(Qt::NoFocus);
         scroll->setWidget(page);
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);

@@ -5,6 +5,7 @@
 #include "engine/RunningAppsManager.h"
 #include "ui/Artwork.h"
 
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
@@ -29,6 +30,11 @@ void SettingsWindowController::openSettings(SettingsPane initialPane) {
         layout->addWidget(m_view);
         m_window->resize(kContentSize);
         m_window->setMinimumSize(kMinimumSize);
+        for (const QKeySequence& close :
+             {QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close),
+              QKeySequence(Qt::CTRL | Qt::Key_W)})
+            connect(new QShortcut(close, m_window.get()), &QShortcut::activated, m_window.get(),
+                    &QWidget::close);
     }
     showWindow();
 }

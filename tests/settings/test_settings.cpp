@@ -1,5 +1,6 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
+#include "popover/ContentView.h"
 #include "settings/Panes.h"
 #include "settings/PreferenceGroup.h"
 #include "settings/SettingsView.h"
@@ -36,6 +37,28 @@ double strongest(const QImage& shot, const QRect& area, const QColor& ground) {
         for (int x = area.left(); x <= area.right(); ++x)
             best = std::max(best, contrast(shot.pixelColor(x, y), ground));
     return best;
+}
+
+// Walks the focus chain from the focused widget with Tab until it comes round: checks that
+// each stop shows its focus (it draws differently focused) and that an icon-only control has
+// an accessible name and a tooltip. The stops, in order.
+void tabThrough(QWidget* window, QList<QWidget*>& stops) {
+    stops.clear();
+    for (QWidget* w = QApplication::focusWidget(); w && !stops.contains(w) && stops.size() < 300;
+         w = QApplication::focusWidget()) {
+        stops << w;
+        QTest::keyClick(w, Qt::Key_Tab);
+    }
+    for (QWidget* w : std::as_const(stops)) {
+        w->setFocus(Qt::TabFocusReason);
+        const QImage focused = w->grab().toImage();
+        window->setFocus(Qt::OtherFocusReason);
+        const QString what = w->metaObject()->className() + (' ' + w->accessibleName());
+        QVERIFY2(w->grab().toImage() != focused, qPrintable("no focus shown: " + what));
+        const auto* button = qobject_cast<QAbstractButton*>(w);
+        if (button && button->text().isEmpty())
+            QVERIFY2(!w->accessibleName().isEmpty() && !w->toolTip().isEmpty(), qPrintable(what));
+    }
 }
 
 // A settings view over an engine rig. The launch-at-login switch reads a private
@@ -105,6 +128,60 @@ private slots:
             QVERIFY(strongest(shot, text, ground) >= 4.5);
         }
         QApplication::setPalette(light);
+    }
+
+    // Everything works from the keyboard: every control of the popover and of each pane shows
+    // its focus, the popover's Tab order runs top to bottom, icon-only controls are named,
+    // and Escape and Ctrl+W close the settings window.
+    void keyboardReachesEverything() {
+        SettingsRig rig;
+        rig.workspace.addEntry("/apps/v.desktop", ApplicationEntry{"org.v", "Viewer"});
+        rig.store->setBoolean("showCloseButton", true);
+        const auto editor = rig.workspace.add({.name = "Editor"});
+        rig.startAndDrain();
+        rig.engine->addExcludedApp("/apps/v.desktop");
+        ContentView popover(*rig.engine);
+        popover.show();
+        popover.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&popover));
+        QTest::keyClick(&popover, Qt::Key_Tab);
+        QList<QWidget*> stops;
+        tabThrough(&popover, stops);
+        QVERIFY(!QTest::currentTestFailed() && stops.size() >= 7);
+        const auto y = [&](const QWidget* w) {
+            return w->mapTo(&popover, QPoint()).y() + w->height() / 2;
+        };
+        // The chain is a circle: read it from after its bottom.
+        std::rotate(stops.begin(),
+                    std::max_element(stops.begin(), stops.end(),
+                                     [&](auto* a, auto* b) { return y(a) < y(b); }) +
+                        1,
+                    stops.end());
+        for (qsizetype i = 1; i < stops.size(); ++i)
+            QVERIFY(y(stops[i - 1]) <= y(stops[i]) + 4); // middles, as a line reads
+        rig.clock.advance(60);                           // Return presses a button as Space does
+        QTest::keyClick(
+            *std::find_if(stops.begin(), stops.end(),
+                          [](auto* w) { return w->accessibleName() == "Restart countdown"; }),
+            Qt::Key_Return);
+        QTRY_COMPARE(rig.stamp(editor), rig.clock.now());
+
+        SettingsWindowController controller(*rig.engine, rig.launchAtLogin);
+        controller.openSettings(SettingsPane::general);
+        QWidget* window = controller.window();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        for (SettingsPane pane : SettingsPanes::all()) {
+            controller.view()->setSelectedPane(pane);
+            controller.view()->sidebarButton(pane)->setFocus(Qt::TabFocusReason);
+            tabThrough(window, stops);
+            QVERIFY(!QTest::currentTestFailed() && stops.size() > 1);
+        }
+        for (const QKeySequence& close : {QKeySequence(Qt::Key_Escape), QKeySequence("Ctrl+W")}) {
+            controller.openSettings(SettingsPane::general);
+            QVERIFY(QTest::qWaitForWindowActive(window));
+            QTest::keySequence(window, close);
+            QVERIFY(!window->isVisible());
+        }
     }
 
     // Every edit of hours or minutes ends in one write clamped to the key's range, and
