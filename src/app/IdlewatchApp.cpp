@@ -1,10 +1,12 @@
 #include "IdlewatchApp.h"
 
+#include "DesktopNotifier.h"
 #include "PopoverWindow.h"
 
 #include "engine/RunningAppsManager.h"
 #include "popover/ContentView.h"
 #include "preferences/AppIdentity.h"
+#include "preferences/Preferences.h"
 #include "settings/SettingsWindowController.h"
 #include "ui/Style.h"
 
@@ -351,6 +353,40 @@ void IdlewatchApp::openSettings() {
         m_popover->close();
     m_settings->openSettings(SettingsPane::general);
     emit settingsRequested();
+}
+
+void IdlewatchApp::greet(DesktopNotifier& notifier) {
+    const QString timeout = Preferences::formattedIdleTime(
+        Preference<qint64>(*m_defaults, Keys::minutesUntilClose).value());
+    DesktopNotifier::Notice notice;
+    notice.summary = QStringLiteral("Idlewatch is running");
+    notice.body = QStringLiteral("It quits the apps you have not used for %1, asking each one "
+                                 "first as its close button would. ")
+                      .arg(timeout) +
+                  (m_tray ? QStringLiteral("Its icon is in the system tray: click it to see "
+                                           "every countdown.")
+                          : QStringLiteral("This desktop shows no tray icons: start Idlewatch "
+                                           "again to see every countdown."));
+    notice.actions = {{QStringLiteral("default"), QStringLiteral("Open Idlewatch")},
+                      {QStringLiteral("settings"), QStringLiteral("Settings")}};
+    notifier.notify(notice, [this, &notifier](std::optional<uint> shown) {
+        if (!shown) {
+            // Nothing else would tell the user that Idlewatch runs at all.
+            if (!m_tray)
+                showPopover();
+            return;
+        }
+        connect(&notifier, &DesktopNotifier::actionInvoked, this,
+                [this, shown](uint id, const QString& key) {
+                    if (id != *shown)
+                        return;
+                    if (key == QLatin1String("settings"))
+                        openSettings();
+                    else
+                        showPopover();
+                });
+    });
+    Preference<bool>(*m_defaults, Keys::firstRunNoticeShown).set(true);
 }
 
 void IdlewatchApp::togglePopover() {

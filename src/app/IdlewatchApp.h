@@ -10,6 +10,7 @@
 #include <optional>
 
 class ContentView;
+class DesktopNotifier;
 class PopoverWindow;
 class QDBusVariant;
 class QMenu;
@@ -62,6 +63,10 @@ public:
     void togglePopover();
     // Opens the settings window at its first pane (closing the popover).
     void openSettings();
+    // The first start's word on what Idlewatch does, its timeout and where its icon is: a
+    // notification whose click opens the popover, or without a tray and a notification
+    // server the popover itself. Remembered in the store, so it is said once.
+    void greet(DesktopNotifier& notifier);
 
     // Notices an XEmbed tray starting.
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override;

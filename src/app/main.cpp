@@ -1,3 +1,4 @@
+#include "DesktopNotifier.h"
 #include "IdlewatchApp.h"
 #include "SingleInstance.h"
 
@@ -21,6 +22,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -157,6 +159,8 @@ int main(int argc, char** argv) {
         break;
     }
 
+    // No settings file yet: Idlewatch has never run for this user.
+    const bool firstRun = !QFileInfo::exists(UserDefaults::standardFilePath());
     UserDefaults& store = UserDefaults::standard();
     // Once, before anything reads the idle time.
     Preferences::migrateIdleTimePreferenceIfNeeded(store);
@@ -185,6 +189,12 @@ int main(int argc, char** argv) {
     // Start-up reads and renders a lot that it then frees (the icon theme's index, desktop
     // entries): hand those pages back rather than keep them resident all day.
     QTimer::singleShot(2000, &idlewatch, [] { malloc_trim(0); });
+    DesktopNotifier notifier;
+    // A moment in, when a panel and a notification server that start with the session
+    // have come up.
+    if (firstRun)
+        QTimer::singleShot(2000, &idlewatch,
+                           [&idlewatch, &notifier] { idlewatch.greet(notifier); });
     if (launch.openSettings)
         QTimer::singleShot(0, &idlewatch, &IdlewatchApp::openSettings);
     else if (launch.showPopover)

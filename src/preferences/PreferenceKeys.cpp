@@ -17,7 +17,7 @@ template <typename T> Entry row(const PreferenceKey<T>& key, UserDefaults::Type 
 
 std::span<const Entry> all() {
     using T = UserDefaults::Type;
-    static const std::array<Entry, 23> table{
+    static const std::array<Entry, 24> table{
         row(minutesUntilClose, T::Integer),
         row(quittingEnabled, T::Boolean),
         row(showCloseButton, T::Boolean),
@@ -38,6 +38,7 @@ std::span<const Entry> all() {
         row(showSecondsInCountdown, T::Boolean),
         row(menuBarIconSize, T::Integer),
         row(menuBarIconTemplate, T::Boolean),
+        row(firstRunNoticeShown, T::Boolean),
         row(toggleStatus, T::Data),
         row(excludedApps, T::Data),
         Entry{hoursUntilClose, T::Integer, QVariant()},

@@ -62,6 +62,8 @@ inline constexpr PreferenceKey<QString> accentColor{"accentColor", "purple"};
 inline constexpr PreferenceKey<bool> showSecondsInCountdown{"showSecondsInCountdown", true};
 inline constexpr PreferenceKey<qint64> menuBarIconSize{"menuBarIconSize", 18, {14, 24}};
 inline constexpr PreferenceKey<bool> menuBarIconTemplate{"menuBarIconTemplate", true};
+// Set once the first start has said what Idlewatch does.
+inline constexpr PreferenceKey<bool> firstRunNoticeShown{"firstRunNoticeShown", false};
 
 inline constexpr PreferenceKey<QByteArray> toggleStatus{"com.Idlewatch.toggleStatus"};
 inline constexpr PreferenceKey<QByteArray> excludedApps{"com.Idlewatch.excludedApps"};
@@ -76,7 +78,7 @@ struct Entry {
     QVariant defaultValue; // invalid for the legacy key
 };
 
-// The 20 preference keys in the order the settings declare them, then the two data keys,
+// The 21 preference keys in the order the settings declare them, then the two data keys,
 // then the legacy key.
 std::span<const Entry> all();
 

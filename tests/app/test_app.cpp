@@ -1,3 +1,4 @@
+#include "app/DesktopNotifier.h"
 #include "app/IdlewatchApp.h"
 #include "app/PopoverWindow.h"
 #include "app/SingleInstance.h"
@@ -8,6 +9,8 @@
 #include "popover/AppRow.h"
 #include "popover/ContentView.h"
 #include "settings/SettingsWindowController.h"
+#include "support/NotificationServer.h"
+#include "support/Session.h"
 
 #include <QApplication>
 #include <QFile>
@@ -98,6 +101,40 @@ private slots:
         QTest::mouseClick(view->resumeButton(), Qt::LeftButton);
         QVERIFY(rig.engine->quittingEnabled().value() && !view->pausedBanner()->isVisible());
         QCOMPARE(view->rowTexts().value(1), "Editor\t7h 59m left");
+    }
+
+    // The first start says what Idlewatch does, the timeout and where to find it, once; the
+    // notice's click opens the popover. A server without actions gets the notice without
+    // them; with no server and no tray the popover opens instead.
+    void firstStartGreets() {
+        BusSession bus;
+        QVERIFY2(bus.start(), qPrintable(bus.errorString()));
+        const auto connection = [&](const QString& name) {
+            return QDBusConnection::connectToBus(bus.address(), name);
+        };
+        for (const QStringList& capabilities : {QStringList{"body", "actions"}, {"body"}, {}}) {
+            const QString name = capabilities.join('+');
+            NotificationServer server(capabilities);
+            QVERIFY(capabilities.isEmpty() || server.serveOn(connection("server" + name)));
+            AppRig rig;
+            IdlewatchApp& app = rig.startApp();
+            DesktopNotifier notifier(connection("app" + name));
+            app.greet(notifier);
+            QVERIFY(rig.store->boolean("firstRunNoticeShown").value_or(false));
+            if (capabilities.isEmpty()) { // no tray in this test, and no server
+                QTRY_VERIFY(app.popover() && app.popover()->isVisible());
+                continue;
+            }
+            QTRY_COMPARE(server.notices().size(), 1);
+            const NotificationServer::Notice notice = server.notices().value(0);
+            QVERIFY(notice.body.contains("for 8h") &&
+                    notice.body.contains("start Idlewatch again"));
+            QCOMPARE(notice.actions.contains("default"), capabilities.contains("actions"));
+            QVERIFY(!app.popover());
+            server.invokeAction(notice.id, "default");
+            QTRY_VERIFY(capabilities.size() == 1 || (app.popover() && app.popover()->isVisible()));
+            QDBusConnection::disconnectFromBus("server" + name);
+        }
     }
 
     void popoverOpensClosesAndQuits() {

@@ -1,0 +1,46 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QStringList>
+#include <QVariantMap>
+
+// A notification server (org.freedesktop.Notifications) for tests, on a bus of their own:
+// it records every notice and can click an action or close a notice as a user would.
+class NotificationServer : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Notice {
+        uint id;
+        QString appName, icon, summary, body;
+        QStringList actions; // key, label, key, label ...
+        QVariantMap hints;
+        int timeout;
+    };
+
+    explicit NotificationServer(QStringList capabilities = {"body", "actions"})
+        : m_capabilities(std::move(capabilities)) {}
+    // Takes the server's name on `bus`; false when it cannot.
+    bool serveOn(QDBusConnection bus);
+
+    QList<Notice> notices() const { return m_notices; }
+    void invokeAction(uint id, const QString& key) { emit ActionInvoked(id, key); }
+    void closeNotice(uint id, uint reason) { emit NotificationClosed(id, reason); }
+
+public slots:
+    QStringList GetCapabilities() const { return m_capabilities; }
+    uint Notify(const QString& appName, uint replacesId, const QString& icon,
+                const QString& summary, const QString& body, const QStringList& actions,
+                const QVariantMap& hints, int timeout);
+    void CloseNotification(uint id) { emit NotificationClosed(id, 3); }
+    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) const;
+
+signals:
+    void NotificationClosed(uint id, uint reason);
+    void ActionInvoked(uint id, const QString& actionKey);
+
+private:
+    QStringList m_capabilities;
+    QList<Notice> m_notices;
+};
