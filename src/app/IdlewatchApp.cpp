@@ -7,6 +7,7 @@
 #include "popover/ContentView.h"
 #include "preferences/AppIdentity.h"
 #include "preferences/Preferences.h"
+#include "settings/SettingsStyle.h"
 #include "settings/SettingsWindowController.h"
 #include "ui/Style.h"
 
@@ -196,6 +197,9 @@ void IdlewatchApp::start(RunningAppsManager& manager, SettingsWindowController& 
 
 void IdlewatchApp::buildMenu() {
     m_menu = new QMenu;
+    // The desktop style draws an unchecked box in a dark menu barely apart from it; the
+    // settings window's controls draw one that reads.
+    m_menu->setStyle(SettingsStyle::controlStyle());
     m_menu->addAction(QStringLiteral("Open Idlewatch"), this, &IdlewatchApp::showPopover);
     m_menu->addAction(QStringLiteral("Settings…"), this, &IdlewatchApp::openSettings);
     m_menu->addSeparator();

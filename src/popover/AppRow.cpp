@@ -115,7 +115,8 @@ void AppRow::refresh() {
     nameFont.setBold(warning && on);
     m_name->setFont(nameFont);
     m_name->setText(displayName());
-    m_name->setTextColor(on ? palette().color(QPalette::WindowText) : Style::grey());
+    m_name->setTextColor(on ? palette().color(QPalette::WindowText)
+                            : Style::secondaryText(palette()));
 
     // A countdown that would end in nothing is not shown as one; while paused (the popover
     // says so above the rows) nothing counts down.
@@ -128,7 +129,7 @@ void AppRow::refresh() {
     m_countdown->setFont(countdownFont);
     QPalette countdownPalette = palette();
     if (waiting || stuck)
-        countdownPalette.setColor(QPalette::WindowText, Style::grey());
+        countdownPalette.setColor(QPalette::WindowText, Style::secondaryText(palette()));
     m_countdown->setPalette(countdownPalette);
     if (waiting) {
         m_countdown->setText(QStringLiteral("waiting for you"));

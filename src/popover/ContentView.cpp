@@ -56,7 +56,8 @@ public:
 
     bool isHighlighted() const { return m_view->hoveredButton() == m_which || hasFocus(); }
     QColor textColor() const {
-        return isHighlighted() ? QColor(Qt::white) : palette().color(QPalette::WindowText);
+        return isHighlighted() ? Style::textOn(m_view->accentColor())
+                               : palette().color(QPalette::WindowText);
     }
 
     QSize sizeHint() const override {

@@ -12,6 +12,7 @@
 #include "ui/Accent.h"
 #include "ui/Artwork.h"
 #include "ui/Keyboard.h"
+#include "ui/Style.h"
 #include "ui/Symbols.h"
 
 #include <QAbstractButton>
@@ -66,9 +67,9 @@ protected:
         }
         if (hasFocus() && m_keyboardFocus)
             Keyboard::drawFocusRing(painter, this, QRectF(rect()), kCornerRadius);
-        const QColor iconColor = selected ? QColor(Qt::white) : accent;
+        const QColor iconColor = selected ? Style::textOn(accent) : accent;
         const QColor textColor =
-            selected ? QColor(Qt::white) : SettingsStyle::primaryTextColor(this);
+            selected ? Style::textOn(accent) : SettingsStyle::primaryTextColor(this);
 
         const QRect iconFrame(kPaddingH, 0, kIconWidth, height());
         const QPixmap symbol =
@@ -218,7 +219,9 @@ SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observabl
     SettingsControls::bindRefresh(
         this, manager.defaults(), {QString::fromLatin1(Keys::accentColor.name)}, [this] {
             QPalette tinted = palette();
-            tinted.setColor(QPalette::Highlight, accentColorInUse(m_manager.defaults()));
+            const QColor accent = accentColorInUse(m_manager.defaults());
+            tinted.setColor(QPalette::Highlight, accent);
+            tinted.setColor(QPalette::HighlightedText, Style::textOn(accent));
             setPalette(tinted);
             for (QAbstractButton* row : m_sidebarRows->buttons())
                 row->update();

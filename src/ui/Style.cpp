@@ -30,8 +30,9 @@ QColor separator(const QPalette& palette) {
     return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.82);
 }
 
-QColor grey() {
-    return QColor(142, 142, 147);
+QColor textOn(const QColor& fill) {
+    const QColor dark(0x1d, 0x1d, 0x1f);
+    return contrast(Qt::white, fill) >= contrast(dark, fill) ? QColor(Qt::white) : dark;
 }
 
 double contrast(const QColor& a, const QColor& b) {

@@ -126,6 +126,20 @@ private slots:
             QRect text = box->rect().translated(boxAt);
             text.setLeft(boxAt.x() + indicator.right() + 4);
             QVERIFY(strongest(shot, text, ground) >= 4.5);
+
+            // Text on an accent fill (the selected row, gold for Presets) and a switched-off
+            // row's name in the popover read at 4.5:1 too.
+            view.setSelectedPane(SettingsPane::presets);
+            const QImage row = view.sidebarButton(SettingsPane::presets)->grab().toImage();
+            QVERIFY(strongest(row, row.rect().adjusted(40, 4, -4, -4), row.pixelColor(4, 4)) >= 4.5);
+            rig.engine->setToggle("Editor", false);
+            rig.workspace.add({.name = "Editor"});
+            rig.engine->addCurrentRunningApps();
+            ContentView popover(*rig.engine);
+            popover.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&popover));
+            const QImage name = popover.grab().toImage();
+            QVERIFY(strongest(name, QRect(60, 10, 60, 30), name.pixelColor(2, 2)) >= 4.5);
         }
         QApplication::setPalette(light);
     }
