@@ -53,7 +53,6 @@ public:
     Artwork::TrayStyle trayStyle() const;
     // Null until a tray host is there.
     QSystemTrayIcon* trayIcon() const { return m_tray; }
-    QMenu* trayMenu() const { return m_menu; }
     // Null until the popover is first opened: its widgets and fonts cost memory all day.
     PopoverWindow* popover() const { return m_popover; }
     ContentView* contentView() const;

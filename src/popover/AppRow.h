@@ -32,7 +32,6 @@ public:
     // For tests: the parts as currently shown.
     AccentCheckBox* checkbox() const { return m_checkbox; }
     ElidedLabel* nameLabel() const { return m_name; }
-    QLabel* iconLabel() const { return m_icon; }
     QLabel* countdownLabel() const { return m_countdown; }
     QToolButton* restartButton() const { return m_restart; }
     QToolButton* quitButton() const { return m_quit; }

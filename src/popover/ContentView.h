@@ -44,12 +44,6 @@ public:
     // "Paused" with its Resume button, shown while automatic quitting is off.
     QWidget* pausedBanner() const { return m_pausedBanner; }
     QAbstractButton* resumeButton() const { return m_resume; }
-    QLabel* emptyStateIcon() const { return m_emptyIcon; }
-    QLabel* emptyStateText() const { return m_emptyText; }
-    QWidget* listBlock() const { return m_listBlock; }
-    QScrollArea* listScrollArea() const { return m_listScroll; }
-    QFrame* divider() const { return m_divider; }
-    ExclusionList* exclusionList() const { return m_exclusions; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
     // One line per row: name, then the countdown when it is shown, tab-separated.
@@ -61,7 +55,6 @@ public:
     // The tallest the view may grow (the screen's available height); the list scrolls
     // beyond it.
     void setHeightLimit(int pixels);
-    bool isLive() const { return m_live; }
 
 public slots:
     void render();

@@ -181,18 +181,6 @@ SegmentedPicker::SegmentedPicker(const QString& label, QList<Option> options,
                                   [this] { refresh(); });
 }
 
-QAbstractButton* SegmentedPicker::segment(const QString& value) const {
-    for (qsizetype i = 0; i < m_options.size(); ++i)
-        if (m_options[i].value == value)
-            return m_group->button(static_cast<int>(i));
-    return nullptr;
-}
-
-QString SegmentedPicker::selectedValue() const {
-    const int id = m_group->checkedId();
-    return id < 0 ? QString() : m_options[id].value;
-}
-
 void SegmentedPicker::refresh() {
     const QString stored = m_preference();
     // An exclusive group cannot show "none"; the stored value may match no segment.

@@ -61,10 +61,6 @@ public:
     SegmentedPicker(const QString& label, QList<Option> options,
                     const Preference<QString>& preference, QWidget* parent = nullptr);
 
-    QAbstractButton* segment(const QString& value) const;
-    // The value of the selected segment; empty when none is.
-    QString selectedValue() const;
-
 private:
     void refresh();
 

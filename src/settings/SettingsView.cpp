@@ -228,10 +228,8 @@ SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observabl
             m_badge->update();
         });
     connect(m_sidebarRows, &QButtonGroup::idToggled, this, [this](int, bool checked) {
-        if (checked) {
+        if (checked)
             showSelectedPane();
-            emit selectedPaneChanged(selectedPane());
-        }
     });
     m_sidebarRows->button(static_cast<int>(initialPane))->setChecked(true);
     for (QWidget* control : findChildren<QWidget*>())
@@ -255,10 +253,6 @@ QAbstractButton* SettingsView::sidebarButton(SettingsPane pane) const {
 QWidget* SettingsView::paneBody(SettingsPane pane) const {
     const auto* scroll = static_cast<QScrollArea*>(m_panes->widget(static_cast<int>(pane)));
     return scroll->widget()->layout()->itemAt(0)->widget();
-}
-
-QScrollArea* SettingsView::detailScrollArea() const {
-    return static_cast<QScrollArea*>(m_panes->currentWidget());
 }
 
 QWidget* SettingsView::buildSidebar() {

@@ -7,7 +7,6 @@
 class QAbstractButton;
 class QButtonGroup;
 class QLabel;
-class QScrollArea;
 class QStackedWidget;
 class RunningAppsManager;
 namespace LaunchAtLogin {
@@ -31,13 +30,6 @@ public:
     QAbstractButton* sidebarButton(SettingsPane pane) const;
     QWidget* paneBody(SettingsPane pane) const;
     QLabel* paneTitleLabel() const { return m_paneTitle; }
-    QLabel* paneSubtitleLabel() const { return m_paneSubtitle; }
-    // The scroll area of the selected pane.
-    QScrollArea* detailScrollArea() const;
-    QWidget* sidebar() const { return m_sidebar; }
-
-signals:
-    void selectedPaneChanged(SettingsPane pane);
 
 private:
     QWidget* buildSidebar();

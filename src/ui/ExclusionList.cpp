@@ -189,7 +189,6 @@ void ExclusionList::setSelectedID(const std::optional<QString>& id) {
         return;
     m_selected = id;
     render();
-    emit selectedIDChanged();
 }
 
 bool ExclusionList::selectionIsListed() const {

@@ -58,7 +58,6 @@ public:
 
     ExclusionList(RunningAppsManager& manager, Look look, QWidget* parent = nullptr);
 
-    std::optional<QString> selectedID() const { return m_selected; }
     void setSelectedID(const std::optional<QString>& id);
 
     void addExclusion();
@@ -69,13 +68,7 @@ public:
 
     QAbstractButton* addButton() const { return m_add; }
     QAbstractButton* removeButton() const { return m_remove; }
-    QLabel* emptyLabel() const { return m_empty; }
-    // "N active"; only the pane look has one.
-    QLabel* countLabel() const { return m_count; }
     QList<ExcludedAppRow*> rows() const;
-
-signals:
-    void selectedIDChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;
