@@ -161,7 +161,7 @@ int main(int argc, char** argv) {
 
     // No settings file yet: Idlewatch has never run for this user.
     const bool firstRun = !QFileInfo::exists(UserDefaults::standardFilePath());
-    UserDefaults& store = UserDefaults::standard();
+    UserDefaults store(UserDefaults::standardFilePath());
     // Once, before anything reads the idle time.
     Preferences::migrateIdleTimePreferenceIfNeeded(store);
     SystemClock clock;

@@ -97,12 +97,6 @@ QString UserDefaults::standardFilePath() {
     return base + QStringLiteral("/Idlewatch/defaults.json");
 }
 
-UserDefaults& UserDefaults::standard() {
-    // Lives until the process ends; never torn down during a run.
-    static UserDefaults* store = new UserDefaults(standardFilePath());
-    return *store;
-}
-
 bool UserDefaults::contains(const QString& key) const {
     return m_entries.contains(key);
 }

@@ -24,9 +24,8 @@ public:
     explicit UserDefaults(QString filePath, QObject* parent = nullptr);
     ~UserDefaults() override;
 
-    // The store of this user, created on first use and kept for the whole process.
-    static UserDefaults& standard();
-    // $XDG_CONFIG_HOME/Idlewatch/defaults.json (XDG_CONFIG_HOME defaults to ~/.config).
+    // The user's store: $XDG_CONFIG_HOME/Idlewatch/defaults.json (XDG_CONFIG_HOME defaults
+    // to ~/.config). The program opens it once, in main.
     static QString standardFilePath();
 
     QString filePath() const { return m_filePath; }
