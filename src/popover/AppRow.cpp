@@ -112,7 +112,9 @@ void AppRow::refresh() {
     }
 
     QFont nameFont = font();
-    nameFont.setBold(warning && on);
+    const bool paused = !m_manager->quittingEnabled().value();
+    // Bold says "soon": nothing is soon while paused.
+    nameFont.setBold(warning && on && !paused);
     m_name->setFont(nameFont);
     m_name->setText(displayName());
     m_name->setTextColor(on ? palette().color(QPalette::WindowText)
@@ -120,7 +122,6 @@ void AppRow::refresh() {
 
     // A countdown that would end in nothing is not shown as one; while paused (the popover
     // says so above the rows) nothing counts down.
-    const bool paused = !m_manager->quittingEnabled().value();
     const bool waiting = m_manager->isWaitingForUser(m_app);
     const bool stuck = on && !waiting && m_manager->cannotQuit(m_app);
     m_countdown->setVisible((on && !paused) || waiting);
