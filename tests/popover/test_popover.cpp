@@ -1,4 +1,3 @@
-#include "app/PopoverWindow.h"
 #include "engine/EngineRig.h"
 #include "popover/AppRow.h"
 #include "popover/ContentView.h"
@@ -7,7 +6,6 @@
 #include "ui/AccentCheckBox.h"
 
 #include <QLabel>
-#include <QScreen>
 #include <QTest>
 #include <QToolButton>
 
@@ -127,36 +125,6 @@ private slots:
                 names << r->displayName();
             QCOMPARE(names, order);
         }
-    }
-
-    void followsTheEngineAndTheStore() {
-        PopoverRig rig;
-        const auto editor = rig.workspace.add({.name = "Editor"});
-        ContentView& view = rig.open();
-        rig.workspace.add({.name = "Viewer"});
-        rig.sweepAfter(5);
-        rig.workspace.quit(editor);
-        rig.sweepAfter(2 * 3600 - 5);
-        QCOMPARE(view.rowTexts(), QStringList{"Viewer\t6h left"});
-        rig.workspace.quit(rig.workspace.runningApplications().value(0));
-        rig.sweepAfter(1);
-        QVERIFY(view.emptyState()->isVisible());
-    }
-
-    // 40 applications on a 1280x800 screen: the list scrolls, the footer stays reachable.
-    void fitsTheScreen() {
-        PopoverRig rig;
-        for (int i = 0; i < 40; ++i)
-            rig.workspace.add({.name = QStringLiteral("App %1").arg(i)});
-        rig.startAndDrain();
-        auto* view = new ContentView(*rig.engine);
-        PopoverWindow popover(view);
-        popover.showAt({});
-        QVERIFY(QTest::qWaitForWindowActive(&popover));
-        QCOMPARE(popover.screen()->geometry(), QRect(0, 0, 1280, 800));
-        QVERIFY(popover.height() <= popover.screen()->availableGeometry().height());
-        QWidget* quit = view->quitItem();
-        QVERIFY(popover.rect().contains(QRect(quit->mapTo(&popover, QPoint()), quit->size())));
     }
 };
 

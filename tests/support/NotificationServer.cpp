@@ -14,11 +14,3 @@ uint NotificationServer::Notify(const QString& appName, uint replacesId, const Q
     m_notices.append({id, appName, icon, summary, body, actions, hints, timeout});
     return id;
 }
-
-QString NotificationServer::GetServerInformation(QString& vendor, QString& version,
-                                                 QString& specVersion) const {
-    vendor = "Idlewatch tests";
-    version = "1";
-    specVersion = "1.2";
-    return "test-notifications";
-}

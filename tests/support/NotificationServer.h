@@ -26,7 +26,6 @@ public:
 
     QList<Notice> notices() const { return m_notices; }
     void invokeAction(uint id, const QString& key) { emit ActionInvoked(id, key); }
-    void closeNotice(uint id, uint reason) { emit NotificationClosed(id, reason); }
 
 public slots:
     QStringList GetCapabilities() const { return m_capabilities; }
@@ -34,7 +33,6 @@ public slots:
                 const QString& summary, const QString& body, const QStringList& actions,
                 const QVariantMap& hints, int timeout);
     void CloseNotification(uint id) { emit NotificationClosed(id, 3); }
-    QString GetServerInformation(QString& vendor, QString& version, QString& specVersion) const;
 
 signals:
     void NotificationClosed(uint id, uint reason);

@@ -106,13 +106,13 @@ bool X11Session::start(const Options& options) {
 }
 
 pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra, bool dark) {
-    // One panel across the top, a spacer and the tray plugin.
-    QByteArray panel = readFile(QStringLiteral(XFCE_PANEL_CONFIG));
-    if (dark)
-        panel.replace(R"("dark-mode" type="bool" value="false")",
-                      R"("dark-mode" type="bool" value="true")");
-    // Written anew: a restarted panel starts from it again.
-    if (write("config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml", panel).isEmpty())
+    // One panel across the top, a spacer and the tray plugin. Written anew for a panel
+    // restarted; but xfconfd, once started, keeps what it read: dark is set through it.
+    if (write("config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml",
+              readFile(QStringLiteral(XFCE_PANEL_CONFIG)))
+            .isEmpty() ||
+        run({"xfconf-query", "-c", "xfce4-panel", "-p", "/panels/dark-mode", "-s",
+             dark ? "true" : "false"}) != 0)
         return -1;
     const pid_t pid = spawn({"xfce4-panel", "--disable-wm-check"}, extra);
     const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");

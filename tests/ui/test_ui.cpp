@@ -1,5 +1,4 @@
 #include "engine/EngineRig.h"
-#include "support/Files.h"
 #include "ui/AppIcon.h"
 #include "ui/ApplicationChooser.h"
 #include "ui/ExclusionList.h"
@@ -7,7 +6,6 @@
 #include <QLineEdit>
 #include <QListView>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -24,36 +22,6 @@ QStringList names(const ExclusionList& list) {
 class TestUi : public QObject {
     Q_OBJECT
 private slots:
-    // An Icon= value is an absolute path, a file in a pixmaps folder, or a theme name, in
-    // that order.
-    void applicationIconsByName() {
-        QTemporaryDir dir;
-        auto save = [&dir](const QString& file, Qt::GlobalColor color) {
-            QImage image(24, 24, QImage::Format_ARGB32);
-            image.fill(color);
-            QVERIFY(QDir().mkpath(QFileInfo(dir.filePath(file)).path()));
-            QVERIFY(image.save(dir.filePath(file)));
-        };
-        auto colorOf = [](const QString& name) {
-            return iconForApplication(name).pixmap(24).toImage().pixelColor(12, 12);
-        };
-        save("red.png", Qt::red);
-        save("share/pixmaps/mini.app.xpm", Qt::blue);
-        save("icons/t/24x24/apps/mini.app.png", Qt::green);
-        QVERIFY(writeFile(dir.filePath("icons/t/index.theme"),
-                          "[Icon Theme]\nName=t\nDirectories=24x24/apps\n"
-                          "[24x24/apps]\nSize=24\nType=Fixed\n"));
-        qputenv("XDG_DATA_DIRS", dir.filePath("share").toLocal8Bit());
-        QIcon::setThemeSearchPaths({dir.filePath("icons")});
-        QIcon::setThemeName("t");
-        QCOMPARE(colorOf(dir.filePath("red.png")), QColor(Qt::red));
-        QCOMPARE(colorOf("mini.app"), QColor(Qt::blue));
-        // The desktop names a theme that is not installed: every lookup still ends in hicolor.
-        save("icons/hicolor/48x48/apps/only.hicolor.png", Qt::yellow);
-        QIcon::setThemeName("breeze-missing");
-        QIcon::setFallbackThemeName("breeze-missing");
-        QCOMPARE(colorOf("only.hicolor"), QColor(Qt::yellow));
-    }
     // The chooser acts on what it shows: a search drops the selection it hides and finds
     // generic names, keywords and programs; Return and a double-click choose; Idlewatch
     // itself is not offered.
