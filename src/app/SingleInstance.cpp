@@ -57,11 +57,11 @@ bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
 bool writeAll(int fd, QByteArray bytes, const QDeadlineTimer& deadline) {
     while (!bytes.isEmpty()) {
         const ssize_t n = ::send(fd, bytes.constData(), size_t(bytes.size()), MSG_NOSIGNAL);
-        if (n > 0)
+        if (n > 0) {
             bytes.remove(0, n);
-        else if (n < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
-        else if (n < 0 && errno == EAGAIN && !waitFor(fd, POLLOUT, deadline))
+            continue;
+        }
+        if (n == 0 || !(errno == EINTR || (errno == EAGAIN && waitFor(fd, POLLOUT, deadline))))
             return false;
     }
     return true;
@@ -152,11 +152,12 @@ std::optional<QByteArray> SingleInstance::ask(const QByteArray& command, int tim
     while (!reply.contains('\n')) {
         char chunk[4096];
         const ssize_t n = ::recv(socket.fd, chunk, sizeof chunk, 0);
-        if (n > 0)
+        if (n > 0) {
             reply.append(chunk, n);
-        else if (n == 0 || (errno != EAGAIN && errno != EINTR))
-            return std::nullopt;
-        else if (errno == EAGAIN && !waitFor(socket.fd, POLLIN, deadline))
+            continue;
+        }
+        if (n == 0 ||
+            !(errno == EINTR || (errno == EAGAIN && waitFor(socket.fd, POLLIN, deadline))))
             return std::nullopt;
     }
     return reply.left(reply.indexOf('\n')).trimmed();
