@@ -1,5 +1,6 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
+#include "popover/AppRow.h"
 #include "popover/ContentView.h"
 #include "settings/Panes.h"
 #include "settings/PreferenceGroup.h"
@@ -117,8 +118,10 @@ private slots:
             ContentView popover(*rig.engine);
             popover.show();
             QVERIFY(QTest::qWaitForWindowExposed(&popover));
-            const QImage name = popover.grab().toImage();
-            QVERIFY(strongest(name, QRect(60, 10, 60, 30), name.pixelColor(2, 2)) >= 4.5);
+            const QImage shot = popover.grab().toImage();
+            const QWidget* name = popover.rows().value(0)->nameLabel();
+            QVERIFY(strongest(shot, QRect(name->mapTo(&popover, QPoint()), name->size()),
+                              shot.pixelColor(2, 2)) >= 4.5);
         }
         QApplication::setPalette(light);
     }
@@ -144,12 +147,6 @@ private slots:
         const auto y = [&](const QWidget* w) {
             return w->mapTo(&popover, QPoint()).y() + w->height() / 2;
         };
-        // The chain is a circle: read it from after its bottom.
-        std::rotate(stops.begin(),
-                    std::max_element(stops.begin(), stops.end(),
-                                     [&](auto* a, auto* b) { return y(a) < y(b); }) +
-                        1,
-                    stops.end());
         for (qsizetype i = 1; i < stops.size(); ++i)
             QVERIFY(y(stops[i - 1]) <= y(stops[i]) + 4); // middles, as a line reads
         rig.clock.advance(60);                           // Return presses a button as Space does
