@@ -7,6 +7,7 @@
 #include "settings/SettingsView.h"
 #include "settings/SettingsWindowController.h"
 #include "support/Contrast.h"
+#include "ui/ElidedLabel.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -118,10 +119,10 @@ private slots:
             ContentView popover(*rig.engine);
             popover.show();
             QVERIFY(QTest::qWaitForWindowExposed(&popover));
-            const QImage shot = popover.grab().toImage();
+            const QImage rows = popover.grab().toImage();
             const QWidget* name = popover.rows().value(0)->nameLabel();
-            QVERIFY(strongest(shot, QRect(name->mapTo(&popover, QPoint()), name->size()),
-                              shot.pixelColor(2, 2)) >= 4.5);
+            QVERIFY(strongest(rows, QRect(name->mapTo(&popover, QPoint()), name->size()),
+                              rows.pixelColor(2, 2)) >= 4.5);
         }
         QApplication::setPalette(light);
     }
@@ -140,6 +141,7 @@ private slots:
         popover.show();
         popover.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&popover));
+        QApplication::focusWidget()->clearFocus(); // Tab from nothing: the chain's start
         QTest::keyClick(&popover, Qt::Key_Tab);
         QList<QWidget*> stops;
         tabThrough(&popover, stops);
