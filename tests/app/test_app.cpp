@@ -14,10 +14,8 @@
 
 #include <QApplication>
 #include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -64,21 +62,18 @@ private slots:
         rig.store->setData("com.Idlewatch.toggleStatus", R"({"Off":false})");
         rig.workspace.add({.name = "Off"});
         IdlewatchApp& app = rig.startApp();
-        const auto status = [&] {
-            QStringList out;
-            const QJsonObject json =
-                QJsonDocument::fromJson(StatusReport::json(*rig.engine, *rig.settings)).object();
-            for (const QJsonValue& a : json["apps"].toArray())
-                out << a["name"].toString() + ' ' + a["state"].toString() + ' ' +
-                           a["secondsLeft"].toVariant().toString();
-            return out;
+        // Names, seconds and states in the order listed (JSON members come sorted).
+        const auto status = [&](const char* expected) {
+            return QString(StatusReport::json(*rig.engine, *rig.settings))
+                .contains(QRegularExpression(QString(expected).replace(' ', ".*")));
         };
-        QCOMPARE(status(), (QStringList{"Editor counting 28800", "Asking waitingForYou ",
-                                        "Off off ", "Stuck cantClose "}));
+        QVERIFY(status(R"("Editor","secondsLeft":28800,"state":"counting" "Asking","secondsLeft":)"
+                       R"(null,"state":"waitingForYou" "Off","secondsLeft":null,"state":"off")"
+                       R"( "Stuck","secondsLeft":null,"state":"cantClose")"));
         const QImage counting = app.trayIconImage().pixmap(18).toImage();
         rig.clock.advance(30);
         rig.store->setBoolean("quittingEnabled", false);
-        QCOMPARE(status().value(1), "Editor paused ");
+        QVERIFY(status(R"("Editor","secondsLeft":null,"state":"paused")"));
         QVERIFY(app.trayIconImage().pixmap(18).toImage() != counting);
 
         app.showPopover();
@@ -101,31 +96,27 @@ private slots:
     void firstStartGreets() {
         BusSession bus;
         QVERIFY2(bus.start(), qPrintable(bus.errorString()));
-        const auto connection = [&](const QString& name) {
-            return QDBusConnection::connectToBus(bus.address(), name);
-        };
-        for (const QStringList& capabilities : {QStringList{"body", "actions"}, {"body"}, {}}) {
+        for (const QStringList& capabilities : {QStringList{"actions"}, {"body"}, {}}) {
             const QString name = capabilities.join('+');
             NotificationServer server(capabilities);
-            QVERIFY(capabilities.isEmpty() || server.serveOn(connection("server" + name)));
+            QVERIFY(capabilities.isEmpty() ||
+                    server.serveOn(QDBusConnection::connectToBus(bus.address(), "server" + name)));
             AppRig rig;
             IdlewatchApp& app = rig.startApp();
-            DesktopNotifier notifier(connection("app" + name));
+            DesktopNotifier notifier(QDBusConnection::connectToBus(bus.address(), "app" + name));
             app.greet(notifier);
             QVERIFY(rig.store->boolean("firstRunNoticeShown").value_or(false));
-            if (capabilities.isEmpty()) { // no tray in this test, and no server
-                QTRY_VERIFY(app.popover() && app.popover()->isVisible());
-                continue;
+            if (!capabilities.isEmpty()) {
+                QTRY_COMPARE(server.notices().size(), 1);
+                const NotificationServer::Notice notice = server.notices().value(0);
+                QVERIFY(notice.body.contains("for 8h") && notice.body.contains("start Idlewatch"));
+                QCOMPARE(notice.actions.contains("default"), capabilities.contains("actions"));
+                QVERIFY(!app.popover());
+                server.invokeAction(notice.id, "default"); // no tray in this test, no server
+                QDBusConnection::disconnectFromBus("server" + name);
             }
-            QTRY_COMPARE(server.notices().size(), 1);
-            const NotificationServer::Notice notice = server.notices().value(0);
-            QVERIFY(notice.body.contains("for 8h") &&
-                    notice.body.contains("start Idlewatch again"));
-            QCOMPARE(notice.actions.contains("default"), capabilities.contains("actions"));
-            QVERIFY(!app.popover());
-            server.invokeAction(notice.id, "default");
-            QTRY_VERIFY(capabilities.size() == 1 || (app.popover() && app.popover()->isVisible()));
-            QDBusConnection::disconnectFromBus("server" + name);
+            QTRY_VERIFY(capabilities == QStringList{"body"} ||
+                        (app.popover() && app.popover()->isVisible()));
         }
     }
 

@@ -87,15 +87,11 @@ bool X11Session::start(const Options& options) {
 
     if (!options.tray)
         return true;
-    const QByteArray background =
-        options.trayColor.isEmpty()
-            ? QByteArray()
-            : "rounded = 0\nborder_width = 0\nbackground_color = " + options.trayColor.toLatin1() +
-                  " 100\nborder_color = #000000 0\npanel_background_id = 1\n";
+    // A dark panel that tells no colours, as tint2's stock one: the hardest for the icon.
     const QString tint2rc =
-        write("tint2rc", background + "panel_items = S\npanel_size = 100% 32\n"
-                                      "systray_icon_size = 24\n"
-                                      "panel_position = bottom center horizontal\n");
+        write("tint2rc", "rounded = 0\nborder_width = 0\nbackground_color = #222222 100\n"
+                         "panel_background_id = 1\npanel_items = S\npanel_size = 100% 32\n"
+                         "systray_icon_size = 24\npanel_position = bottom center horizontal\n");
     const auto hosted = [&] {
         const auto r = owned(xcb_get_selection_owner_reply(
             x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));

@@ -7,8 +7,7 @@
 class X11Session : public Session {
 public:
     struct Options {
-        bool tray = false;
-        QString trayColor = {};         // tint2's background, "#rrggbb"; none: tint2's own
+        bool tray = false;              // tint2, dark
         bool sessionBus = false;        // a private dbus-daemon instead of none
         QStringList xvfbArguments = {}; // e.g. {"-extension", "X-Resource"}
     };

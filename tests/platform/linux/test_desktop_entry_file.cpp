@@ -2,17 +2,13 @@
 
 #include "platform/linux/DesktopEntryFile.h"
 #include "platform/linux/DesktopEntryIndex.h"
-#include "platform/linux/SafeFile.h"
 #include "support/Files.h"
-#include "support/Promptly.h"
 
 #include <QDir>
 #include <QFile>
 #include <QSaveFile>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/stat.h>
 
 namespace {
 
@@ -47,24 +43,6 @@ struct DataDirs {
 class TestDesktopEntry : public QObject {
     Q_OBJECT
 private slots:
-    void validity() {
-        // Comments and blanks may come first, lines may end in CRLF and be indented; a file
-        // whose lines are not all groups, comments or keys is rejected, as is one whose first
-        // group is another.
-        for (const auto& [bytes, valid] :
-             {std::pair{"# c\n\n  # d\n[Desktop Entry]\n", true},
-              {"[Desktop Entry]\r\n  Name = A \r\nType=Application\r\n", true},
-              {"Name=A\nType=Application\n", false},
-              {"[Foo]\n[Desktop Entry]\nName=A\n", false},
-              {"[Desktop Entry]\nName A\n", false},
-              {"[Desktop Entry]\nName=A\n[Desktop Action x]\ngarbage\n", false}}) {
-            const auto file = DesktopEntryFile::parse(bytes);
-            QVERIFY2(file.has_value() == valid, bytes);
-            if (valid && file->contains("Name"))
-                QCOMPARE(file->string("Name"), QStringLiteral("A"));
-        }
-    }
-
     void valuesGroupsAndExec() {
         const auto file = entry("Name=First\nComment=a\\sb\\nc\\td\\re\\\\f\\;g\\qh\n"
                                 "Keywords=one;two\\;three;\\\\;\n"
@@ -86,27 +64,6 @@ private slots:
                                             {"\"/opt/a\\\\\"b/run\\\\\\\\er\" x", "run\\er"}})
             QCOMPARE(entry(QByteArray("Exec=") + exec + "\n")->execProgram(),
                      QString::fromLatin1(program));
-    }
-
-    void largeAndHostileInput() {
-        // Linear, never recursive: one enormous line parses.
-        QVERIFY(entry("Name=" + QByteArray(8 << 20, '\\') + "\n"));
-
-        QTemporaryDir dir;
-        QFile big(dir.filePath("big.desktop"));
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.write("[Desktop Entry]\nName=A\n") > 0 &&
-                big.write(QByteArray(DesktopEntryFile::maxFileSize, '#')) > 0);
-        big.close();
-        QVERIFY(!DesktopEntryFile::load(big.fileName()));
-
-        // A FIFO dropped among the entries is never waited on.
-        const QString fifo = dir.filePath("fifo.desktop");
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        bool loaded = true;
-        QVERIFY(returnsWithinASecond([&] { loaded = bool(DesktopEntryFile::load(fifo)); }, fifo) &&
-                !loaded);
-        // Nor is a device read as if it were a file.
-        QCOMPARE(SafeFile::read("/dev/null", 1024).status, SafeFile::Contents::Status::Unreadable);
     }
 
     void indexPrecedenceMaskingAndMatchOrder() {
