@@ -197,7 +197,7 @@ void IdlewatchApp::start(RunningAppsManager& manager, SettingsWindowController& 
 
 void IdlewatchApp::buildMenu() {
     m_menu = new QMenu;
-    // The desktop style draws an unchecked box in a dark menu barely apart from it; the
+    // The desktop style draws an unchecked box in a dark menu that hardly stands out; the
     // settings window's controls draw one that reads.
     m_menu->setStyle(SettingsStyle::controlStyle());
     m_menu->addAction(QStringLiteral("Open Idlewatch"), this, &IdlewatchApp::showPopover);
