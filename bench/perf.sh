@@ -3,7 +3,8 @@
 # the way a user would script it (wmctrl and xprop every scan interval), in one run:
 #   - start-up time from exec to the tray icon being embedded;
 #   - CPU time over a minute, idle with the popover closed, default settings;
-#   - resident memory.
+#   - resident memory, beside the floor: a bare Qt tray application (bench/floor) on the
+#     same display with the same clients.
 # Usage: bench/perf.sh [build-dir] [seconds]     (default build/default, 60)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -11,7 +12,9 @@ build=${1:-build/default}
 seconds=${2:-60}
 bin="$build/src/app/idlewatch"
 client="$build/tests/platform/x11/x11_testclient"
+floor="$build/bench/floor/bench_tray_floor"
 [ -x "$bin" ] || { echo "perf: build first (./dev build): $bin is missing" >&2; exit 1; }
+[ -x "$floor" ] || { echo "perf: $floor is missing (built with the benchmarks)" >&2; exit 1; }
 [ -x "$client" ] || { echo "perf: $client is missing" >&2; exit 1; }
 for tool in Xvfb openbox tint2 wmctrl xprop xdpyinfo xdotool xwininfo; do
     command -v "$tool" >/dev/null || { echo "perf: needs $tool (apt-get install wmctrl x11-utils ...)" >&2; exit 1; }
@@ -98,12 +101,19 @@ sleep "$seconds"
 iw1=$(cpu_ticks "$iw"); loop1=$(cpu_ticks "$loop")
 rss_kb=$(awk '/^VmRSS/ {print $2}' "/proc/$iw/status")
 
+# The floor, once Idlewatch is measured: the same display, clients and tray host.
+QT_QPA_PLATFORM=xcb "$floor" >/dev/null 2>&1 &
+fl=$!
+pids+=($fl)
+sleep 3
+floor_kb=$(awk '/^VmRSS/ {print $2}' "/proc/$fl/status")
+
 iw_ms=$(( (iw1 - iw0) * 1000 / hz ))
 loop_ms=$(( (loop1 - loop0) * 1000 / hz ))
-awk -v iw="$iw_ms" -v loop="$loop_ms" -v s="$seconds" -v rss="$rss_kb" -v up="$startup_ms" 'BEGIN {
+awk -v iw="$iw_ms" -v loop="$loop_ms" -v s="$seconds" -v rss="$rss_kb" -v up="$startup_ms" -v floor="$floor_kb" 'BEGIN {
     printf "clients                  50\n"
     printf "start-up to tray icon    %d ms\n", up
-    printf "resident memory          %.1f MB\n", rss / 1024
+    printf "resident memory          %.1f MB (bare Qt tray app: %.1f MB, %.2fx)\n", rss / 1024, floor / 1024, rss / floor
     printf "Idlewatch CPU over %ds   %d ms (%.3f %% of one core)\n", s, iw, iw / (s * 10)
     printf "scripted loop CPU        %d ms (%.3f %% of one core)\n", loop, loop / (s * 10)
     if (iw > 0) printf "scripted / Idlewatch     %.0fx\n", loop / iw

@@ -4,11 +4,13 @@
 # Installs the build into a temporary prefix, starts Xvfb, openbox and tint2 (the tray), two
 # xterms and xclock, and the installed Idlewatch with a one-minute timeout. It photographs
 # the popover, every settings pane, the application chooser, the popover with 40 more
-# applications and the tray icon's menu, then waits in real time (about a minute) until the
-# background applications have been closed while the xterm in front keeps running, and
-# photographs the popover again. Last it quits Idlewatch from the tray menu and starts it
-# again under a dark KDE colour scheme for the popover and two panes in the dark. Everything
-# it starts is stopped when it ends, however.
+# applications, the tray icon's menu and the popover paused from that menu, then waits in
+# real time (about a minute) until the background applications have been closed while the
+# xterm in front keeps running, and photographs the popover again. Then it quits Idlewatch
+# from the tray menu and starts it again under a dark KDE colour scheme and a dark tint2
+# panel for the popover and two panes in the dark. Last, on a private session bus, the tray
+# icon on a light and a dark xfce4-panel (StatusNotifierItem). Everything it starts is
+# stopped when it ends, however.
 #
 # Usage: scripts/demo.sh [output-folder] [build-dir]     (default build/demo, build/default)
 set -euo pipefail
@@ -25,7 +27,8 @@ die() {
 }
 
 [ -x "$build/src/app/idlewatch" ] || die "build first (./dev build): $build/src/app/idlewatch is missing"
-for tool in Xvfb openbox tint2 xdotool xwininfo xprop xterm xclock import convert display; do
+for tool in Xvfb openbox tint2 xdotool xwininfo xprop xterm xclock import convert display \
+    dbus-daemon xfce4-panel xfconf-query; do
     command -v "$tool" >/dev/null || die "needs $tool (./dev installs it)"
 done
 
@@ -179,6 +182,8 @@ only_one_xterm() { [ "$(app_count)" = 1 ] && status | grep -q '"name":"XTerm"'; 
 at_least_apps() { [ "$(app_count)" -ge "$1" ]; }
 at_most_apps() { [ "$(app_count)" -le "$1" ]; }
 selected_is() { status | grep -q "\"settingsPane\":\"$1\""; }
+paused() { status | grep -q '"quittingEnabled":false'; }
+resumed() { status | grep -q '"quittingEnabled":true'; }
 settings_gone() { status | grep -q '"settingsPane":null'; }
 
 # A window's inside in root coordinates, "x y w h".
@@ -307,7 +312,7 @@ close_settings() {
 }
 # With the sidebar holding the keyboard, Up and Down move to pane $2 and wait for it; the
 # pane names in sidebar order.
-panes=(general presets behavior appearance menuBar exclusions advanced support)
+panes=(general presets behavior appearance trayIcon exclusions advanced support)
 select_pane() {
     local i from=-1 to=-1 key=Down
     for i in "${!panes[@]}"; do
@@ -390,11 +395,20 @@ for p in "${many[@]}"; do kill "$p" 2>/dev/null || true; done
 wait_until 20 at_most_apps 3 || die "Idlewatch still lists $(app_count) applications"
 activate "$front_window" || die "cannot bring the first xterm back to the front"
 
-log "The tray icon's menu"
+log "The tray icon's menu, and the popover paused from it"
 open_tray_menu || die "the tray icon's menu did not open"
 shoot tray-menu "$(union "$tray" "$menu")" 14
-xdotool key Escape
+# "Pause automatic quitting" is the third item.
+xdotool key Down Down Down Return
 wait_until 5 menu_gone || die "the tray icon's menu stayed open"
+wait_until 10 paused || die "choosing \"Pause automatic quitting\" did not pause"
+open_popover || die "the paused popover did not open"
+shoot popover-paused "$(union "$tray" "$popover")" 14
+# Its first control is Resume; Return presses it.
+xdotool key Tab Return
+wait_until 10 resumed || die "Resume did not switch quitting back on"
+close_popover
+shoot tray-light "1180 0 100 30"
 activate "$front_window" || die "cannot bring the first xterm back to the front"
 
 log "Waiting for the one-minute timeout (real time)"
@@ -470,6 +484,68 @@ done
 shoot_chooser chooser-dark ""
 echo "    the application chooser"
 close_settings
+close_popover
+shoot tray-dark "1180 0 100 30"
+convert "$out/tray-light.png" "$out/tray-dark.png" +append "$out/tray-tint2-light-dark.png"
+rm "$out/tray-light.png" "$out/tray-dark.png"
+
+log "The tray icon on xfce4-panel, light and dark (StatusNotifierItem)"
+kill "$idlewatch_pid" "$panel"
+wait_until 10 ended "$idlewatch_pid" || die "Idlewatch did not end"
+wait_until 10 ended "$panel" || die "tint2 did not end"
+export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus" NO_AT_BRIDGE=1
+dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" >/dev/null 2>&1 &
+pids+=($!)
+wait_until 10 test -S "$XDG_RUNTIME_DIR/bus" || die "dbus-daemon did not start"
+panel_config="$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
+mkdir -p "$panel_config"
+watcher_up() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.NameHasOwner string:org.kde.StatusNotifierWatcher 2>/dev/null |
+        grep -q 'boolean true'
+}
+# Idlewatch once more, its icon registered with the panel's StatusNotifier watcher.
+item_registered() {
+    dbus-send --session --print-reply --dest=org.kde.StatusNotifierWatcher /StatusNotifierWatcher \
+        org.freedesktop.DBus.Properties.Get string:org.kde.StatusNotifierWatcher \
+        string:RegisteredStatusNotifierItems 2>/dev/null | grep -q 'string "'
+}
+start_idlewatch_on_bus() {
+    env QT_QPA_PLATFORM=xcb "$idlewatch" >>"$out/idlewatch.log" 2>&1 &
+    idlewatch_pid=$!
+    pids+=("$idlewatch_pid")
+    wait_until 20 item_registered || die "the tray icon never reached the panel: $(tail -n 5 "$out/idlewatch.log")"
+}
+# xfconfd, which the panel's D-Bus activation started: ended with the rest.
+xfconfd_pid() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.GetConnectionUnixProcessID string:org.xfce.Xfconf 2>/dev/null |
+        awk '/uint32/ { print $2 }'
+}
+cp tests/support/xfce4-panel.xml "$panel_config/xfce4-panel.xml"
+start_xfce_panel() {
+    xfce4-panel --disable-wm-check >"$tmp/xfce4-panel.log" 2>&1 &
+    panel=$!
+    pids+=("$panel")
+    wait_until 20 watcher_up || die "xfce4-panel did not start: $(cat "$tmp/xfce4-panel.log")"
+}
+start_xfce_panel
+xfconfd=$(xfconfd_pid)
+[ -z "$xfconfd" ] || pids+=("$xfconfd")
+start_idlewatch_on_bus
+sleep 2 # the panel draws the icon it was given
+shoot tray-xfce-light "1180 0 100 30"
+# Restarted dark: a running panel does not redraw the icons it holds. Idlewatch registers
+# its icon with the new panel by itself.
+kill "$panel"
+wait_until 10 ended "$panel" || die "xfce4-panel did not end"
+xfconf-query -c xfce4-panel -p /panels/dark-mode -s true || die "cannot switch xfce4-panel to dark"
+start_xfce_panel
+wait_until 20 item_registered || die "the tray icon did not come back to the panel"
+sleep 2
+shoot tray-xfce-dark "1180 0 100 30"
+convert "$out/tray-xfce-light.png" "$out/tray-xfce-dark.png" +append "$out/tray-xfce-light-dark.png"
+rm "$out/tray-xfce-light.png" "$out/tray-xfce-dark.png"
 
 log "Screenshots in $out"
 (cd "$out" && printf '    %s\n' ./*.png full/*.png)

@@ -1,12 +1,15 @@
 #include "IdlewatchApp.h"
 
+#include "DesktopNotifier.h"
 #include "PopoverWindow.h"
 
 #include "engine/RunningAppsManager.h"
 #include "popover/ContentView.h"
 #include "preferences/AppIdentity.h"
+#include "preferences/Preferences.h"
+#include "settings/SettingsStyle.h"
 #include "settings/SettingsWindowController.h"
-#include "ui/Artwork.h"
+#include "ui/Style.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -20,7 +23,9 @@
 #include <QMenu>
 #include <QPainter>
 #include <QPalette>
+#include <QScreen>
 #include <QSystemTrayIcon>
+#include <QTimer>
 
 #include <xcb/xcb.h>
 
@@ -137,14 +142,12 @@ ContentView* IdlewatchApp::contentView() const {
 }
 
 void IdlewatchApp::start(RunningAppsManager& manager, SettingsWindowController& settings) {
+    m_manager = &manager;
     m_settings = &settings;
-    auto* content = new ContentView(manager);
-    m_popover = new PopoverWindow(content);
-    connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
-    connect(content, &ContentView::openSettingsRequested, this, &IdlewatchApp::openSettings);
     buildMenu();
     connect(m_defaults, &UserDefaults::changed, this, [this](const QString& key) {
-        if (key == menuBarIconSize.name() || key == menuBarIconTemplate.name())
+        if (key == menuBarIconSize.name() || key == menuBarIconTemplate.name() ||
+            key == QLatin1String(Keys::quittingEnabled.name))
             updateIcon();
     });
     qApp->installEventFilter(this);
@@ -194,6 +197,9 @@ void IdlewatchApp::start(RunningAppsManager& manager, SettingsWindowController& 
 
 void IdlewatchApp::buildMenu() {
     m_menu = new QMenu;
+    // The desktop style draws an unchecked box in a dark menu that hardly stands out; the
+    // settings window's controls draw one that reads.
+    m_menu->setStyle(SettingsStyle::controlStyle());
     m_menu->addAction(QStringLiteral("Open Idlewatch"), this, &IdlewatchApp::showPopover);
     m_menu->addAction(QStringLiteral("Settings…"), this, &IdlewatchApp::openSettings);
     m_menu->addSeparator();
@@ -219,11 +225,11 @@ void IdlewatchApp::findTrayHost() {
     const xcb_window_t xembed = c && m_traySelection ? trayOwner(c, m_traySelection) : XCB_NONE;
     if (!statusNotifier && xembed == XCB_NONE)
         return;
-    if (!statusNotifier)
+    m_xembed = !statusNotifier;
+    if (m_xembed)
         m_trayTextColor = trayTextColor(c, xembed);
     qCInfo(lcApp) << "Tray host:" << (statusNotifier ? "StatusNotifierItem" : "XEmbed");
     m_tray = new QSystemTrayIcon(this);
-    m_tray->setToolTip(QStringLiteral("Idlewatch"));
     m_tray->setContextMenu(m_menu);
     connect(m_tray, &QSystemTrayIcon::activated, this,
             [this](QSystemTrayIcon::ActivationReason reason) {
@@ -232,6 +238,36 @@ void IdlewatchApp::findTrayHost() {
             });
     updateIcon();
     m_tray->show();
+    if (m_xembed && !m_trayTextColor.isValid())
+        QTimer::singleShot(250, this, [this] { sampleTrayBackground(20); });
+}
+
+void IdlewatchApp::sampleTrayBackground(int triesLeft) {
+    const QRect icon = m_tray ? m_tray->geometry() : QRect();
+    QScreen* screen = QGuiApplication::screenAt(icon.center());
+    if (icon.isEmpty() || !screen) {
+        if (triesLeft > 0)
+            QTimer::singleShot(500, this,
+                               [this, triesLeft] { sampleTrayBackground(triesLeft - 1); });
+        return;
+    }
+    // The corners of the icon's square: the panel, since the glyph never reaches them.
+    const QRect at = icon.translated(-screen->geometry().topLeft());
+    const QImage shot = screen->grabWindow(0, at.x(), at.y(), at.width(), at.height()).toImage();
+    if (shot.isNull())
+        return;
+    int r = 0, g = 0, b = 0;
+    const int w = shot.width() - 1, h = shot.height() - 1;
+    for (const QPoint& p : {QPoint(0, 0), QPoint(w, 0), QPoint(0, h), QPoint(w, h)}) {
+        const QColor c = shot.pixelColor(p);
+        r += c.red(), g += c.green(), b += c.blue();
+    }
+    const QColor background(r / 4, g / 4, b / 4);
+    qCDebug(lcApp) << "Tray background" << background.name();
+    if (background != m_trayBackground) {
+        m_trayBackground = background;
+        updateIcon();
+    }
 }
 
 void IdlewatchApp::appearanceSettingChanged(const QString& group, const QString& key,
@@ -254,33 +290,62 @@ bool IdlewatchApp::nativeEventFilter(const QByteArray& eventType, void* message,
     return false;
 }
 
-QColor IdlewatchApp::glyphColor() const {
-    if (m_trayTextColor.isValid())
-        return m_trayTextColor;
-    const QColor text = QApplication::palette().color(QPalette::WindowText);
-    if (!m_prefersDark || (text.lightness() >= 128) == *m_prefersDark)
-        return text;
-    return *m_prefersDark ? QColor(Qt::white) : QColor(Qt::black);
+Artwork::TrayStyle IdlewatchApp::trayStyle() const {
+    Artwork::TrayStyle style;
+    style.monochrome = menuBarIconTemplate.value();
+    style.paused = !Preference<bool>(*m_defaults, Keys::quittingEnabled).value();
+    if (m_trayTextColor.isValid()) {
+        style.glyph = m_trayTextColor;
+    } else if (m_trayBackground.isValid()) {
+        style.glyph = Style::contrast(Qt::black, m_trayBackground) >=
+                              Style::contrast(Qt::white, m_trayBackground)
+                          ? Qt::black
+                          : Qt::white;
+    } else {
+        // The palette's text colour is only a guess at the panel's: a rim of the opposite
+        // tone keeps the glyph legible on a panel of either.
+        QColor text = QApplication::palette().color(QPalette::WindowText);
+        if (m_prefersDark && (text.lightness() >= 128) != *m_prefersDark)
+            text = *m_prefersDark ? QColor(Qt::white) : QColor(Qt::black);
+        style.glyph = text;
+        style.outline = text.lightness() < 128 ? QColor(Qt::white) : QColor(Qt::black);
+    }
+    return style;
 }
 
 void IdlewatchApp::updateIcon() {
-    const int edge = Artwork::clampedMenuBarIconSize(menuBarIconSize.value());
+    const int edge = Artwork::clampedTrayIconSize(menuBarIconSize.value());
     const qreal dpr = qApp ? qApp->devicePixelRatio() : 1.0;
-    const bool asTemplate = menuBarIconTemplate.value();
+    const Artwork::TrayStyle style = trayStyle();
+    const bool paused = style.paused;
     // One pixmap of exactly edge x edge: icons are never scaled up, so the tray shows the
     // configured size, centred in its slot.
-    const QPixmap pixmap =
-        QPixmap::fromImage(Artwork::menuBarIcon(edge, asTemplate, glyphColor(), dpr));
-    const QString symbolic = QString::fromLatin1(kAppIdentifier) + QStringLiteral("-symbolic");
-    m_icon = asTemplate && QIcon::hasThemeIcon(symbolic)
+    const QPixmap pixmap = QPixmap::fromImage(Artwork::trayIcon(edge, style, dpr));
+    const QString symbolic =
+        QString::fromLatin1(kAppIdentifier) +
+        (paused ? QStringLiteral("-paused-symbolic") : QStringLiteral("-symbolic"));
+    m_icon = style.monochrome && QIcon::hasThemeIcon(symbolic)
                  ? QIcon(new NamedPixmapEngine(pixmap, symbolic))
                  : QIcon(pixmap);
-    if (m_tray)
+    if (m_tray) {
         m_tray->setIcon(m_icon);
+        m_tray->setToolTip(paused ? QStringLiteral("Idlewatch: paused")
+                                  : QStringLiteral("Idlewatch"));
+    }
+}
+
+PopoverWindow* IdlewatchApp::ensurePopover() {
+    if (!m_popover && m_manager) {
+        auto* content = new ContentView(*m_manager);
+        m_popover = new PopoverWindow(content);
+        connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
+        connect(content, &ContentView::openSettingsRequested, this, &IdlewatchApp::openSettings);
+    }
+    return m_popover;
 }
 
 void IdlewatchApp::showPopover() {
-    if (!m_popover)
+    if (!ensurePopover())
         return;
     m_popover->showAt(m_tray ? m_tray->geometry() : QRect());
 }
@@ -294,8 +359,42 @@ void IdlewatchApp::openSettings() {
     emit settingsRequested();
 }
 
+void IdlewatchApp::greet(DesktopNotifier& notifier) {
+    const QString timeout = Preferences::formattedIdleTime(
+        Preference<qint64>(*m_defaults, Keys::minutesUntilClose).value());
+    DesktopNotifier::Notice notice;
+    notice.summary = QStringLiteral("Idlewatch is running");
+    notice.body = QStringLiteral("It quits the apps you have not used for %1, asking each one "
+                                 "first as its close button would. ")
+                      .arg(timeout) +
+                  (m_tray ? QStringLiteral("Its icon is in the system tray: click it to see "
+                                           "every countdown.")
+                          : QStringLiteral("This desktop shows no tray icons: start Idlewatch "
+                                           "again to see every countdown."));
+    notice.actions = {{QStringLiteral("default"), QStringLiteral("Open Idlewatch")},
+                      {QStringLiteral("settings"), QStringLiteral("Settings")}};
+    notifier.notify(notice, [this, &notifier](std::optional<uint> shown) {
+        if (!shown) {
+            // Nothing else would tell the user that Idlewatch runs at all.
+            if (!m_tray)
+                showPopover();
+            return;
+        }
+        connect(&notifier, &DesktopNotifier::actionInvoked, this,
+                [this, shown](uint id, const QString& key) {
+                    if (id != *shown)
+                        return;
+                    if (key == QLatin1String("settings"))
+                        openSettings();
+                    else
+                        showPopover();
+                });
+    });
+    Preference<bool>(*m_defaults, Keys::firstRunNoticeShown).set(true);
+}
+
 void IdlewatchApp::togglePopover() {
-    if (!m_popover)
+    if (!ensurePopover())
         return;
     if (m_popover->isVisible() || m_popover->justClosed()) {
         m_popover->close();
@@ -305,7 +404,11 @@ void IdlewatchApp::togglePopover() {
 }
 
 bool IdlewatchApp::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange)
+    if (watched == qApp && event->type() == QEvent::ApplicationPaletteChange) {
         updateIcon();
+        // A new theme may have recoloured the panel too.
+        if (m_xembed && m_trayBackground.isValid())
+            QTimer::singleShot(500, this, [this] { sampleTrayBackground(0); });
+    }
     return QObject::eventFilter(watched, event);
 }

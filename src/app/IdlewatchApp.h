@@ -1,6 +1,7 @@
 #pragma once
 
 #include "preferences/PreferenceKeys.h"
+#include "ui/Artwork.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QIcon>
@@ -9,6 +10,7 @@
 #include <optional>
 
 class ContentView;
+class DesktopNotifier;
 class PopoverWindow;
 class QDBusVariant;
 class QMenu;
@@ -17,9 +19,15 @@ class RunningAppsManager;
 class SettingsWindowController;
 class UserDefaults;
 
-// The application object: the tray icon, drawn from "MenuBarIcon" at "menuBarIconSize"
-// and, with "menuBarIconTemplate", as a silhouette in the panel's text colour, its context
+// The application object: the tray icon, drawn from "TrayIcon" at "menuBarIconSize"
+// and, with "menuBarIconTemplate", as a silhouette that reads on the panel, its context
 // menu, and the popover it opens. There is no main window.
+//
+// The silhouette takes the panel's text colour where the tray says it (an XEmbed tray's
+// _NET_SYSTEM_TRAY_COLORS; StatusNotifier hosts that recolour symbolic icons use the
+// installed symbolic icon by name), else black or white, whichever stands out more from
+// the pixels around the icon, else a glyph with a rim of the opposite tone that reads on
+// either.
 //
 // Qt 6.4 chooses between StatusNotifierItem and XEmbed once per process, when the first
 // tray icon is created (or its availability asked), and keeps that choice. So the icon is
@@ -39,12 +47,13 @@ public:
     Preference<qint64> menuBarIconSize;
     Preference<bool> menuBarIconTemplate;
 
-    // The icon as the tray shows it now; redrawn whenever either preference, the palette or
-    // the desktop's light or dark preference changes.
+    // The icon as the tray shows it now; redrawn whenever either preference, pausing, the
+    // palette or the desktop's light or dark preference changes.
     QIcon trayIconImage() const { return m_icon; }
+    Artwork::TrayStyle trayStyle() const;
     // Null until a tray host is there.
     QSystemTrayIcon* trayIcon() const { return m_tray; }
-    QMenu* trayMenu() const { return m_menu; }
+    // Null until the popover is first opened: its widgets and fonts cost memory all day.
     PopoverWindow* popover() const { return m_popover; }
     ContentView* contentView() const;
 
@@ -53,6 +62,10 @@ public:
     void togglePopover();
     // Opens the settings window at its first pane (closing the popover).
     void openSettings();
+    // The first start's word on what Idlewatch does, its timeout and where its icon is: a
+    // notification whose click opens the popover, or without a tray and a notification
+    // server the popover itself. Remembered in the store, so it is said once.
+    void greet(DesktopNotifier& notifier);
 
     // Notices an XEmbed tray starting.
     bool nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) override;
@@ -74,10 +87,14 @@ private slots:
 
 private:
     void buildMenu();
+    PopoverWindow* ensurePopover();
     void updateIcon();
-    QColor glyphColor() const;
+    // Reads the panel's colour around the embedded icon; tries again while the tray has not
+    // placed it yet.
+    void sampleTrayBackground(int triesLeft);
 
     UserDefaults* m_defaults;
+    RunningAppsManager* m_manager = nullptr;
     SettingsWindowController* m_settings = nullptr;
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
@@ -87,6 +104,9 @@ private:
     quint32 m_traySelection = 0;
     quint32 m_managerAtom = 0;
     QColor m_trayTextColor;
+    // The XEmbed tray's pixels around the icon, once the icon is placed.
+    QColor m_trayBackground;
+    bool m_xembed = false;
     // The desktop's colour-scheme preference, when it states one.
     std::optional<bool> m_prefersDark;
 };

@@ -8,7 +8,7 @@
 #include <optional>
 
 class FileLock;
-class QLocalServer;
+struct UniqueFd;
 
 // One Idlewatch per user and display. Ownership is a lock (flock) on a file beside the
 // socket, held for the life of the running instance: the kernel drops it when the process
@@ -48,8 +48,12 @@ signals:
     void settingsRequested();
 
 private:
+    class Client;
+    // The one-line answer to a command.
+    QByteArray answer(const QByteArray& command);
+
     QString m_name;
     std::unique_ptr<FileLock> m_ownership;
-    QLocalServer* m_server = nullptr;
+    std::unique_ptr<UniqueFd> m_listener;
     std::function<QByteArray()> m_status;
 };

@@ -10,33 +10,33 @@
 #include <QWidget>
 
 #include <algorithm>
+#include <optional>
 
 namespace StatusReport {
 
-namespace {
-QString stateName(RunningAppsManager::AppState state) {
+QString state(const RunningAppsManager& manager, const RunningApplication& app) {
     using State = RunningAppsManager::AppState;
-    switch (state) {
-    case State::Counting:
-        return QStringLiteral("counting");
-    case State::SwitchedOff:
-        return QStringLiteral("switchedOff");
+    switch (manager.appState(app)) {
     case State::WaitingForYou:
         return QStringLiteral("waitingForYou");
+    case State::SwitchedOff:
+        return QStringLiteral("off");
     case State::CannotQuit:
         return QStringLiteral("cantClose");
     case State::Busy:
         return QStringLiteral("busy");
     case State::HeldUntilAway:
         return QStringLiteral("heldUntilAway");
+    case State::Counting:
+        break;
     }
-    return {};
+    return manager.quittingEnabled().value() ? QStringLiteral("counting")
+                                             : QStringLiteral("paused");
 }
-} // namespace
 
 QByteArray json(const RunningAppsManager& manager, const SettingsWindowController& settings) {
     struct Row {
-        qint64 secondsLeft;
+        std::optional<qint64> secondsLeft; // none for an application that is not counting
         QJsonObject object;
     };
     QList<Row> rows;
@@ -44,21 +44,29 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
     for (auto it = apps.cbegin(); it != apps.cend(); ++it) {
         const RunningApplication& app = it.key();
         const QString name = app.displayName().value_or(QString());
-        const qint64 left = manager.secondsUntilQuit(app);
+        const QString appState = state(manager, app);
+        const std::optional<qint64> left =
+            appState == QLatin1String("counting")
+                ? std::optional<qint64>(manager.secondsUntilQuit(app))
+                : std::nullopt;
         QJsonObject o;
         o.insert(QStringLiteral("name"), name);
         o.insert(QStringLiteral("id"),
                  app.applicationId() ? QJsonValue(*app.applicationId()) : QJsonValue());
+        o.insert(QStringLiteral("state"), appState);
         // JSON numbers are doubles: beyond 2^53 seconds the value is rounded, never wrapped.
-        o.insert(QStringLiteral("secondsLeft"), double(left));
+        o.insert(QStringLiteral("secondsLeft"), left ? QJsonValue(double(*left)) : QJsonValue());
         o.insert(QStringLiteral("enabled"), manager.toggleValue(name));
-        o.insert(QStringLiteral("waitingForYou"), manager.isWaitingForUser(app));
-        o.insert(QStringLiteral("cantClose"), manager.cannotQuit(app));
-        o.insert(QStringLiteral("state"), stateName(manager.appState(app)));
         rows.append({left, o});
     }
-    std::stable_sort(rows.begin(), rows.end(),
-                     [](const Row& a, const Row& b) { return a.secondsLeft < b.secondsLeft; });
+    // Counting down first, the soonest first; the others after them by name.
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        if (!a.secondsLeft || !b.secondsLeft)
+            return a.secondsLeft   ? true
+                   : b.secondsLeft ? false
+                                   : a.object["name"].toString() < b.object["name"].toString();
+        return *a.secondsLeft < *b.secondsLeft;
+    });
     QJsonArray list;
     for (const Row& row : std::as_const(rows))
         list.append(row.object);
@@ -70,7 +78,7 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
 
     QJsonArray exclusions;
     for (const ExcludedApp& app : manager.excludedApps())
-        exclusions.append(QJsonObject{{QStringLiteral("bundleIdentifier"), app.bundleIdentifier},
+        exclusions.append(QJsonObject{{QStringLiteral("id"), app.id()},
                                       {QStringLiteral("name"), app.name},
                                       {QStringLiteral("path"), app.path}});
 

@@ -1,22 +1,27 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 class RunningAppsManager;
+class RunningApplication;
 class SettingsWindowController;
 
 // The running instance's state as one line of JSON, for `idlewatch --status`:
 //   {"quittingEnabled":true,
-//    "apps":[{"name":"XTerm","id":"xterm","secondsLeft":28800,"enabled":true,
-//             "waitingForYou":false,"cantClose":false,"state":"counting"}],
+//    "apps":[{"name":"XTerm","id":"xterm","state":"counting","secondsLeft":28800,
+//             "enabled":true}],
 //    "toggles":{"XTerm":true},
-//    "exclusions":[{"bundleIdentifier":"org.example.Editor","name":"Editor","path":"..."}],
+//    "exclusions":[{"id":"org.example.Editor","name":"Editor","path":"..."}],
 //    "settingsPane":"general"}
-// Applications are listed in the order the popover sorts them by time left; "state" is what
-// the engine waits for: "counting", "switchedOff", "waitingForYou", "cantClose", "busy" or
-// "heldUntilAway". "settingsPane"
-// is the pane the settings window shows, null while that window is closed.
+// Applications that count down come first, by time left, the others after them by name;
+// "secondsLeft" is null for those. "settingsPane" is the pane the settings window shows,
+// null while it is closed.
 namespace StatusReport {
+
+// What a tracked application is doing, as --status names it: "counting", "paused" (all
+// automatic quitting is), "off" (its own switch is), "waitingForYou", "cantClose".
+QString state(const RunningAppsManager& manager, const RunningApplication& app);
 
 QByteArray json(const RunningAppsManager& manager, const SettingsWindowController& settings);
 

@@ -1,3 +1,4 @@
+#include "DesktopNotifier.h"
 #include "IdlewatchApp.h"
 #include "SingleInstance.h"
 
@@ -23,10 +24,12 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
 
 #include <cstdio>
+#include <malloc.h>
 #include <memory>
 
 namespace {
@@ -179,7 +182,9 @@ int main(int argc, char** argv) {
         break;
     }
 
-    UserDefaults& store = UserDefaults::standard();
+    // No settings file yet: Idlewatch has never run for this user.
+    const bool firstRun = !QFileInfo::exists(UserDefaults::standardFilePath());
+    UserDefaults store(UserDefaults::standardFilePath());
     // Once, before anything reads the idle time.
     Preferences::migrateIdleTimePreferenceIfNeeded(store);
     SystemClock clock;
@@ -205,6 +210,15 @@ int main(int argc, char** argv) {
                      &IdlewatchApp::openSettings);
     QObject::connect(&idlewatch, &IdlewatchApp::quitRequested, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
+    // Start-up reads and renders a lot that it then frees (the icon theme's index, desktop
+    // entries): hand those pages back rather than keep them resident all day.
+    QTimer::singleShot(2000, &idlewatch, [] { malloc_trim(0); });
+    DesktopNotifier notifier;
+    // A moment in, when a panel and a notification server that start with the session
+    // have come up.
+    if (firstRun)
+        QTimer::singleShot(2000, &idlewatch,
+                           [&idlewatch, &notifier] { idlewatch.greet(notifier); });
     if (launch.openSettings)
         QTimer::singleShot(0, &idlewatch, &IdlewatchApp::openSettings);
     else if (launch.showPopover)

@@ -129,7 +129,7 @@ public:
     std::optional<ExcludedApp> excludeApplication(const RunningApplication& app);
     // Removes every exclusion with this identifier, saves, and registers running
     // applications again.
-    void removeExcludedApp(const QString& bundleIdentifier);
+    void removeExcludedApp(const QString& applicationId);
     void removeExcludedAppsFromRunningList();
     void clearPerAppToggles();
     QList<ExcludedApp> activeExcludedApps() const;

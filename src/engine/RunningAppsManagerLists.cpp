@@ -156,9 +156,9 @@ RunningAppsManager::putExcludedApp(const std::optional<ExcludedApp>& record) {
     return record;
 }
 
-void RunningAppsManager::removeExcludedApp(const QString& bundleIdentifier) {
+void RunningAppsManager::removeExcludedApp(const QString& applicationId) {
     QList<ExcludedApp> apps = m_excludedApps;
-    apps.removeIf([&](const ExcludedApp& app) { return app.bundleIdentifier == bundleIdentifier; });
+    apps.removeIf([&](const ExcludedApp& app) { return app.bundleIdentifier == applicationId; });
     setExcludedApps(std::move(apps));
     saveExcludedApps();
     // Running copies of the application come back at once, with fresh stamps.

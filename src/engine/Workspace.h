@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -22,6 +23,9 @@ struct InstalledApplication {
     QString path;     // its entry location, as entryAt() reads it
     QString name;     // localised display name
     QString iconName; // as iconNameForEntry() gives it
+    QString id;       // its application identifier
+    // What else a search finds it by: its generic name ("Text Editor"), keywords, program.
+    QStringList keywords;
 };
 
 // The engine's one view of the platform. Every call happens on the main thread.

@@ -44,6 +44,8 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
     , m_countdown(new QLabel(this))
     , m_restart(makeSymbolButton(this, QStringLiteral("Restart countdown")))
     , m_quit(makeSymbolButton(this, QStringLiteral("Quit now"))) {
+    m_restart->setToolTip(QStringLiteral("Start the countdown again from the full timeout"));
+    m_quit->setToolTip(QStringLiteral("Ask %1 to quit now").arg(displayName()));
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     m_name->setMinimumTextWidth(100);
     m_icon->setAlignment(Qt::AlignCenter);
@@ -105,6 +107,13 @@ void AppRow::refresh() {
 
     m_checkbox->setChecked(on);
     m_checkbox->setAccent(accentColorInUse(store));
+    m_checkbox->setAccessibleName(QStringLiteral("Quit %1 when idle").arg(displayName()));
+    m_checkbox->setToolTip(on ? QStringLiteral("Idlewatch quits %1 once it is idle; click to "
+                                               "keep it open")
+                                    .arg(displayName())
+                              : QStringLiteral("Idlewatch leaves %1 open; click to let it "
+                                               "quit it when idle")
+                                    .arg(displayName()));
 
     const int edge = static_cast<int>(Preference<qint64>(store, Keys::rowIconSize).value());
     if (edge != m_iconEdge) {
@@ -116,22 +125,26 @@ void AppRow::refresh() {
     }
 
     QFont nameFont = font();
-    nameFont.setBold(warning && on);
+    const bool paused = !m_manager->quittingEnabled().value();
+    // Bold says "soon": nothing is soon while paused.
+    nameFont.setBold(warning && on && !paused);
     m_name->setFont(nameFont);
     m_name->setText(displayName());
-    m_name->setTextColor(on ? palette().color(QPalette::WindowText) : Style::grey());
+    m_name->setTextColor(on ? palette().color(QPalette::WindowText)
+                            : Style::secondaryText(palette()));
 
-    // Past or instead of its countdown, the row says what the engine waits for.
+    // Past or instead of its countdown, the row says what the engine waits for; while paused
+    // (the popover says so above the rows) nothing counts down.
     using State = RunningAppsManager::AppState;
     const State state = m_manager->appState(m_app);
     const bool waiting = state == State::WaitingForYou;
-    m_countdown->setVisible(state != State::SwitchedOff);
+    m_countdown->setVisible(state != State::SwitchedOff && (!paused || waiting));
     QFont countdownFont = font();
     countdownFont.setBold(warning && state == State::Counting);
     m_countdown->setFont(countdownFont);
     QPalette countdownPalette = palette();
     if (state != State::Counting)
-        countdownPalette.setColor(QPalette::WindowText, Style::grey());
+        countdownPalette.setColor(QPalette::WindowText, Style::secondaryText(palette()));
     m_countdown->setPalette(countdownPalette);
     const auto say = [this](const QString& text, const QString& tip) {
         m_countdown->setText(text);

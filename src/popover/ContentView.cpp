@@ -7,16 +7,19 @@
 #include "ui/Accent.h"
 #include "ui/ElidedLabel.h"
 #include "ui/ExclusionList.h"
+#include "ui/Keyboard.h"
 #include "ui/Style.h"
 #include "ui/Symbols.h"
 
 #include <QAbstractButton>
 #include <QEnterEvent>
 #include <QFrame>
+#include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QVBoxLayout>
@@ -53,7 +56,8 @@ public:
 
     bool isHighlighted() const { return m_view->hoveredButton() == m_which || hasFocus(); }
     QColor textColor() const {
-        return isHighlighted() ? QColor(Qt::white) : palette().color(QPalette::WindowText);
+        return isHighlighted() ? Style::textOn(m_view->accentColor())
+                               : palette().color(QPalette::WindowText);
     }
 
     QSize sizeHint() const override {
@@ -65,12 +69,6 @@ public:
 protected:
     void enterEvent(QEnterEvent*) override { m_view->setHovered(m_which); }
     void leaveEvent(QEvent*) override { m_view->setHovered(std::nullopt); }
-    void keyPressEvent(QKeyEvent* event) override {
-        if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter)
-            click();
-        else
-            QAbstractButton::keyPressEvent(event);
-    }
     void paintEvent(QPaintEvent*) override {
         QPainter p(this);
         p.setRenderHint(QPainter::Antialiasing);
@@ -92,6 +90,8 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     : QWidget(parent)
     , m_manager(&manager)
     , m_root(new QWidget(this))
+    , m_pausedBanner(new QWidget(m_root))
+    , m_resume(new QPushButton(QStringLiteral("Resume"), m_pausedBanner))
     , m_listScroll(new QScrollArea(m_root))
     , m_listBlock(new QWidget(m_listScroll))
     , m_listLayout(new QVBoxLayout(m_listBlock))
@@ -100,6 +100,7 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     , m_emptyText(new QLabel(m_emptyState))
     , m_dividerBox(new QWidget(m_root))
     , m_divider(new QFrame(m_dividerBox)) {
+    Keyboard::pressButtonsOnReturn();
     auto* outer = new QVBoxLayout(this);
     outer->setContentsMargins(5, 5, 5, 5);
     outer->setSpacing(0);
@@ -111,6 +112,25 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     auto* root = new QVBoxLayout(m_root);
     root->setContentsMargins(0, 0, 0, 0);
     root->setSpacing(0);
+
+    // While paused nothing counts down: the rows show no countdown, and this says why.
+    auto* banner = new QHBoxLayout(m_pausedBanner);
+    banner->setContentsMargins(10, 6, 10, 4);
+    auto* pausedTexts = new QVBoxLayout;
+    pausedTexts->setSpacing(0);
+    auto* paused = new QLabel(QStringLiteral("Paused"), m_pausedBanner);
+    paused->setFont(Style::headline(font()));
+    auto* pausedDetail =
+        new QLabel(QStringLiteral("Idlewatch quits nothing until you resume."), m_pausedBanner);
+    pausedDetail->setFont(Style::caption(font()));
+    pausedTexts->addWidget(paused);
+    pausedTexts->addWidget(pausedDetail);
+    banner->addLayout(pausedTexts, 1);
+    banner->addWidget(m_resume, 0, Qt::AlignVCenter);
+    m_resume->setToolTip(QStringLiteral("Switch automatic quitting back on"));
+    connect(m_resume, &QAbstractButton::clicked, this,
+            [this] { m_manager->quittingEnabled().set(true); });
+    root->addWidget(m_pausedBanner);
 
     m_listLayout->setContentsMargins(10, 5, 10, 0);
     m_listLayout->setSpacing(0);
@@ -126,6 +146,7 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     m_listScroll->setWidget(m_listBlock);
     m_listScroll->setWidgetResizable(true);
     m_listScroll->setFrameShape(QFrame::NoFrame);
+    m_listScroll->setFocusPolicy(Qt::NoFocus); // its rows take the focus, not the area
     m_listScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_listScroll->viewport()->setAutoFillBackground(false);
     m_listBlock->setAutoFillBackground(false);
@@ -309,6 +330,8 @@ void ContentView::render() {
         row->show();
     }
 
+    m_pausedBanner->setVisible(!m_manager->quittingEnabled().value());
+
     const bool showEmpty =
         sorted.isEmpty() && Preference<bool>(store, Keys::showEmptyState).value();
     m_emptyState->setVisible(showEmpty);
@@ -330,8 +353,9 @@ void ContentView::render() {
 
     // The list takes what the exclusions and the footer leave of the height limit.
     int others = 10;
-    for (QWidget* part : {static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
-                          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
+    for (QWidget* part :
+         {m_pausedBanner, static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
+          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
         others += part->isHidden() ? 0 : part->sizeHint().height();
     const int listHeight = m_listBlock->sizeHint().height();
     const bool scrolls = listHeight > m_heightLimit - others;
@@ -349,5 +373,17 @@ void ContentView::render() {
     m_quit->update();
     // Take the new size now, so the host can place the window before it is next painted.
     layout()->activate();
+    orderTabStops();
     emit rendered();
+}
+
+void ContentView::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    orderTabStops();
+}
+
+void ContentView::orderTabStops() {
+    // Rows come and go and change order: Tab follows them as shown, once laid out.
+    QMetaObject::invokeMethod(
+        this, [this] { Keyboard::orderTopToBottom(this); }, Qt::QueuedConnection);
 }

@@ -9,6 +9,7 @@
 
 class AppRow;
 class ExclusionList;
+class QAbstractButton;
 class QFrame;
 class QLabel;
 class QScrollArea;
@@ -40,12 +41,12 @@ public:
     // Parts as currently shown, for tests.
     QList<AppRow*> rows() const;
     QWidget* emptyState() const { return m_emptyState; }
-    QLabel* emptyStateIcon() const { return m_emptyIcon; }
     QLabel* emptyStateText() const { return m_emptyText; }
-    QWidget* listBlock() const { return m_listBlock; }
-    QScrollArea* listScrollArea() const { return m_listScroll; }
-    QFrame* divider() const { return m_divider; }
     ExclusionList* exclusionList() const { return m_exclusions; }
+    QFrame* divider() const { return m_divider; }
+    // "Paused" with its Resume button, shown while automatic quitting is off.
+    QWidget* pausedBanner() const { return m_pausedBanner; }
+    QAbstractButton* resumeButton() const { return m_resume; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
     // One line per row: name, then the window title and the countdown where they are shown,
@@ -58,10 +59,12 @@ public:
     // The tallest the view may grow (the screen's available height); the list scrolls
     // beyond it.
     void setHeightLimit(int pixels);
-    bool isLive() const { return m_live; }
 
 public slots:
     void render();
+
+protected:
+    void showEvent(QShowEvent* event) override;
 
 signals:
     void openSettingsRequested();
@@ -73,6 +76,7 @@ private:
     class FooterItem;
     void setHovered(std::optional<HoveredButton> button);
     void renderIfLive();
+    void orderTabStops();
 
     RunningAppsManager* m_manager;
     std::optional<HoveredButton> m_hoveredButton;
@@ -82,6 +86,8 @@ private:
     int m_heightLimit = QWIDGETSIZE_MAX;
 
     QWidget* m_root;
+    QWidget* m_pausedBanner;
+    QAbstractButton* m_resume;
     QScrollArea* m_listScroll;
     QWidget* m_listBlock;
     QVBoxLayout* m_listLayout;

@@ -17,7 +17,7 @@ template <typename T> Entry row(const PreferenceKey<T>& key, UserDefaults::Type 
 
 std::span<const Entry> all() {
     using T = UserDefaults::Type;
-    static const std::array<Entry, 25> table{
+    static const std::array<Entry, 26> table{
         row(minutesUntilClose, T::Integer),
         row(quittingEnabled, T::Boolean),
         row(showCloseButton, T::Boolean),
@@ -39,6 +39,7 @@ std::span<const Entry> all() {
         row(showSecondsInCountdown, T::Boolean),
         row(menuBarIconSize, T::Integer),
         row(menuBarIconTemplate, T::Boolean),
+        row(firstRunNoticeShown, T::Boolean),
         row(toggleStatus, T::Data),
         row(excludedApps, T::Data),
         row(toggleLastSeen, T::Data),

@@ -67,6 +67,8 @@ inline constexpr PreferenceKey<QString> accentColor{"accentColor", "purple"};
 inline constexpr PreferenceKey<bool> showSecondsInCountdown{"showSecondsInCountdown", true};
 inline constexpr PreferenceKey<qint64> menuBarIconSize{"menuBarIconSize", 18, {14, 24}};
 inline constexpr PreferenceKey<bool> menuBarIconTemplate{"menuBarIconTemplate", true};
+// Set once the first start has said what Idlewatch does.
+inline constexpr PreferenceKey<bool> firstRunNoticeShown{"firstRunNoticeShown", false};
 
 inline constexpr PreferenceKey<QByteArray> toggleStatus{"com.Idlewatch.toggleStatus",
                                                         {EntryMerge::Form::Members}};
@@ -88,7 +90,7 @@ struct Entry {
     EntryMerge merge = {};
 };
 
-// The 21 preference keys in the order the settings declare them, then the three data keys,
+// The 22 preference keys in the order the settings declare them, then the three data keys,
 // then the legacy key.
 std::span<const Entry> all();
 

@@ -380,17 +380,6 @@ QString UserDefaults::standardFilePath() {
     return base + QStringLiteral("/Idlewatch/defaults.json");
 }
 
-UserDefaults& UserDefaults::standard() {
-    // Lives until the process ends; never torn down during a run.
-    static UserDefaults* store = [] {
-        auto* created = new UserDefaults(standardFilePath());
-        if (QCoreApplication* app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, created, &UserDefaults::flush);
-        return created;
-    }();
-    return *store;
-}
-
 bool UserDefaults::contains(const QString& key) const {
     return m_entries.contains(key);
 }

@@ -35,10 +35,8 @@ public:
     // Writes what is still pending first.
     ~UserDefaults() override;
 
-    // The store of this user, created on first use and kept for the whole process; it
-    // writes what is pending when the application quits.
-    static UserDefaults& standard();
-    // $XDG_CONFIG_HOME/Idlewatch/defaults.json (XDG_CONFIG_HOME defaults to ~/.config).
+    // The user's store: $XDG_CONFIG_HOME/Idlewatch/defaults.json (XDG_CONFIG_HOME defaults
+    // to ~/.config). The program opens it once, in main.
     static QString standardFilePath();
 
     QString filePath() const { return m_filePath; }

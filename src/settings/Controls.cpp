@@ -4,6 +4,7 @@
 
 #include "preferences/Preferences.h"
 #include "preferences/UserDefaults.h"
+#include "ui/Keyboard.h"
 #include "ui/Symbols.h"
 
 #include <QButtonGroup>
@@ -168,10 +169,10 @@ protected:
         else if (underMouse() && !isChecked())
             fill = fill.lighter(104);
         painter.fillPath(path, fill);
-        painter.setPen(QPen(hasFocus() ? pal.color(QPalette::Highlight)
-                                       : SettingsStyle::controlBorderColor(pal),
-                            1));
+        painter.setPen(QPen(SettingsStyle::controlBorderColor(pal), 1));
         painter.drawPath(path);
+        if (hasFocus())
+            Keyboard::drawFocusRing(painter, this, QRectF(rect()), radius);
         painter.setPen(isChecked() ? pal.color(QPalette::HighlightedText)
                                    : pal.color(QPalette::ButtonText));
         painter.drawText(rect(), Qt::AlignCenter, text());
@@ -212,18 +213,6 @@ SegmentedPicker::SegmentedPicker(const QString& label, QList<Option> options,
                                   [this] { refresh(); });
 }
 
-QAbstractButton* SegmentedPicker::segment(const QString& value) const {
-    for (qsizetype i = 0; i < m_options.size(); ++i)
-        if (m_options[i].value == value)
-            return m_group->button(static_cast<int>(i));
-    return nullptr;
-}
-
-QString SegmentedPicker::selectedValue() const {
-    const int id = m_group->checkedId();
-    return id < 0 ? QString() : m_options[id].value;
-}
-
 void SegmentedPicker::refresh() {
     const QString stored = m_preference();
     // An exclusive group cannot show "none"; the stored value may match no segment.
@@ -243,7 +232,9 @@ AccentSwatch::AccentSwatch(const QString& name, const Preference<QString>& accen
     setToolTip(name);
     setAccessibleName(name);
     setCursor(Qt::PointingHandCursor);
-    setFixedSize(22, 22);
+    setFocusPolicy(Qt::TabFocus);
+    // The 22-point circle with room around it for the focus ring.
+    setFixedSize(kSize, kSize);
     connect(this, &QAbstractButton::clicked, this, [this] { m_accentColor.set(m_name); });
     SettingsControls::bindRefresh(this, m_accentColor.store(), {m_accentColor.name()},
                                   [this] { update(); });
@@ -256,7 +247,8 @@ bool AccentSwatch::isRinged() const {
 void AccentSwatch::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
-    const QRectF circle = QRectF(rect()).adjusted(1, 1, -1, -1);
+    const qreal inset = (kSize - 22) / 2.0;
+    const QRectF circle = QRectF(rect()).adjusted(inset, inset, -inset, -inset);
     painter.setPen(Qt::NoPen);
     painter.setBrush(Preferences::accentColor(m_name));
     painter.drawEllipse(circle);
@@ -265,9 +257,13 @@ void AccentSwatch::paintEvent(QPaintEvent*) {
         painter.setBrush(Qt::NoBrush);
         painter.drawEllipse(circle);
     }
-    if (hasFocus()) {
-        painter.setPen(QPen(palette().color(QPalette::Highlight), 1, Qt::DotLine));
-        painter.setBrush(Qt::NoBrush);
-        painter.drawEllipse(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5));
-    }
+    if (hasFocus())
+        Keyboard::drawFocusRing(painter, this, QRectF(rect()), kSize / 2.0);
+}
+
+QAbstractButton* SegmentedPicker::segment(const QString& value) const {
+    for (qsizetype i = 0; i < m_options.size(); ++i)
+        if (m_options[i].value == value)
+            return m_group->button(static_cast<int>(i));
+    return nullptr;
 }

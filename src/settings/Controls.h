@@ -76,10 +76,8 @@ public:
 
     SegmentedPicker(const QString& label, QList<Option> options,
                     const Preference<QString>& preference, QWidget* parent = nullptr);
-
+    // The segment for a value; nothing when none has it.
     QAbstractButton* segment(const QString& value) const;
-    // The value of the selected segment; empty when none is.
-    QString selectedValue() const;
 
 private:
     void refresh();
@@ -98,7 +96,8 @@ public:
 
     QString name() const { return m_name; }
     bool isRinged() const;
-    QSize sizeHint() const override { return {22, 22}; }
+    static constexpr int kSize = 30;
+    QSize sizeHint() const override { return {kSize, kSize}; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,10 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <QUrl>
-
-#include <functional>
-#include <optional>
 
 class QWidget;
 class RunningAppsManager;
@@ -20,7 +16,7 @@ QWidget* general(RunningAppsManager& manager, LaunchAtLogin::Observable& launchA
 QWidget* presets(RunningAppsManager& manager);
 QWidget* behavior(RunningAppsManager& manager);
 QWidget* appearance(RunningAppsManager& manager);
-QWidget* menuBar(RunningAppsManager& manager);
+QWidget* trayIcon(RunningAppsManager& manager);
 QWidget* exclusions(RunningAppsManager& manager);
 QWidget* advanced(RunningAppsManager& manager);
 QWidget* support(RunningAppsManager& manager);
@@ -31,19 +27,16 @@ QWidget* support(RunningAppsManager& manager);
 void restoreAppearanceDefaults(UserDefaults& store);
 
 inline constexpr char kWebsiteAddress[] = "https://idlewatch.app/";
-inline constexpr char kDownloadAddress[] = "https://idlewatch.app/downloads/Idlewatch-1.0.dmg";
+// Where the Linux packages of every release are.
+inline constexpr char kReleasesAddress[] = "https://idlewatch.app/releases/";
 
-// The version and build number of this build, read afresh at each use.
-QString appVersion();
-QString appBuildNumber();
-// Replaces the build's values (tests); nothing restores the build's own value.
-void overrideAppVersion(std::optional<QString> version, std::optional<QString> build);
+// This build's version, with its build number in parentheses when it was given one:
+// "0.1.0", "0.1.0 (7)".
+QString versionText();
 
-// Six lines: name with version and build, tracked apps, exclusions, quitting enabled, idle
+// Six lines: name with the version text, tracked apps, exclusions, quitting enabled, idle
 // timeout, refresh seconds; no line break at the end.
 QString diagnosticsText(const RunningAppsManager& manager);
 
 // Opens an address in the user's browser; text that is not an absolute URL is ignored.
 void openURL(const QString& address);
-// Replaces the browser hand-off (tests); an empty function restores QDesktopServices.
-void setUrlOpener(std::function<bool(const QUrl&)> opener);

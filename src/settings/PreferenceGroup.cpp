@@ -16,9 +16,7 @@
 PreferenceGroup::PreferenceGroup(const QString& title, const QString& icon, QWidget* content,
                                  UserDefaults& store, QWidget* parent)
     : QFrame(parent)
-    , m_title(title)
     , m_icon(icon)
-    , m_content(content)
     , m_store(&store) {
     setAccessibleName(title);
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Maximum);

@@ -16,9 +16,6 @@ public:
     PreferenceGroup(const QString& title, const QString& icon, QWidget* content,
                     UserDefaults& store, QWidget* parent = nullptr);
 
-    QString title() const { return m_title; }
-    QString icon() const { return m_icon; }
-    QWidget* content() const { return m_content; }
     // The accent colour in use, read from the store on every call.
     QColor groupAccentColor() const;
 
@@ -30,8 +27,6 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    QString m_title;
     QString m_icon;
-    QWidget* m_content;
     UserDefaults* m_store;
 };

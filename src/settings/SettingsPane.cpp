@@ -20,14 +20,14 @@ constexpr PaneInfo kPanes[] = {
      "How Idlewatch scans, waits, and quits apps."},
     {SettingsPane::appearance, "appearance", "Appearance", "paintpalette",
      "Popover layout, countdowns, and visual emphasis."},
-    {SettingsPane::menuBar, "menuBar", "Menu Bar", "menubar.rectangle",
-     "Menu bar icon and popover composition."},
+    {SettingsPane::trayIcon, "trayIcon", "Tray Icon", "tray.rectangle",
+     "The tray icon and what the popover shows."},
     {SettingsPane::exclusions, "exclusions", "Exclusions", "hand.raised",
      "Apps that Idlewatch should always leave open."},
     {SettingsPane::advanced, "advanced", "Advanced", "slider.horizontal.3",
      "Maintenance tools and local preference resets."},
     {SettingsPane::support, "support", "Support", "heart",
-     "Links, diagnostics, and donation support."},
+     "Version, links, and diagnostics for a bug report."},
 };
 
 const PaneInfo& info(SettingsPane pane) {

@@ -9,7 +9,7 @@ enum class SettingsPane {
     presets,
     behavior,
     appearance,
-    menuBar,
+    trayIcon,
     exclusions,
     advanced,
     support
@@ -20,7 +20,7 @@ namespace SettingsPanes {
 // Every pane in sidebar order.
 const QList<SettingsPane>& all();
 
-// The identifier of a pane ("general", "menuBar" ...); the identity of its sidebar row.
+// The identifier of a pane ("general", "trayIcon" ...); the identity of its sidebar row.
 QString rawValue(SettingsPane pane);
 QString title(SettingsPane pane);
 // A symbol name (see ui/Symbols.h).

@@ -108,6 +108,13 @@ public:
             painter->drawLine(QPointF(box.left() + 3, box.center().y()),
                               QPointF(box.right() - 3, box.center().y()));
         }
+        // The style's own focus mark is a faint frame around the label: mark the box too, a
+        // ring of the accent on an empty one, of the base colour inside a filled one.
+        if (option->state & State_HasFocus) {
+            painter->setBrush(Qt::NoBrush);
+            painter->setPen(QPen(pal.color(on ? QPalette::Base : QPalette::Highlight), on ? 1 : 2));
+            painter->drawRoundedRect(on ? box.adjusted(1.5, 1.5, -1.5, -1.5) : box, 2, 2);
+        }
         painter->restore();
     }
 

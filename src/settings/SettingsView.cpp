@@ -11,6 +11,8 @@
 #include "preferences/UserDefaults.h"
 #include "ui/Accent.h"
 #include "ui/Artwork.h"
+#include "ui/Keyboard.h"
+#include "ui/Style.h"
 #include "ui/Symbols.h"
 
 #include <QAbstractButton>
@@ -62,14 +64,12 @@ protected:
             QPainterPath path;
             path.addRoundedRect(QRectF(rect()), kCornerRadius, kCornerRadius);
             painter.fillPath(path, accent);
-        } else if (hasFocus() && m_keyboardFocus) {
-            painter.setPen(QPen(accent, 1));
-            painter.drawRoundedRect(QRectF(rect()).adjusted(0.5, 0.5, -0.5, -0.5), kCornerRadius,
-                                    kCornerRadius);
         }
-        const QColor iconColor = selected ? QColor(Qt::white) : accent;
+        if (hasFocus() && m_keyboardFocus)
+            Keyboard::drawFocusRing(painter, this, QRectF(rect()), kCornerRadius);
+        const QColor iconColor = selected ? Style::textOn(accent) : accent;
         const QColor textColor =
-            selected ? QColor(Qt::white) : SettingsStyle::primaryTextColor(this);
+            selected ? Style::textOn(accent) : SettingsStyle::primaryTextColor(this);
 
         const QRect iconFrame(kPaddingH, 0, kIconWidth, height());
         const QPixmap symbol =
@@ -152,8 +152,8 @@ QWidget* buildPane(SettingsPane pane, RunningAppsManager& manager,
         return Panes::behavior(manager);
     case SettingsPane::appearance:
         return Panes::appearance(manager);
-    case SettingsPane::menuBar:
-        return Panes::menuBar(manager);
+    case SettingsPane::trayIcon:
+        return Panes::trayIcon(manager);
     case SettingsPane::exclusions:
         return Panes::exclusions(manager);
     case SettingsPane::advanced:
@@ -173,6 +173,7 @@ SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observabl
                            SettingsPane initialPane, QWidget* parent)
     : QWidget(parent)
     , m_manager(manager) {
+    Keyboard::pressButtonsOnReturn();
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
@@ -203,6 +204,9 @@ SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observabl
         pageLayout->addWidget(buildPane(pane, manager, launchAtLogin));
         pageLayout->addStretch(1);
         auto* scroll = new QScrollArea;
+        // Focus moves through the controls, which scroll into view; the area itself is no
+        // stop that would show nothing.
+        scroll->setFocusPolicy(Qt::NoFocus);
         scroll->setWidget(page);
         scroll->setWidgetResizable(true);
         scroll->setFrameShape(QFrame::NoFrame);
@@ -215,17 +219,17 @@ SettingsView::SettingsView(RunningAppsManager& manager, LaunchAtLogin::Observabl
     SettingsControls::bindRefresh(
         this, manager.defaults(), {QString::fromLatin1(Keys::accentColor.name)}, [this] {
             QPalette tinted = palette();
-            tinted.setColor(QPalette::Highlight, accentColorInUse(m_manager.defaults()));
+            const QColor accent = accentColorInUse(m_manager.defaults());
+            tinted.setColor(QPalette::Highlight, accent);
+            tinted.setColor(QPalette::HighlightedText, Style::textOn(accent));
             setPalette(tinted);
             for (QAbstractButton* row : m_sidebarRows->buttons())
                 row->update();
             m_badge->update();
         });
     connect(m_sidebarRows, &QButtonGroup::idToggled, this, [this](int, bool checked) {
-        if (checked) {
+        if (checked)
             showSelectedPane();
-            emit selectedPaneChanged(selectedPane());
-        }
     });
     m_sidebarRows->button(static_cast<int>(initialPane))->setChecked(true);
     for (QWidget* control : findChildren<QWidget*>())
@@ -249,10 +253,6 @@ QAbstractButton* SettingsView::sidebarButton(SettingsPane pane) const {
 QWidget* SettingsView::paneBody(SettingsPane pane) const {
     const auto* scroll = static_cast<QScrollArea*>(m_panes->widget(static_cast<int>(pane)));
     return scroll->widget()->layout()->itemAt(0)->widget();
-}
-
-QScrollArea* SettingsView::detailScrollArea() const {
-    return static_cast<QScrollArea*>(m_panes->currentWidget());
 }
 
 QWidget* SettingsView::buildSidebar() {
@@ -281,10 +281,8 @@ QWidget* SettingsView::buildSidebar() {
     texts->setSpacing(2);
     texts->addWidget(SettingsStyle::makeLabel(QLatin1String(kAppDisplayName),
                                               SettingsStyle::headlineFont(), false, header));
-    m_versionLabel = SettingsStyle::makeLabel(appVersion() + QStringLiteral(" (") +
-                                                  appBuildNumber() + QLatin1Char(')'),
-                                              SettingsStyle::captionFont(), true, header);
-    texts->addWidget(m_versionLabel);
+    texts->addWidget(
+        SettingsStyle::makeLabel(versionText(), SettingsStyle::captionFont(), true, header));
     headerLayout->addLayout(texts, 1);
     layout->addWidget(header);
 

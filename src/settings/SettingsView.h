@@ -7,7 +7,6 @@
 class QAbstractButton;
 class QButtonGroup;
 class QLabel;
-class QScrollArea;
 class QStackedWidget;
 class RunningAppsManager;
 namespace LaunchAtLogin {
@@ -31,14 +30,6 @@ public:
     QAbstractButton* sidebarButton(SettingsPane pane) const;
     QWidget* paneBody(SettingsPane pane) const;
     QLabel* paneTitleLabel() const { return m_paneTitle; }
-    QLabel* paneSubtitleLabel() const { return m_paneSubtitle; }
-    QLabel* versionLabel() const { return m_versionLabel; }
-    // The scroll area of the selected pane.
-    QScrollArea* detailScrollArea() const;
-    QWidget* sidebar() const { return m_sidebar; }
-
-signals:
-    void selectedPaneChanged(SettingsPane pane);
 
 private:
     QWidget* buildSidebar();
@@ -52,5 +43,4 @@ private:
     QWidget* m_badge = nullptr;
     QLabel* m_paneTitle = nullptr;
     QLabel* m_paneSubtitle = nullptr;
-    QLabel* m_versionLabel = nullptr;
 };

@@ -5,6 +5,10 @@
 #include "engine/RunningAppsManager.h"
 #include "ui/Artwork.h"
 
+#include <QCursor>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QShortcut>
 #include <QVBoxLayout>
 #include <QWidget>
 #include <QWindow>
@@ -27,8 +31,19 @@ void SettingsWindowController::openSettings(SettingsPane initialPane) {
         layout->setContentsMargins(0, 0, 0, 0);
         m_view = new SettingsView(m_manager, m_launchAtLogin, initialPane);
         layout->addWidget(m_view);
-        m_window->resize(kContentSize);
-        m_window->setMinimumSize(kMinimumSize);
+        // Within the screen's free area, with room for the window manager's title bar and
+        // borders, which the window cannot know before it is shown.
+        const QScreen* screen = QGuiApplication::screenAt(QCursor::pos());
+        const QSize room =
+            (screen ? screen : QGuiApplication::primaryScreen())->availableGeometry().size() -
+            QSize(kDecorations, kDecorations);
+        m_window->setMinimumSize(kMinimumSize.boundedTo(room));
+        m_window->resize(kContentSize.boundedTo(room));
+        for (const QKeySequence& close :
+             {QKeySequence(Qt::Key_Escape), QKeySequence(QKeySequence::Close),
+              QKeySequence(Qt::CTRL | Qt::Key_W)})
+            connect(new QShortcut(close, m_window.get()), &QShortcut::activated, m_window.get(),
+                    &QWidget::close);
     }
     showWindow();
 }

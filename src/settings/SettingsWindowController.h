@@ -36,6 +36,7 @@ public:
 
     static constexpr QSize kContentSize{880, 560};
     static constexpr QSize kMinimumSize{780, 500};
+    static constexpr int kDecorations = 40;
 
 private:
     RunningAppsManager& m_manager;

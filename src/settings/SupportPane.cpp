@@ -17,42 +17,27 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QUrl>
 #include <QVBoxLayout>
 
+QString versionText() {
+    const QString build = QString::fromLatin1(kAppBuildNumber);
+    return QString::fromLatin1(kAppVersion) +
+           (build.isEmpty() ? QString() : QStringLiteral(" (") + build + QLatin1Char(')'));
+}
+
 namespace {
-std::optional<QString>& versionOverride() {
-    static std::optional<QString> value;
-    return value;
-}
-std::optional<QString>& buildOverride() {
-    static std::optional<QString> value;
-    return value;
-}
-std::function<bool(const QUrl&)>& urlOpener() {
-    static std::function<bool(const QUrl&)> opener;
-    return opener;
+// "1 tracked app", "2 tracked apps".
+QString count(qsizetype n, const QString& one, const QString& many) {
+    return QString::number(n) + QLatin1Char(' ') + (n == 1 ? one : many);
 }
 } // namespace
 
-QString appVersion() {
-    return versionOverride().value_or(QString::fromLatin1(kAppVersion));
-}
-
-QString appBuildNumber() {
-    return buildOverride().value_or(QString::fromLatin1(kAppBuildNumber));
-}
-
-void overrideAppVersion(std::optional<QString> version, std::optional<QString> build) {
-    versionOverride() = std::move(version);
-    buildOverride() = std::move(build);
-}
-
 QString diagnosticsText(const RunningAppsManager& manager) {
     UserDefaults& store = manager.defaults();
-    return QStringLiteral("Idlewatch ") + appVersion() + QStringLiteral(" (") + appBuildNumber() +
-           QStringLiteral(")\nTracked apps: ") + QString::number(manager.runningApps().size()) +
-           QStringLiteral("\nExclusions: ") + QString::number(manager.excludedApps().size()) +
-           QStringLiteral("\nQuitting enabled: ") +
+    return QStringLiteral("Idlewatch ") + versionText() + QStringLiteral("\nTracked apps: ") +
+           QString::number(manager.runningApps().size()) + QStringLiteral("\nExclusions: ") +
+           QString::number(manager.excludedApps().size()) + QStringLiteral("\nQuitting enabled: ") +
            (Preference<bool>(store, Keys::quittingEnabled)() ? QStringLiteral("true")
                                                              : QStringLiteral("false")) +
            QStringLiteral("\nIdle timeout: ") +
@@ -65,14 +50,7 @@ void openURL(const QString& address) {
     const QUrl url(address, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative())
         return;
-    if (const auto& opener = urlOpener())
-        opener(url);
-    else
-        QDesktopServices::openUrl(url);
-}
-
-void setUrlOpener(std::function<bool(const QUrl&)> opener) {
-    urlOpener() = std::move(opener);
+    QDesktopServices::openUrl(url);
 }
 
 // Version and identity, the two links and the diagnostics text for a bug report.
@@ -91,12 +69,11 @@ QWidget* Panes::support(RunningAppsManager& manager) {
     texts->setSpacing(4);
     texts->addWidget(SettingsStyle::makeLabel(QLatin1String(kAppDisplayName),
                                               SettingsStyle::title2Font(), false));
-    texts->addWidget(SettingsStyle::makeLabel(QStringLiteral("Version ") + appVersion() +
-                                                  QStringLiteral(" (") + appBuildNumber() +
-                                                  QLatin1Char(')'),
+    texts->addWidget(SettingsStyle::makeLabel(QStringLiteral("Version ") + versionText(),
                                               SettingsStyle::bodyFont(), true));
     auto* tagline = SettingsStyle::makeLabel(
-        QStringLiteral("Local-first menu bar app for automatic app quitting."),
+        QStringLiteral("Quits the apps you have stopped using. It runs on this computer "
+                       "alone and sends nothing anywhere."),
         SettingsStyle::bodyFont(), true);
     tagline->setWordWrap(true);
     texts->addWidget(tagline);
@@ -106,14 +83,15 @@ QWidget* Panes::support(RunningAppsManager& manager) {
     auto* linksRow = new QHBoxLayout(links);
     linksRow->setContentsMargins(0, 0, 0, 0);
     auto* website = makeButton(QStringLiteral("Website"));
-    auto* download = makeButton(QStringLiteral("Download DMG"));
+    auto* download = makeButton(QStringLiteral("Linux packages"));
+    download->setToolTip(QStringLiteral("The releases page, with the packages of each version"));
     linksRow->addWidget(website, 0, Qt::AlignVCenter);
     linksRow->addWidget(download, 0, Qt::AlignVCenter);
     linksRow->addStretch(1);
     QObject::connect(website, &QPushButton::clicked, website,
                      [] { openURL(QString::fromLatin1(kWebsiteAddress)); });
     QObject::connect(download, &QPushButton::clicked, download,
-                     [] { openURL(QString::fromLatin1(kDownloadAddress)); });
+                     [] { openURL(QString::fromLatin1(kReleasesAddress)); });
 
     auto* diagnostics = new QWidget;
     auto* diagnosticsRows = new QVBoxLayout(diagnostics);
@@ -128,9 +106,11 @@ QWidget* Panes::support(RunningAppsManager& manager) {
         clipboard->setText(diagnosticsText(manager));
     });
     const auto refreshCount = [count, &manager] {
-        count->setText(QStringLiteral("%1 tracked apps, %2 exclusions")
-                           .arg(manager.runningApps().size())
-                           .arg(manager.excludedApps().size()));
+        count->setText(::count(manager.runningApps().size(), QStringLiteral("tracked app"),
+                               QStringLiteral("tracked apps")) +
+                       QStringLiteral(", ") +
+                       ::count(manager.excludedApps().size(), QStringLiteral("exclusion"),
+                               QStringLiteral("exclusions")));
     };
     QObject::connect(&manager, &RunningAppsManager::runningAppsChanged, count, refreshCount);
     QObject::connect(&manager, &RunningAppsManager::excludedAppsChanged, count, refreshCount);

@@ -46,7 +46,7 @@ void AccentCheckBox::paintEvent(QPaintEvent*) {
         tick.moveTo(box.left() + box.width() * 0.25, box.top() + box.height() * 0.52);
         tick.lineTo(box.left() + box.width() * 0.43, box.top() + box.height() * 0.70);
         tick.lineTo(box.left() + box.width() * 0.76, box.top() + box.height() * 0.32);
-        p.setPen(QPen(Qt::white, 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        p.setPen(QPen(Style::textOn(m_accent), 2.0, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
         p.setBrush(Qt::NoBrush);
         p.drawPath(tick);
     } else {

@@ -11,7 +11,6 @@ public:
     explicit AccentCheckBox(QWidget* parent = nullptr);
 
     void setAccent(const QColor& color);
-    QColor accent() const { return m_accent; }
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override { return sizeHint(); }

@@ -64,9 +64,12 @@ public:
     bool isNull() override { return false; }
 };
 
+// Looked up once: every entry without an icon of its own shares it, and a theme lookup per
+// entry made a long list slow to open.
 QIcon genericApplicationIcon() {
-    static const QIcon fallback(new GenericApplicationIconEngine);
-    return QIcon::fromTheme(QStringLiteral("application-x-executable"), fallback);
+    static const QIcon icon = QIcon::fromTheme(QStringLiteral("application-x-executable"),
+                                               QIcon(new GenericApplicationIconEngine));
+    return icon;
 }
 
 QIcon fromFile(const QString& path) {

@@ -4,17 +4,23 @@
 
 #include "engine/Workspace.h"
 
+#include <QAbstractListModel>
 #include <QDialogButtonBox>
+#include <QElapsedTimer>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
+#include <QListView>
+#include <QLoggingCategory>
 #include <QPushButton>
 #include <QSet>
 #include <QVBoxLayout>
 
 #include <algorithm>
+
+Q_LOGGING_CATEGORY(lcChooser, "com.Idlewatch.Idlewatch.ApplicationChooser", QtInfoMsg)
 
 namespace {
 
@@ -40,10 +46,55 @@ QStringList chooseFiles(QWidget* parent, const QString& folder) {
 
 } // namespace
 
+// The applications, each with its icon looked up the first time a view draws its row:
+// the view asks only for the rows on screen (one size for every row, see below).
+class ApplicationChooser::Model : public QAbstractListModel {
+public:
+    Model(QList<InstalledApplication> apps, QObject* parent)
+        : QAbstractListModel(parent)
+        , m_apps(std::move(apps)) {}
+
+    const InstalledApplication& app(int row) const { return m_apps.at(row); }
+    int rowCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : int(m_apps.size());
+    }
+    QVariant data(const QModelIndex& index, int role) const override {
+        const InstalledApplication& app = m_apps.at(index.row());
+        switch (role) {
+        case Qt::DisplayRole:
+            return app.name;
+        case Qt::ToolTipRole:
+            return app.path;
+        case Qt::DecorationRole: {
+            auto it = m_icons.find(app.iconName);
+            if (it == m_icons.end())
+                it = m_icons.insert(app.iconName, iconForApplication(app.iconName));
+            return *it;
+        }
+        default:
+            return {};
+        }
+    }
+    // Whether the search text finds the application.
+    bool matches(int row, const QString& text) const {
+        const InstalledApplication& app = m_apps.at(row);
+        return app.name.contains(text, Qt::CaseInsensitive) ||
+               std::any_of(app.keywords.cbegin(), app.keywords.cend(), [&text](const QString& k) {
+                   return k.contains(text, Qt::CaseInsensitive);
+               });
+    }
+
+private:
+    QList<InstalledApplication> m_apps;
+    mutable QHash<QString, QIcon> m_icons; // by icon name: many entries share one
+};
+
 ApplicationChooser::ApplicationChooser(const Workspace& workspace, QWidget* parent)
     : QDialog(parent)
     , m_search(new QLineEdit(this))
-    , m_list(new QListWidget(this)) {
+    , m_list(new QListView(this)) {
+    QElapsedTimer timer;
+    timer.start();
     setWindowTitle(kTitle);
     resize(420, 480);
     auto* layout = new QVBoxLayout(this);
@@ -51,28 +102,32 @@ ApplicationChooser::ApplicationChooser(const Workspace& workspace, QWidget* pare
     message->setWordWrap(true);
     layout->addWidget(message);
     m_search->setPlaceholderText(QStringLiteral("Search"));
+    m_search->setAccessibleName(QStringLiteral("Search applications"));
     m_search->setClearButtonEnabled(true);
+    m_search->installEventFilter(this);
     layout->addWidget(m_search);
-    m_list->setSelectionMode(QAbstractItemView::MultiSelection);
-    m_list->setIconSize(QSize(24, 24));
-    layout->addWidget(m_list, 1);
 
-    QSet<QString> running, own;
+    QSet<QString> running;
     for (const RunningApplication& app : workspace.runningApplications())
         if (const std::optional<QString> path = app.entryPath())
-            (app.applicationId() == workspace.ownApplicationId() ? own : running).insert(*path);
+            running.insert(*path);
     QList<InstalledApplication> apps = workspace.installedApplications();
     // Idlewatch itself is never quit: nothing to exclude.
-    apps.removeIf([&own](const InstalledApplication& app) { return own.contains(app.path); });
+    const std::optional<QString> own = workspace.ownApplicationId();
+    apps.removeIf([&own](const InstalledApplication& app) { return own && app.id == *own; });
     std::stable_sort(apps.begin(), apps.end(), [&running](const auto& a, const auto& b) {
         const bool ra = running.contains(a.path), rb = running.contains(b.path);
         return ra != rb ? ra : a.name.compare(b.name, Qt::CaseInsensitive) < 0;
     });
-    for (const InstalledApplication& app : apps) {
-        auto* item = new QListWidgetItem(iconForApplication(app.iconName), app.name, m_list);
-        item->setData(Qt::UserRole, app.path);
-        item->setToolTip(app.path);
-    }
+    m_model = new Model(std::move(apps), this);
+    m_list->setModel(m_model);
+    m_list->setSelectionMode(QAbstractItemView::MultiSelection);
+    m_list->setIconSize(QSize(24, 24));
+    // Rows of one height: the view then sizes one row, not every row and its icon.
+    m_list->setUniformItemSizes(true);
+    m_list->setAccessibleName(QStringLiteral("Applications"));
+    m_list->installEventFilter(this);
+    layout->addWidget(m_list, 1);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Cancel, this);
     QPushButton* other = buttons->addButton(QStringLiteral("Other…"), QDialogButtonBox::ActionRole);
@@ -81,12 +136,12 @@ ApplicationChooser::ApplicationChooser(const Workspace& workspace, QWidget* pare
     layout->addWidget(buttons);
 
     connect(m_search, &QLineEdit::textChanged, this, &ApplicationChooser::filter);
-    connect(m_list, &QListWidget::itemSelectionChanged, this, [this] {
-        m_chosen.clear();
-        for (int i = 0; i < m_list->count(); ++i)
-            if (m_list->item(i)->isSelected())
-                m_chosen << m_list->item(i)->data(Qt::UserRole).toString();
-        m_accept->setEnabled(!m_chosen.isEmpty());
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &ApplicationChooser::takeSelection);
+    connect(m_list, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        // The second click of the two may have toggled it off again.
+        m_list->selectionModel()->select(index, QItemSelectionModel::Select);
+        accept();
     });
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
@@ -97,11 +152,47 @@ ApplicationChooser::ApplicationChooser(const Workspace& workspace, QWidget* pare
         m_chosen = files;
         accept();
     });
+    qCDebug(lcChooser) << "Listed" << m_model->rowCount() << "applications in" << timer.elapsed()
+                       << "ms";
 }
 
 void ApplicationChooser::filter(const QString& text) {
-    for (int i = 0; i < m_list->count(); ++i)
-        m_list->item(i)->setHidden(!m_list->item(i)->text().contains(text, Qt::CaseInsensitive));
+    QItemSelectionModel* selection = m_list->selectionModel();
+    for (int row = 0; row < m_model->rowCount(); ++row) {
+        const bool hidden = !m_model->matches(row, text.trimmed());
+        m_list->setRowHidden(row, hidden);
+        // What the search hides is no longer chosen.
+        if (hidden && selection->isRowSelected(row))
+            selection->select(m_model->index(row), QItemSelectionModel::Deselect);
+    }
+}
+
+void ApplicationChooser::takeSelection() {
+    m_chosen.clear();
+    for (int row = 0; row < m_model->rowCount(); ++row)
+        if (m_list->selectionModel()->isRowSelected(row))
+            m_chosen << m_model->app(row).path;
+    m_accept->setEnabled(!m_chosen.isEmpty());
+}
+
+bool ApplicationChooser::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (watched == m_search && key == Qt::Key_Down) {
+            // From the search to the list, as in any launcher.
+            m_list->setFocus();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            if (watched == m_list && m_list->currentIndex().isValid() && m_chosen.isEmpty())
+                m_list->selectionModel()->select(m_list->currentIndex(),
+                                                 QItemSelectionModel::Select);
+            if (!m_chosen.isEmpty())
+                accept();
+            return true;
+        }
+    }
+    return QDialog::eventFilter(watched, event);
 }
 
 QStringList ApplicationChooser::choose(const Workspace& workspace, QWidget* parent) {

@@ -4,6 +4,7 @@
 
 #include "preferences/PreferenceKeys.h"
 
+#include <QIconEngine>
 #include <QPainter>
 #include <QSvgRenderer>
 
@@ -31,8 +32,8 @@ QImage tinted(const QImage& shape, const QColor& color) {
     p.fillRect(out.rect(), color);
     return out;
 }
-// The shape grown by `radius` pixels in one colour, translucent as the colour says.
-QImage halo(const QImage& shape, const QColor& color, int radius) {
+// The shape grown by `radius` pixels, in one colour.
+QImage grown(const QImage& shape, const QColor& color, int radius) {
     const QImage src = shape.convertToFormat(QImage::Format_ARGB32);
     QImage out(src.size(), QImage::Format_ARGB32);
     for (int y = 0; y < src.height(); ++y) {
@@ -59,27 +60,40 @@ QPixmap image(int size, qreal devicePixelRatio) {
     return pm;
 }
 
+namespace {
+// "Image" drawn at the size asked for, when asked: a window icon set at start-up would
+// otherwise keep seven sizes of it in memory for windows that may never open.
+class ImageIconEngine final : public QIconEngine {
+public:
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode, QIcon::State) override {
+        painter->drawPixmap(rect, image(std::min(rect.width(), rect.height())));
+    }
+    QPixmap pixmap(const QSize& size, QIcon::Mode, QIcon::State) override {
+        return image(std::min(size.width(), size.height()));
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override {
+        return {{16, 16}, {32, 32}, {48, 48}, {64, 64}};
+    }
+    QIconEngine* clone() const override { return new ImageIconEngine; }
+    QString key() const override { return QStringLiteral("IdlewatchImage"); }
+};
+} // namespace
+
 QIcon applicationIcon() {
-    QIcon icon;
-    for (int size : {16, 24, 32, 48, 64, 128, 256})
-        icon.addPixmap(image(size));
-    return icon;
+    return QIcon(new ImageIconEngine);
 }
 
-QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor, qreal devicePixelRatio) {
+QImage trayIcon(int edge, const TrayStyle& style, qreal devicePixelRatio) {
     const qreal dpr = devicePixelRatio > 0 ? devicePixelRatio : 1.0;
-    QImage out =
-        renderSvg(QStringLiteral(":/artwork/MenuBarIcon.svg"), qMax(1, qRound(edge * dpr)));
-    if (asTemplate) {
-        // The palette's text colour is a guess at the panel's: many panels are dark under a
-        // light application palette. A thin halo of the opposite tone keeps the silhouette
-        // visible on either.
-        const QColor haloColor =
-            templateColor.lightness() < 128 ? QColor(255, 255, 255, 170) : QColor(0, 0, 0, 170);
-        const QImage glyph = tinted(out, templateColor);
-        QImage framed = halo(out, haloColor, qMax(1, qRound(dpr)));
+    QImage out = renderSvg(style.paused ? QStringLiteral(":/artwork/TrayIconPaused.svg")
+                                        : QStringLiteral(":/artwork/TrayIcon.svg"),
+                           qMax(1, qRound(edge * dpr)));
+    if (style.monochrome)
+        out = tinted(out, style.glyph);
+    if (style.outline.isValid()) {
+        QImage framed = grown(out, style.outline, qMax(1, qRound(dpr)));
         QPainter p(&framed);
-        p.drawImage(0, 0, glyph);
+        p.drawImage(0, 0, out);
         p.end();
         out = framed;
     }
@@ -87,7 +101,7 @@ QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor, qreal
     return out;
 }
 
-int clampedMenuBarIconSize(qint64 stored) {
+int clampedTrayIconSize(qint64 stored) {
     return static_cast<int>(Keys::menuBarIconSize.range().clamp(stored));
 }
 

@@ -6,7 +6,7 @@
 #include <QPixmap>
 
 // The application's own artwork: the picture named "Image" and the tray glyph named
-// "MenuBarIcon", both bundled as SVG.
+// "TrayIcon", both bundled as SVG.
 namespace Artwork {
 
 // "Image" as a square of `size` logical pixels.
@@ -14,12 +14,22 @@ QPixmap image(int size, qreal devicePixelRatio = 1.0);
 // "Image" at the usual icon sizes, for window icons.
 QIcon applicationIcon();
 
-// "MenuBarIcon" squeezed into an edge-by-edge square whatever its natural aspect. As a
-// template it is a silhouette in `templateColor`; otherwise it keeps its own colours.
-QImage menuBarIcon(int edge, bool asTemplate, const QColor& templateColor,
-                   qreal devicePixelRatio = 1.0);
+// How the tray glyph is drawn.
+struct TrayStyle {
+    // A silhouette in `glyph`, or the artwork's own colours.
+    bool monochrome = true;
+    QColor glyph = Qt::black;
+    // A rim of this colour around the shape, so it reads on a panel of either tone; none
+    // when invalid.
+    QColor outline;
+    // "TrayIconPaused": pause bars in place of the hands.
+    bool paused = false;
+};
 
-// The menu bar icon edge in use: "menuBarIconSize" clamped to its range.
-int clampedMenuBarIconSize(qint64 stored);
+// "TrayIcon" squeezed into an edge-by-edge square whatever its natural aspect.
+QImage trayIcon(int edge, const TrayStyle& style, qreal devicePixelRatio = 1.0);
+
+// The tray icon edge in use: "menuBarIconSize" clamped to its range.
+int clampedTrayIconSize(qint64 stored);
 
 } // namespace Artwork

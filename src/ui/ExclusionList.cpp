@@ -4,6 +4,7 @@
 #include "AppIcon.h"
 #include "ApplicationChooser.h"
 #include "ElidedLabel.h"
+#include "Keyboard.h"
 #include "Style.h"
 #include "Symbols.h"
 
@@ -31,7 +32,10 @@ ExcludedAppRow::ExcludedAppRow(ExcludedApp app, RunningAppsManager& manager, QWi
     , m_name(new ElidedLabel(this)) {
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setFocusPolicy(Qt::TabFocus);
-    setAccessibleName(m_app.name);
+    // The label draws the name; as the button's text it is what the keyboard and screen
+    // readers go by.
+    setText(m_app.name);
+    setToolTip(m_app.path);
     auto* layout = new QHBoxLayout(this);
     layout->setContentsMargins(6, 4, 6, 4);
     layout->setSpacing(8);
@@ -76,15 +80,17 @@ void ExcludedAppRow::refresh() {
 }
 
 void ExcludedAppRow::paintEvent(QPaintEvent*) {
-    if (!m_selected)
-        return;
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
-    QColor fill = accentColorInUse(m_manager->defaults());
-    fill.setAlphaF(0.2f);
-    QPainterPath shape;
-    shape.addRoundedRect(QRectF(rect()), 5, 5);
-    p.fillPath(shape, fill);
+    if (m_selected) {
+        QColor fill = accentColorInUse(m_manager->defaults());
+        fill.setAlphaF(0.2f);
+        QPainterPath shape;
+        shape.addRoundedRect(QRectF(rect()), 5, 5);
+        p.fillPath(shape, fill);
+    }
+    if (hasFocus())
+        Keyboard::drawFocusRing(p, this, QRectF(rect()), 5);
 }
 
 // --- ExclusionList
@@ -183,7 +189,6 @@ void ExclusionList::setSelectedID(const std::optional<QString>& id) {
         return;
     m_selected = id;
     render();
-    emit selectedIDChanged();
 }
 
 bool ExclusionList::selectionIsListed() const {

@@ -58,8 +58,9 @@ public:
 
     ExclusionList(RunningAppsManager& manager, Look look, QWidget* parent = nullptr);
 
-    std::optional<QString> selectedID() const { return m_selected; }
     void setSelectedID(const std::optional<QString>& id);
+    // The "N active" count of the pane look; none in the popover.
+    QLabel* countLabel() const { return m_count; }
 
     void addExclusion();
     void removeSelectedExclusion();
@@ -69,13 +70,7 @@ public:
 
     QAbstractButton* addButton() const { return m_add; }
     QAbstractButton* removeButton() const { return m_remove; }
-    QLabel* emptyLabel() const { return m_empty; }
-    // "N active"; only the pane look has one.
-    QLabel* countLabel() const { return m_count; }
     QList<ExcludedAppRow*> rows() const;
-
-signals:
-    void selectedIDChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;

@@ -1,5 +1,8 @@
 #include "Style.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace Style {
 
 namespace {
@@ -27,8 +30,20 @@ QColor separator(const QPalette& palette) {
     return blend(palette.color(QPalette::WindowText), palette.color(QPalette::Window), 0.82);
 }
 
-QColor grey() {
-    return QColor(142, 142, 147);
+QColor textOn(const QColor& fill) {
+    const QColor dark(0x1d, 0x1d, 0x1f);
+    return contrast(Qt::white, fill) >= contrast(dark, fill) ? QColor(Qt::white) : dark;
+}
+
+double contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto linear = [](double v) {
+            return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4);
+        };
+        return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+    };
+    const double la = luminance(a) + 0.05, lb = luminance(b) + 0.05;
+    return std::max(la, lb) / std::min(la, lb);
 }
 
 QFont headline(const QFont& base) {

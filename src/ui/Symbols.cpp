@@ -2,7 +2,6 @@
 
 #include "Resources.h"
 
-#include <QDir>
 #include <QFile>
 #include <QHash>
 #include <QIconEngine>
@@ -37,6 +36,18 @@ const QHash<QString, QString>& themeNames() {
 
 QString bundledPath(const QString& name) {
     return QStringLiteral(":/symbols/%1.svg").arg(name);
+}
+
+// The icon-theme name looked up first (a "-symbolic" name, drawn in one colour); empty for a
+// name without a mapping.
+QString themeName(const QString& name) {
+    return themeNames().value(name);
+}
+
+// True when a bundled drawing exists for the name.
+bool isKnown(const QString& name) {
+    Resources::ensureLoaded();
+    return !name.isEmpty() && QFile::exists(bundledPath(name));
 }
 
 // Replaces the colour of every drawn pixel, keeping its coverage.
@@ -116,23 +127,6 @@ private:
 };
 
 } // namespace
-
-QString themeName(const QString& name) {
-    return themeNames().value(name);
-}
-
-QStringList names() {
-    Resources::ensureLoaded();
-    QStringList out;
-    for (const QString& file : QDir(QStringLiteral(":/symbols")).entryList({"*.svg"}))
-        out << file.chopped(4);
-    return out;
-}
-
-bool isKnown(const QString& name) {
-    Resources::ensureLoaded();
-    return !name.isEmpty() && QFile::exists(bundledPath(name));
-}
 
 QPixmap pixmap(const QString& name, int size, const QColor& color, qreal devicePixelRatio) {
     if (size <= 0)

@@ -4,7 +4,6 @@
 #include <QIcon>
 #include <QPixmap>
 #include <QString>
-#include <QStringList>
 
 // Symbol images by their symbol name ("checkmark.circle", "hand.raised" ...): each name
 // maps to a freedesktop icon-theme name, with a bundled SVG drawn when the theme lacks it,
@@ -13,13 +12,5 @@ namespace Symbols {
 
 QPixmap pixmap(const QString& name, int size, const QColor& color, qreal devicePixelRatio = 1.0);
 QIcon icon(const QString& name, const QColor& color);
-// True when a bundled drawing exists for the name.
-bool isKnown(const QString& name);
-
-// The icon-theme name looked up first (a "-symbolic" name, drawn in one colour); empty
-// for a name without a mapping.
-QString themeName(const QString& name);
-// Every symbol name with a bundled drawing.
-QStringList names();
 
 } // namespace Symbols

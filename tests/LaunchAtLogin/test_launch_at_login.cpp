@@ -1,9 +1,7 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
-#include "LaunchAtLogin/Toggle.h"
 #include "support/Files.h"
 #include "support/Promptly.h"
 
-#include <QCheckBox>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -45,34 +43,6 @@ private slots:
             QCOMPARE(read, enabled);
             QFile::remove(entry);
         }
-    }
-
-    // On writes this program's entry, also over a stale or hidden one; off removes it. A
-    // plain file where the folder belongs: the switch shows the truth. Two switches follow
-    // each other and changes made by other programs.
-    void switchingOnAndOff() {
-        QVERIFY(writeFile(entry, "[Desktop Entry]\nType=Application\nName=Idlewatch\n"
-                                 "Exec=/old/place/idlewatch --launched-at-login\nHidden=true\n"));
-        LaunchAtLogin::setEnabled(true);
-        QVERIFY(LaunchAtLogin::isEnabled());
-        QCOMPARE(readFile(entry),
-                 LaunchAtLogin::autostartEntry(QCoreApplication::applicationFilePath()).toUtf8());
-        LaunchAtLogin::setEnabled(false);
-        QVERIFY(!QFile::exists(entry));
-        QDir(LaunchAtLogin::autostartFolder()).removeRecursively();
-        QFile folder(LaunchAtLogin::autostartFolder());
-        QVERIFY(folder.open(QIODevice::WriteOnly));
-        LaunchAtLogin::Observable model;
-        LaunchAtLogin::Toggle first(model), second(model);
-        first.switchButton()->click();
-        QVERIFY(!first.switchButton()->isChecked() && !LaunchAtLogin::isEnabled());
-        folder.remove();
-        first.switchButton()->click();
-        QVERIFY(LaunchAtLogin::isEnabled() && second.switchButton()->isChecked());
-        QFile::remove(entry);
-        second.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&second));
-        QVERIFY(!second.switchButton()->isChecked());
     }
 
     // Exec quoting by the Desktop Entry rules, then the string escapes of the file.

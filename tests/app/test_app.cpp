@@ -1,16 +1,21 @@
+#include "app/DesktopNotifier.h"
 #include "app/IdlewatchApp.h"
 #include "app/PopoverWindow.h"
 #include "app/SingleInstance.h"
+#include "app/StatusReport.h"
 
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/EngineRig.h"
 #include "popover/AppRow.h"
 #include "popover/ContentView.h"
 #include "settings/SettingsWindowController.h"
+#include "support/NotificationServer.h"
+#include "support/Session.h"
 
 #include <QApplication>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
@@ -43,55 +48,76 @@ struct AppRig : EngineRig {
 class TestApp : public QObject {
     Q_OBJECT
 private slots:
-    // The drawing itself is the artwork's test; here: the tray redraws at once.
-    void trayIconFollowsItsPreferencesAndThePalette() {
-        AppRig rig;
-        IdlewatchApp& app = rig.startApp();
-        const auto image = [&app] { return app.trayIconImage().pixmap(64).toImage(); };
-        rig.store->setInteger(QStringLiteral("menuBarIconSize"), 24);
-        QCOMPARE(app.trayIconImage().availableSizes().value(0), QSize(24, 24));
-        const QImage before = image();
-        const QPalette palette = QApplication::palette();
-        QPalette dark = palette;
-        dark.setColor(QPalette::WindowText, QColor(240, 240, 240));
-        QApplication::setPalette(dark); // a theme switch recolours the template icon
-        QVERIFY(image() != before);
-        QApplication::setPalette(palette);
-    }
-
-    void popoverOpensClosesAndQuits() {
+    // Paused, nothing counts down anywhere: --status names each application's state with no
+    // seconds, the popover says "Paused" instead of countdowns, and the icon wears a badge.
+    // Resumed, "Quit now" takes the sweep's safe path: a question that came up after the row
+    // was drawn is not answered for the user. Then everything is torn down in the program's
+    // own order (the sanitizer build checks what is left dangling).
+    void pauseShowsEverywhere() {
         AppRig rig;
         const RunningApplication editor = rig.workspace.add({.name = "Editor"});
+        rig.store->setBoolean("showCloseButton", true);
+        rig.workspace.add({.name = "Stuck", .acceptsPoliteQuit = false});
+        rig.workspace.setAskingUser(rig.workspace.add({.name = "Asking"}), true, true);
+        rig.store->setData("com.Idlewatch.toggleStatus", R"({"Off":false})");
+        rig.workspace.add({.name = "Off"});
         IdlewatchApp& app = rig.startApp();
+        // Names, seconds and states in the order listed (JSON members come sorted).
+        const auto status = [&](const char* expected) {
+            return QString(StatusReport::json(*rig.engine, *rig.settings))
+                .contains(QRegularExpression(QString(expected).replace(' ', ".*")));
+        };
+        QVERIFY(status(R"("Editor","secondsLeft":28800,"state":"counting" "Asking","secondsLeft":)"
+                       R"(null,"state":"waitingForYou" "Off","secondsLeft":null,"state":"off")"
+                       R"( "Stuck","secondsLeft":null,"state":"cantClose")"));
+        const QImage counting = app.trayIconImage().pixmap(18).toImage();
+        rig.clock.advance(30);
+        rig.store->setBoolean("quittingEnabled", false);
+        QVERIFY(status(R"("Editor","secondsLeft":null,"state":"paused")"));
+        QVERIFY(app.trayIconImage().pixmap(18).toImage() != counting);
 
-        app.togglePopover();
-        PopoverWindow* popover = app.popover();
-        QVERIFY(popover->isVisible());
-        QCOMPARE(app.contentView()->rowTexts(), QStringList{"Editor\t8h left"});
-        QTest::keyClick(popover, Qt::Key_Escape);
-        QVERIFY(!popover->isVisible());
-        // The click on the icon that closed it does not reopen it straight away.
-        app.togglePopover();
-        QVERIFY(!popover->isVisible());
-        QTest::qWait(300);
-        app.togglePopover();
-        QVERIFY(popover->isVisible());
-
-        // "Settings" swaps the popover for the settings window.
-        QTest::mouseClick(app.contentView()->settingsItem(), Qt::LeftButton);
-        QVERIFY(!popover->isVisible() && rig.settings->window()->isVisible());
-
-        // With both open, "Quit now" takes the sweep's safe path: a question that came up
-        // after the row was drawn is not answered for the user. Then everything is torn down
-        // in the program's own order (the sanitizer build checks what is left dangling).
         app.showPopover();
-        rig.store->setBoolean(QStringLiteral("showCloseButton"), true);
-        rig.store->setBoolean(QStringLiteral("forceQuitIfTerminateFails"), true);
-        AppRow* row = app.contentView()->rows().value(0);
-        QVERIFY(row && row->quitButton()->isEnabled());
+        ContentView* view = app.contentView();
+        QVERIFY(view->pausedBanner()->isVisible());
+        QCOMPARE(view->rowTexts(),
+                 (QStringList{"Asking\twaiting for you", "Editor", "Off", "Stuck"}));
+        QTest::mouseClick(view->resumeButton(), Qt::LeftButton);
+        QVERIFY(rig.engine->quittingEnabled().value() && !view->pausedBanner()->isVisible());
+        QCOMPARE(view->rowTexts().value(1), "Editor\t7h 59m left");
+        rig.store->setBoolean("forceQuitIfTerminateFails", true);
         rig.workspace.setAskingUser(editor, true, true);
-        QTest::mouseClick(row->quitButton(), Qt::LeftButton);
+        QTest::mouseClick(view->rows().value(1)->quitButton(), Qt::LeftButton);
         QVERIFY(rig.workspace.requestsFor(editor).isEmpty());
+    }
+
+    // The first start says what Idlewatch does, the timeout and where to find it, once; the
+    // notice's click opens the popover. A server without actions gets the notice without
+    // them; with no server and no tray the popover opens instead.
+    void firstStartGreets() {
+        BusSession bus;
+        QVERIFY2(bus.start(), qPrintable(bus.errorString()));
+        for (const QStringList& capabilities : {QStringList{"actions"}, {"body"}, {}}) {
+            const QString name = capabilities.join('+');
+            NotificationServer server(capabilities);
+            QVERIFY(capabilities.isEmpty() ||
+                    server.serveOn(QDBusConnection::connectToBus(bus.address(), "server" + name)));
+            AppRig rig;
+            IdlewatchApp& app = rig.startApp();
+            DesktopNotifier notifier(QDBusConnection::connectToBus(bus.address(), "app" + name));
+            app.greet(notifier);
+            QVERIFY(rig.store->boolean("firstRunNoticeShown").value_or(false));
+            if (!capabilities.isEmpty()) {
+                QTRY_COMPARE(server.notices().size(), 1);
+                const NotificationServer::Notice notice = server.notices().value(0);
+                QVERIFY(notice.body.contains("for 8h") && notice.body.contains("start Idlewatch"));
+                QCOMPARE(notice.actions.contains("default"), capabilities.contains("actions"));
+                QVERIFY(!app.popover());
+                server.invokeAction(notice.id, "default"); // no tray in this test, no server
+                QDBusConnection::disconnectFromBus("server" + name);
+            }
+            QTRY_VERIFY(capabilities == QStringList{"body"} ||
+                        (app.popover() && app.popover()->isVisible()));
+        }
     }
 
     // One instance per user: a stale socket is taken over, a later launch asks the running one

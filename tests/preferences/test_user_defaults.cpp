@@ -240,12 +240,12 @@ private slots:
     }
 };
 
-// Helper mode, playing the program at its end: --quit x sets "quitting" in the standard
-// store on a slow disk and quits at once.
+// Helper mode, playing the program at its end: --quit x sets "quitting" in the user's store
+// on a slow disk and quits at once.
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     if (argc == 3 && QByteArray(argv[1]) == "--quit") {
-        UserDefaults& store = UserDefaults::standard();
+        UserDefaults store(UserDefaults::standardFilePath()); // as the program keeps it
         store.setBeforeSyncForTesting([] { QThread::msleep(300); });
         store.setInteger("quitting", 1);
         QTimer::singleShot(0, &app, &QCoreApplication::quit);

@@ -47,6 +47,7 @@ public:
         std::optional<QString> ownIdentifier = QString::fromLatin1(kAppIdentifier);
         bool ownWindowActive = false;
         QHash<QString, ApplicationEntry> entryFiles;
+        QList<InstalledApplication> installed;
         qint64 nextPid = 1000;
         int listings = 0;
         void end(const ProcessKey& key);
@@ -70,7 +71,7 @@ public:
         return m->entryFiles.contains(path) ? std::optional(m->entryFiles[path]) : std::nullopt;
     }
     QString entryFileSuffix() const override { return QStringLiteral("desktop"); }
-    QList<InstalledApplication> installedApplications() const override { return {}; }
+    QList<InstalledApplication> installedApplications() const override { return m->installed; }
 
     // Starts an application at the end of the list, as a new process.
     RunningApplication add(const FakeApp& app);
@@ -100,6 +101,7 @@ public:
     void setOwnApplicationId(std::optional<QString> id) { m->ownIdentifier = std::move(id); }
     void setOwnWindowIsActive(bool active) { m->ownWindowActive = active; }
     void addEntry(const QString& path, const ApplicationEntry& a) { m->entryFiles[path] = a; }
+    void setInstalled(QList<InstalledApplication> apps) { m->installed = std::move(apps); }
     // How often runningApplications() was asked (a sweep asks once).
     int listingCount() const { return m->listings; }
 

@@ -71,3 +71,10 @@ private:
     pid_t m_group = 0;
     QList<pid_t> m_children;
 };
+
+// Only a private session bus, for tests of what talks over it.
+class BusSession : public Session {
+public:
+    bool start() { return prepare() && startBus(); }
+    QString address() const { return m_env.value("DBUS_SESSION_BUS_ADDRESS"); }
+};

@@ -1,5 +1,7 @@
 #include "X11Session.h"
 
+#include "Files.h"
+
 #include <QFile>
 
 #include <xcb/xcb.h>
@@ -84,9 +86,11 @@ bool X11Session::start(const Options& options) {
 
     if (!options.tray)
         return true;
+    // A dark panel that tells no colours, as tint2's stock one: the hardest for the icon.
     const QString tint2rc =
-        write("tint2rc", "panel_items = S\npanel_size = 100% 32\nsystray_icon_size = 24\n"
-                         "panel_position = bottom center horizontal\n");
+        write("tint2rc", "rounded = 0\nborder_width = 0\nbackground_color = #222222 100\n"
+                         "panel_background_id = 1\npanel_items = S\npanel_size = 100% 32\n"
+                         "systray_icon_size = 24\npanel_position = bottom center horizontal\n");
     const auto hosted = [&] {
         const auto r = owned(xcb_get_selection_owner_reply(
             x.c, xcb_get_selection_owner(x.c, x.atom("_NET_SYSTEM_TRAY_S0")), nullptr));
@@ -96,11 +100,14 @@ bool X11Session::start(const Options& options) {
            fail("tint2 did not become ready");
 }
 
-pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra) {
-    // One panel across the top, a spacer and the tray plugin.
-    const QString config = path("config/xfce4/xfconf/xfce-perchannel-xml") + "/xfce4-panel.xml";
-    QFile::remove(config); // a restarted panel starts from it again
-    if (!QFile::copy(QStringLiteral(XFCE_PANEL_CONFIG), config))
+pid_t X11Session::startStatusNotifierHost(const QProcessEnvironment& extra, bool dark) {
+    // One panel across the top, a spacer and the tray plugin. Written anew for a panel
+    // restarted; but xfconfd, once started, keeps what it read: dark is set through it.
+    if (write("config/xfce4/xfconf/xfce-perchannel-xml/xfce4-panel.xml",
+              readFile(QStringLiteral(XFCE_PANEL_CONFIG)))
+            .isEmpty() ||
+        run({"xfconf-query", "-c", "xfce4-panel", "-p", "/panels/dark-mode", "-s",
+             dark ? "true" : "false"}) != 0)
         return -1;
     const pid_t pid = spawn({"xfce4-panel", "--disable-wm-check"}, extra);
     const QString watcher = QStringLiteral("org.kde.StatusNotifierWatcher");

@@ -7,7 +7,7 @@
 class X11Session : public Session {
 public:
     struct Options {
-        bool tray = false;
+        bool tray = false;       // tint2, dark
         bool sessionBus = false; // a private dbus-daemon instead of none
     };
 
@@ -17,8 +17,9 @@ public:
 
     // display() is ":N".
     // xfce4-panel with its tray plugin, which hosts StatusNotifierItems on the session bus
-    // (and XEmbed icons). Its PID once a host is registered with the watcher, or -1.
-    pid_t startStatusNotifierHost(const QProcessEnvironment& extra = {});
+    // (and XEmbed icons), light or dark. Its PID once a host is registered with the
+    // watcher, or -1.
+    pid_t startStatusNotifierHost(const QProcessEnvironment& extra = {}, bool dark = false);
     void exportToCurrentProcess() const;
 
     // Top-level windows with _NET_WM_PID = pid, as decimal ids (xterm sets it after mapping).

@@ -537,6 +537,6 @@ QString ToplevelWorkspace::applicationsFolder() const {
 QList<InstalledApplication> ToplevelWorkspace::installedApplications() const {
     QList<InstalledApplication> out;
     for (const DesktopApplication& app : d->index.shownApplications())
-        out.append({app.path, app.displayName, app.icon});
+        out.append({app.path, app.displayName, app.icon, app.id, app.keywords});
     return out;
 }

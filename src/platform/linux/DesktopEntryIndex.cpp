@@ -9,6 +9,7 @@
 #include <QHash>
 #include <QLoggingCategory>
 #include <QSet>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include <algorithm>
@@ -27,14 +28,32 @@ struct IndexedEntry {
     DesktopApplication app;
     QString startupWMClass;
     QString execProgram;
-    QString tryExecProgram;
     bool noDisplay = false;
+    // Whether a menu shows it: only on these desktops, never on those, only with this program.
+    QStringList onlyShowIn, notShowIn;
+    QString tryExec;
 
     friend bool operator==(const IndexedEntry& a, const IndexedEntry& b) {
         return a.app.id == b.app.id && a.app.path == b.app.path && a.app.name == b.app.name &&
                a.app.displayName == b.app.displayName && a.app.icon == b.app.icon &&
-               a.startupWMClass == b.startupWMClass && a.execProgram == b.execProgram &&
-               a.tryExecProgram == b.tryExecProgram && a.noDisplay == b.noDisplay;
+               a.app.keywords == b.app.keywords && a.startupWMClass == b.startupWMClass &&
+               a.execProgram == b.execProgram && a.noDisplay == b.noDisplay &&
+               a.onlyShowIn == b.onlyShowIn && a.notShowIn == b.notShowIn && a.tryExec == b.tryExec;
+    }
+
+    // By the Desktop Entry rules, on the desktops named in $XDG_CURRENT_DESKTOP.
+    bool shownOn(const QStringList& desktops) const {
+        const auto any = [&desktops](const QStringList& listed) {
+            return std::any_of(listed.cbegin(), listed.cend(),
+                               [&desktops](const QString& d) { return desktops.contains(d); });
+        };
+        if (noDisplay || any(notShowIn) || (!onlyShowIn.isEmpty() && !any(onlyShowIn)))
+            return false;
+        if (tryExec.isEmpty())
+            return true;
+        return QDir::isAbsolutePath(tryExec)
+                   ? QFileInfo(tryExec).isExecutable() && QFileInfo(tryExec).isFile()
+                   : !QStandardPaths::findExecutable(tryExec).isEmpty();
     }
 };
 
@@ -79,9 +98,28 @@ std::optional<DesktopApplication> applicationFrom(const DesktopEntryFile& file, 
     const QString name = file.string(QStringLiteral("Name"));
     if (name.isEmpty())
         return std::nullopt;
-    return DesktopApplication{std::move(id), std::move(path), name,
+    QStringList keywords;
+    if (const QString generic = file.localeString(QStringLiteral("GenericName"), locale);
+        !generic.isEmpty())
+        keywords << generic;
+    for (const QString& key : {QStringLiteral("Keywords"), QStringLiteral("Exec")}) {
+        // Lists have no localeList(): the best suffix names the key to read.
+        QString localised = key;
+        for (const QString& suffix : DesktopEntryFile::localeCandidates(locale))
+            if (file.contains(key + u'[' + suffix + u']')) {
+                localised = key + u'[' + suffix + u']';
+                break;
+            }
+        keywords << (key == QLatin1String("Exec") ? QStringList{file.execProgram()}
+                                                  : file.list(localised));
+    }
+    keywords.removeAll(QString());
+    return DesktopApplication{std::move(id),
+                              std::move(path),
+                              name,
                               file.localeString(QStringLiteral("Name"), locale),
-                              file.localeString(QStringLiteral("Icon"), locale)};
+                              file.localeString(QStringLiteral("Icon"), locale),
+                              keywords};
 }
 
 // What tells whether a file changed since it was read. The inode catches a replacement
@@ -122,10 +160,13 @@ ReadFile readFile(const QString& path, const FileStamp& stamp, const QString& lo
     }
     read.claimsId = true;
     if (auto app = applicationFrom(*file, QString(), path, locale)) {
-        const QString tryExec = file->string(QStringLiteral("TryExec"));
-        read.entry =
-            IndexedEntry{*app, file->string(QStringLiteral("StartupWMClass")), file->execProgram(),
-                         tryExec.sliced(tryExec.lastIndexOf(u'/') + 1), file->noDisplay()};
+        read.entry = IndexedEntry{*app,
+                                  file->string(QStringLiteral("StartupWMClass")),
+                                  file->execProgram(),
+                                  file->noDisplay(),
+                                  file->list(QStringLiteral("OnlyShowIn")),
+                                  file->list(QStringLiteral("NotShowIn")),
+                                  file->string(QStringLiteral("TryExec"))};
     }
     return read;
 }
@@ -335,16 +376,18 @@ void DesktopEntryIndex::refresh() {
             add(Key::ShortId, folded.sliced(folded.lastIndexOf(u'.') + 1), id);
         add(Key::StartupWMClass, e.startupWMClass, id);
         add(Key::Program, e.execProgram, id);
-        add(Key::Program, e.tryExecProgram, id);
+        add(Key::Program, e.tryExec.sliced(e.tryExec.lastIndexOf(u'/') + 1), id);
     }
     qCDebug(lcDesktopEntries) << "Indexed" << d->entries.size() << "application entries";
     emit changed();
 }
 
 QList<DesktopApplication> DesktopEntryIndex::shownApplications() const {
+    const QStringList desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").split(u':', Qt::SkipEmptyParts);
     QList<DesktopApplication> out;
     for (const IndexedEntry& entry : std::as_const(d->entries))
-        if (!entry.noDisplay)
+        if (entry.shownOn(desktops))
             out << entry.app;
     std::sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.id < b.id; });
     return out;

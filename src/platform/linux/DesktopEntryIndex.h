@@ -12,6 +12,8 @@ struct DesktopApplication {
     QString name;        // Name
     QString displayName; // Name[locale] by the Desktop Entry locale rules, else Name
     QString icon;        // Icon (theme name or absolute path), may be empty
+    // GenericName and Keywords (localised) and the Exec program: what a search may match.
+    QStringList keywords;
 };
 
 // Index of the application entries under $XDG_DATA_HOME/applications and
@@ -37,7 +39,9 @@ public:
     // Reads the entry at any path, indexed or not; nothing when it is not a readable
     // application entry.
     std::optional<DesktopApplication> entryAt(const QString& path) const;
-    // Every indexed entry a menu would show (NoDisplay and Hidden ones left out), by ID.
+    // Every indexed entry a menu of this desktop would show, by ID: not NoDisplay or
+    // Hidden, OnlyShowIn and NotShowIn read against $XDG_CURRENT_DESKTOP, and its TryExec
+    // program installed.
     QList<DesktopApplication> shownApplications() const;
 
     // The first existing applications/ folder of the XDG data dirs (normally

@@ -47,27 +47,6 @@ struct DataDirs {
 class TestDesktopEntry : public QObject {
     Q_OBJECT
 private slots:
-    void largeAndHostileInput() {
-        // Linear, never recursive: one enormous line parses.
-        QVERIFY(entry("Name=" + QByteArray(8 << 20, '\\') + "\n"));
-
-        QTemporaryDir dir;
-        QFile big(dir.filePath("big.desktop"));
-        QVERIFY(big.open(QIODevice::WriteOnly) && big.write("[Desktop Entry]\nName=A\n") > 0 &&
-                big.write(QByteArray(DesktopEntryFile::maxFileSize, '#')) > 0);
-        big.close();
-        QVERIFY(!DesktopEntryFile::load(big.fileName()));
-
-        // A FIFO dropped among the entries is never waited on.
-        const QString fifo = dir.filePath("fifo.desktop");
-        QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
-        bool loaded = true;
-        QVERIFY(returnsWithinASecond([&] { loaded = bool(DesktopEntryFile::load(fifo)); }, fifo) &&
-                !loaded);
-        // Nor is a device read as if it were a file.
-        QCOMPARE(SafeFile::read("/dev/null", 1024).status, SafeFile::Contents::Status::Unreadable);
-    }
-
     void indexPrecedenceAndMasking() {
         DataDirs dirs;
         const QString nested = dirs.app("sys2", "vendor/sub/tool.desktop", "Nested");
@@ -83,6 +62,13 @@ private slots:
         dirs.write("sys1", "nameless.desktop", "[Desktop Entry]\nType=Application\n");
         dirs.app("sys1", "quiet.desktop", "Quiet", "NoDisplay=true\nName[de]=Leise\nIcon=q\n");
         const QString outside = dirs.app("elsewhere", "c.d.desktop", "C");
+        dirs.app("sys1", "kde-only.desktop", "K", "OnlyShowIn=KDE;\n");
+        dirs.app("sys1", "not-xfce.desktop", "X", "NotShowIn=XFCE;\n");
+        dirs.app("sys1", "gone.desktop", "G", "TryExec=/nonexistent/prog\n");
+        dirs.app(
+            "sys1", "shell.desktop", "Sh",
+            "TryExec=sh\nExec=sh -l\nGenericName=Shell\nKeywords[de]=Konsole;\nOnlyShowIn=XFCE;\n");
+        qputenv("XDG_CURRENT_DESKTOP", "GNOME:XFCE");
 
         DesktopEntryIndex index;
         QCOMPARE(index.byId("both").value().name, QStringLiteral("from sys1"));
@@ -97,6 +83,13 @@ private slots:
         QCOMPARE(index.entryAt(nested).value().id, QStringLiteral("vendor-sub-tool"));
         QCOMPARE(index.entryAt(outside).value().id, QStringLiteral("c.d"));
         QVERIFY(!index.entryAt(dirs.path("home") + "/applications/masked.desktop"));
+        // A menu of this desktop: no entry of another desktop, none it opts out of, none whose
+        // program is missing.
+        QStringList shown;
+        for (const DesktopApplication& app : index.shownApplications())
+            shown << app.id;
+        QCOMPARE(shown, QStringList({"both", "kept", "shell", "vendor-sub-tool"}));
+        QCOMPARE(index.byId("shell")->keywords, QStringList({"Shell", "Konsole", "sh"}));
     }
 
     void noticesChanges() {

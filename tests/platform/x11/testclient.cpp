@@ -37,7 +37,7 @@ static volatile sig_atomic_t g_answerCancel = 0, g_reclass = 0;
 
 int main(int argc, char** argv) {
     const std::set<std::string> flags{
-        "--no-pid", "--no-delete",    "--no-delete-last",    "--ignore-close",
+        "--no-pid", "--no-delete",    "--no-delete-last",     "--ignore-close",
         "--fork",   "--ask-on-close", "--dialog-takes-focus", "--prompt-inside"};
     std::map<std::string, std::string> value{
         {"--class", "idlewatch-testclient,IdlewatchTestClient"},

@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 // The tray icon's size and rendering, and which sections the popover shows.
-QWidget* Panes::menuBar(RunningAppsManager& manager) {
+QWidget* Panes::trayIcon(RunningAppsManager& manager) {
     using namespace SettingsControls;
     UserDefaults& store = manager.defaults();
 
@@ -30,9 +30,8 @@ QWidget* Panes::menuBar(RunningAppsManager& manager) {
     auto* sections = new QWidget;
     auto* sectionRows = new QVBoxLayout(sections);
     sectionRows->setContentsMargins(0, 0, 0, 0);
-    sectionRows->addWidget(
-        makeToggle(QStringLiteral("Show Exclusions section in the menu bar popover"),
-                   {store, Keys::showExclusionsInPopover}));
+    sectionRows->addWidget(makeToggle(QStringLiteral("Show Exclusions section in the popover"),
+                                      {store, Keys::showExclusionsInPopover}));
     sectionRows->addWidget(
         makeToggle(QStringLiteral("Show empty state"), {store, Keys::showEmptyState}));
     auto* note = SettingsStyle::makeLabel(
@@ -45,8 +44,8 @@ QWidget* Panes::menuBar(RunningAppsManager& manager) {
     auto* layout = new QVBoxLayout(pane);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(SettingsStyle::kPaneSpacing);
-    layout->addWidget(new PreferenceGroup(QStringLiteral("Menu bar icon"),
-                                          QStringLiteral("menubar.rectangle"), icon, store));
+    layout->addWidget(new PreferenceGroup(QStringLiteral("Tray icon"),
+                                          QStringLiteral("tray.rectangle"), icon, store));
     layout->addWidget(new PreferenceGroup(QStringLiteral("Popover sections"),
                                           QStringLiteral("sidebar.leading"), sections, store));
     return pane;
