@@ -266,13 +266,22 @@ void RunningAppsManager::checkOpenApps() {
     }
     for (auto it = m_firstSeenApps.begin(); it != m_firstSeenApps.end();)
         it = alive.contains(it.key().key()) ? std::next(it) : m_firstSeenApps.erase(it);
-    for (auto it = m_asked.begin(); it != m_asked.end();)
-        it = alive.contains(it.key().key()) ? std::next(it) : m_asked.erase(it);
+    QList<RunningApplication> askedAndEnded;
+    for (auto it = m_asked.begin(); it != m_asked.end();) {
+        if (alive.contains(it.key().key())) {
+            ++it;
+        } else {
+            askedAndEnded.append(it.key());
+            it = m_asked.erase(it);
+        }
+    }
     const auto ended = [&](const RunningApplication& app) { return !alive.contains(app.key()); };
     m_questionSeen.removeIf(ended);
     m_broughtBack.removeIf(ended);
     // Published at every sweep: this is what advances the countdowns on screen.
     emit runningAppsChanged();
+    for (const RunningApplication& app : std::as_const(askedAndEnded))
+        emit askedApplicationEnded(app);
 
     // The frontmost application is idle from now on, so it is never a candidate.
     const RunningApplication frontmost = m_workspace->frontmostApplication();

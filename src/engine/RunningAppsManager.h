@@ -160,6 +160,8 @@ signals:
     void runningAppsChanged();
     void toggleStatusChanged();
     void excludedAppsChanged();
+    // An application that a polite request reached has ended since: the request closed it.
+    void askedApplicationEnded(const RunningApplication& app);
 
 private:
     // The inputs of the blocked rule that come from the store and the workspace, read once
