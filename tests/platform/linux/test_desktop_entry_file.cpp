@@ -16,10 +16,6 @@
 
 namespace {
 
-std::optional<DesktopEntryFile> entry(const QByteArray& body) {
-    return DesktopEntryFile::parse("[Desktop Entry]\n" + body);
-}
-
 // XDG data folders in a temporary directory: home, then sys1 and sys2 in that order.
 struct DataDirs {
     QTemporaryDir tmp;
