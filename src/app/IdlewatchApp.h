@@ -57,6 +57,10 @@ public:
     PopoverWindow* popover() const { return m_popover; }
     ContentView* contentView() const;
 
+    // What the desktop needs set up before Idlewatch sees every application, shown atop the
+    // popover; empty for none.
+    void setSetupNotice(const QString& text);
+
     // Opens the popover at the tray icon, or at the pointer when the tray has no geometry.
     void showPopover();
     void togglePopover();
@@ -99,6 +103,7 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
     PopoverWindow* m_popover = nullptr;
+    QString m_setupNotice;
     QIcon m_icon;
     // The XEmbed tray's selection, and the text colour it asks icons to use.
     quint32 m_traySelection = 0;

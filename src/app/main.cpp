@@ -8,6 +8,7 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/Clock.h"
 #include "engine/RunningAppsManager.h"
+#include "platform/gnome/GnomeWorkspace.h"
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/x11/SessionCheck.h"
 #include "platform/x11/X11UserPresence.h"
@@ -24,6 +25,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDBusConnection>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -50,7 +52,18 @@ struct Launch {
     bool showPopover = false;
     bool openSettings = false;
     bool wayland = false; // the compositor lists other applications' windows
+    bool gnome = false;   // GNOME Shell's Idlewatch extension lists them
 };
+
+// Whether Idlewatch's GNOME Shell extension is on the session bus; a connection of its own,
+// closed again, as the application object does not exist yet.
+bool gnomeExtensionRunning() {
+    const QString name = QStringLiteral("idlewatch-preflight");
+    const bool running = GnomeWorkspace::available(
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, name));
+    QDBusConnection::disconnectFromBus(name);
+    return running;
+}
 
 // Whether the Wayland compositor of this session lists other applications' windows.
 bool waylandToplevelsOffered() {
@@ -63,8 +76,14 @@ bool waylandToplevelsOffered() {
 
 // The compositor's own window list where it offers one; otherwise X11, which under Wayland
 // sees only XWayland clients.
-std::unique_ptr<Workspace> connectWorkspace(bool wayland, DesktopEntryIndex& entries,
-                                            QString* error) {
+std::unique_ptr<Workspace> connectWorkspace(const Launch& launch, const QString& advice,
+                                            DesktopEntryIndex& entries, QString* error) {
+    if (launch.gnome)
+        if (auto workspace = GnomeWorkspace::connect(QDBusConnection::sessionBus(), error, entries))
+            return workspace;
+        else
+            std::fprintf(stderr, "%s\n", qPrintable(*error));
+    const bool wayland = launch.wayland;
 #ifdef IDLEWATCH_HAVE_WAYLAND
     if (wayland)
         if (auto workspace = WaylandWorkspace::connect({}, error, entries))
@@ -72,7 +91,9 @@ std::unique_ptr<Workspace> connectWorkspace(bool wayland, DesktopEntryIndex& ent
 #else
     Q_UNUSED(wayland);
 #endif
-    if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
+    if (!advice.isEmpty())
+        std::fprintf(stderr, "Idlewatch: %s\n", qPrintable(advice));
+    else if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(warning));
     return X11Workspace::connect(qgetenv("DISPLAY"), error, entries);
 }
@@ -85,6 +106,8 @@ std::unique_ptr<UserPresence> connectPresence() {
 #ifdef IDLEWATCH_HAVE_WAYLAND
         presence = WaylandUserPresence::connect({});
 #endif
+        if (!presence)
+            presence = GnomeUserPresence::connect(QDBusConnection::sessionBus());
     } else {
         presence = X11UserPresence::connect(qgetenv("DISPLAY"));
     }
@@ -139,7 +162,8 @@ int preflight(int argc, char** argv, Launch* launch) {
     // Bare connections: a workspace here would create the desktop-entry index under this
     // throwaway application, and its file watcher would never fire under the real one.
     launch->wayland = waylandToplevelsOffered();
-    if (!launch->wayland && !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
+    launch->gnome = !launch->wayland && gnomeExtensionRunning();
+    if (!launch->wayland && !launch->gnome && !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
@@ -190,7 +214,11 @@ int main(int argc, char** argv) {
     SystemClock clock;
     DesktopEntryIndex desktopEntries;
     QString error;
-    std::unique_ptr<Workspace> workspace = connectWorkspace(launch.wayland, desktopEntries, &error);
+    // GNOME under Wayland without the extension: said on stderr and in the popover.
+    const QString advice =
+        GnomeWorkspace::setupAdvice(QProcessEnvironment::systemEnvironment(), launch.gnome);
+    std::unique_ptr<Workspace> workspace =
+        connectWorkspace(launch, advice, desktopEntries, &error);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
@@ -202,6 +230,7 @@ int main(int argc, char** argv) {
 
     IdlewatchApp idlewatch(store);
     idlewatch.start(engine, settings);
+    idlewatch.setSetupNotice(advice);
     instance.setStatusProvider(
         [&engine, &settings] { return StatusReport::json(engine, settings); });
     QObject::connect(&instance, &SingleInstance::showRequested, &idlewatch,

@@ -46,6 +46,9 @@ public:
     QFrame* divider() const { return m_divider; }
     // "Paused" with its Resume button, shown while automatic quitting is off.
     QWidget* pausedBanner() const { return m_pausedBanner; }
+    // What the desktop needs set up first, atop the list; hidden when empty.
+    void setSetupNotice(const QString& text);
+    QLabel* setupNotice() const { return m_setupNotice; }
     QAbstractButton* resumeButton() const { return m_resume; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
@@ -87,6 +90,7 @@ private:
 
     QWidget* m_root;
     QWidget* m_pausedBanner;
+    QLabel* m_setupNotice;
     QAbstractButton* m_resume;
     QScrollArea* m_listScroll;
     QWidget* m_listBlock;
