@@ -59,8 +59,8 @@ struct Launch {
 // closed again, as the application object does not exist yet.
 bool gnomeExtensionRunning() {
     const QString name = QStringLiteral("idlewatch-preflight");
-    const bool running = GnomeWorkspace::available(
-        QDBusConnection::connectToBus(QDBusConnection::SessionBus, name));
+    const bool running =
+        GnomeWorkspace::available(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name));
     QDBusConnection::disconnectFromBus(name);
     return running;
 }
@@ -217,8 +217,7 @@ int main(int argc, char** argv) {
     // GNOME under Wayland without the extension: said on stderr and in the popover.
     const QString advice =
         GnomeWorkspace::setupAdvice(QProcessEnvironment::systemEnvironment(), launch.gnome);
-    std::unique_ptr<Workspace> workspace =
-        connectWorkspace(launch, advice, desktopEntries, &error);
+    std::unique_ptr<Workspace> workspace = connectWorkspace(launch, advice, desktopEntries, &error);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;

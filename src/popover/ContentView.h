@@ -90,8 +90,8 @@ private:
 
     QWidget* m_root;
     QWidget* m_pausedBanner;
-    QLabel* m_setupNotice;
     QAbstractButton* m_resume;
+    QLabel* m_setupNotice;
     QScrollArea* m_listScroll;
     QWidget* m_listBlock;
     QVBoxLayout* m_listLayout;

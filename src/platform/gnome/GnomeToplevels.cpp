@@ -81,8 +81,8 @@ struct X11Probe {
     xcb_atom_t atom(const char* name) const {
         if (!c || xcb_connection_has_error(c))
             return 0;
-        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
-            c, xcb_intern_atom(c, 1, uint16_t(qstrlen(name)), name), nullptr);
+        xcb_intern_atom_reply_t* r =
+            xcb_intern_atom_reply(c, xcb_intern_atom(c, 1, uint16_t(qstrlen(name)), name), nullptr);
         const xcb_atom_t a = r ? r->atom : 0;
         free(r);
         return a;
@@ -228,9 +228,8 @@ void GnomeToplevels::update(ToplevelSink& sink, bool readSocket) {
 bool GnomeToplevels::requestClose(const QList<ToplevelId>& toplevels) {
     bool sent = !toplevels.isEmpty() && !m_broken;
     for (ToplevelId id : toplevels) {
-        const QDBusReply<bool> reply =
-            m_bus.call(call("CloseWindow", {QVariant::fromValue(quint64(id))}), QDBus::Block,
-                       kCallTimeoutMs);
+        const QDBusReply<bool> reply = m_bus.call(
+            call("CloseWindow", {QVariant::fromValue(quint64(id))}), QDBus::Block, kCallTimeoutMs);
         sent = sent && reply.isValid() && reply.value();
     }
     return sent;

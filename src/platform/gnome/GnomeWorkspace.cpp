@@ -16,8 +16,8 @@
 #include <QDBusMessage>
 #include <QDBusReply>
 
-std::unique_ptr<GnomeWorkspace>
-GnomeWorkspace::connect(const QDBusConnection& bus, QString* error, DesktopEntryIndex& index) {
+std::unique_ptr<GnomeWorkspace> GnomeWorkspace::connect(const QDBusConnection& bus, QString* error,
+                                                        DesktopEntryIndex& index) {
     std::unique_ptr<GnomeToplevels> source = GnomeToplevels::open(bus, error);
     if (!source)
         return nullptr;

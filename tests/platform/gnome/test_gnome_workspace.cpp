@@ -1,0 +1,204 @@
+// GnomeWorkspace and Idlewatch's Shell extension against a private headless GNOME Shell,
+// gedit and a small Qt client (this program).
+
+#include "support/Files.h"
+#include "support/GnomeShellSession.h"
+#include "support/ManualClock.h"
+#include "support/TempStore.h"
+
+#include "engine/RunningAppsManager.h"
+#include "platform/gnome/GnomeToplevels.h"
+#include "platform/gnome/GnomeWorkspace.h"
+#include "platform/linux/DesktopEntryIndex.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QGuiApplication>
+#include <QRasterWindow>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <csignal>
+
+namespace {
+
+// A Qt client: one window with the given app id and title. With a question, the first close
+// request shows it, modal to the window, as an editor's "save changes?"; a second request
+// ends the client, so that asking twice shows.
+class HelperWindow : public QRasterWindow {
+public:
+    std::unique_ptr<HelperWindow> question;
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        if (question && !question->isVisible()) {
+            event->ignore();
+            question->show();
+        }
+    }
+};
+
+} // namespace
+
+class TestGnomeWorkspace : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase() {
+        bool unavailable = false;
+        if (!m_session.start(QStringLiteral(IDLEWATCH_GNOME_EXTENSION_BUILD),
+                             QFileInfo(QCoreApplication::applicationFilePath()).canonicalFilePath(),
+                             &unavailable)) {
+            if (unavailable)
+                QSKIP(qPrintable("no headless gnome-shell here: " + m_session.errorString()));
+            QFAIL(qPrintable(m_session.errorString()));
+        }
+        const QString applications = m_session.path("data/applications");
+        qputenv("XDG_DATA_HOME", QFile::encodeName(m_session.path("data")));
+        qputenv("XDG_DATA_DIRS", QFile::encodeName(m_session.path("sys")));
+        m_gedit = applications + "/org.gnome.gedit.desktop";
+        QFile::copy("/usr/share/applications/org.gnome.gedit.desktop", m_gedit);
+        QVERIFY(writeFile(applications + "/org.example.Alpha.desktop",
+                          "[Desktop Entry]\nType=Application\nName=Alpha Editor\n"));
+        m_index = std::make_unique<DesktopEntryIndex>();
+        QString error;
+        m_ws = GnomeWorkspace::connect(m_session.bus(), &error, *m_index);
+        QVERIFY2(m_ws, qPrintable(error));
+    }
+    void cleanup() {
+        for (pid_t pid : std::as_const(m_clients)) {
+            ::kill(pid, SIGKILL);
+            m_session.waitForExit(pid, 3000);
+        }
+        m_clients.clear();
+        QVERIFY(until([&] { return m_ws->runningApplications().isEmpty(); }));
+    }
+
+    // Any other program is refused, even one that says the same on the bus; Idlewatch's
+    // request for a window that is not there is answered false.
+    void onlyIdlewatchMayCall() {
+        const QString reply = m_session.busCall(GnomeToplevels::kService, GnomeToplevels::kPath,
+                                                QString::fromLatin1(GnomeToplevels::kInterface) +
+                                                    ".ListWindows",
+                                                {});
+        QVERIFY2(reply.isEmpty(), qPrintable(reply));
+        QString error;
+        const auto source = GnomeToplevels::open(m_session.bus(), &error);
+        QVERIFY2(source, qPrintable(error));
+        QVERIFY(!source->requestClose({ToplevelId(987654321)}));
+        QVERIFY(GnomeWorkspace::available(m_session.bus()));
+    }
+
+    // gedit (GTK, named by the shell's desktop-entry match) and a Qt client; nothing is in
+    // front in the overview, then focus follows the user and each change deactivates once.
+    void listsNamesAndFollowsFocus() {
+        start({"gedit", "-s"});
+        helper("org.example.Alpha", "alpha");
+        QVERIFY(until([&] { return m_ws->runningApplications().size() == 2; }));
+        const RunningApplication gedit = appFor("org.gnome.gedit");
+        const RunningApplication alpha = appFor("org.example.Alpha");
+        QCOMPARE(gedit.displayName(), "gedit");
+        QCOMPARE(alpha.displayName(), "Alpha Editor");
+        QCOMPARE(QFileInfo(gedit.entryPath().value_or("")).fileName(), "org.gnome.gedit.desktop");
+        QCOMPARE(gedit.processIds(), QList<qint64>{m_clients[0]});
+        QVERIFY(!gedit.canForceQuit() && !m_ws->canForceQuit());
+        QVERIFY(m_ws->frontmostApplication().isNull());
+
+        focus("alpha");
+        QCoreApplication::sendPostedEvents();
+        QSignalSpy spy(m_ws.get(), &Workspace::didDeactivateApplication);
+        focus("Untitled Document 1 - gedit");
+        QVERIFY(until([&] { return spy.size() == 1; }));
+        QCOMPARE(spy.at(0).at(0).value<RunningApplication>(), alpha);
+        QCOMPARE(m_ws->frontmostApplication(), gedit);
+    }
+
+    // Past the timeout: an editor with unsaved work is asked once and its question seen,
+    // gedit excluded as the chooser stores it stays, and a plain client is closed.
+    void asksOnceAndKeepsExclusions() {
+        TempStore store;
+        Preference<qint64>(*store, Keys::minutesUntilClose).set(1);
+        // Each mapped and focused before the next: one that maps later would take the focus.
+        const pid_t editor = helper("org.example.Editor", "editor", "--ask-on-close");
+        focus("editor");
+        const pid_t plain = helper("org.example.Plain", "plain");
+        focus("plain");
+        const pid_t gedit = start({"gedit", "-s"});
+        focus("Untitled Document 1 - gedit");
+        const pid_t front = helper("org.example.Front", "front");
+        ManualClock clock;
+        RunningAppsManager engine(*m_ws, *store, clock);
+        QVERIFY(engine.addExcludedApp(m_gedit));
+        const auto sweep = [&] {
+            focus("front");
+            for (int i = 0; i < 2; ++i) {
+                QTest::qWait(300);
+                clock.advance(61);
+                engine.checkOpenApps();
+                QCoreApplication::sendPostedEvents();
+            }
+        };
+        sweep();
+        QVERIFY(m_session.waitForExit(plain, 5000));
+        QVERIFY(until([&] { return appFor("org.example.Editor").isAskingUser(); }));
+        // Its question took the focus from "front", which stays in front for the engine.
+        QVERIFY(m_session.isRunning(front));
+        // Back in "front", the editor is not asked again (its helper would end).
+        sweep();
+        QVERIFY(m_session.isRunning(editor) && m_session.isRunning(gedit));
+        // The user answers the question: the editor stays and is no longer asking.
+        QVERIFY(m_session.closeWindow("editor?"));
+        QVERIFY(until([&] { return !appFor("org.example.Editor").isAskingUser(); }));
+        QVERIFY(m_session.isRunning(editor));
+    }
+
+private:
+    pid_t start(const QStringList& argv) {
+        QProcessEnvironment env;
+        env.insert("QT_QPA_PLATFORM", "wayland");
+        m_clients.append(m_session.spawn(argv, env));
+        return m_clients.last();
+    }
+    pid_t helper(const QString& appId, const QString& title, const QString& option = "-") {
+        return start({QCoreApplication::applicationFilePath(), "--helper-window", appId, title,
+                      option});
+    }
+    RunningApplication appFor(const QString& identifier) const {
+        for (const RunningApplication& app : m_ws->runningApplications())
+            if (app.applicationId() == identifier)
+                return app;
+        return {};
+    }
+    void focus(const QString& title) {
+        QVERIFY(until([&] {
+            return m_session.activate(title) && m_ws->frontmostApplication().windowTitle() == title;
+        }));
+    }
+    bool until(const std::function<bool()>& ready) { return m_session.waitFor(ready, 15000); }
+
+    GnomeShellSession m_session;
+    QString m_gedit;
+    std::unique_ptr<DesktopEntryIndex> m_index;
+    std::unique_ptr<GnomeWorkspace> m_ws;
+    QList<pid_t> m_clients;
+};
+
+int main(int argc, char** argv) {
+    QGuiApplication app(argc, argv);
+    if (argc > 4 && qstrcmp(argv[1], "--helper-window") == 0) {
+        QGuiApplication::setDesktopFileName(QString::fromLocal8Bit(argv[2]));
+        HelperWindow window;
+        window.setTitle(QString::fromLocal8Bit(argv[3]));
+        if (qstrcmp(argv[4], "--ask-on-close") == 0) {
+            window.question = std::make_unique<HelperWindow>();
+            window.question->setTitle(window.title() + '?');
+            window.question->setTransientParent(&window);
+            window.question->setModality(Qt::WindowModal);
+        }
+        window.show();
+        return QGuiApplication::exec();
+    }
+    TestGnomeWorkspace test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_gnome_workspace.moc"
