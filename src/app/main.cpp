@@ -78,11 +78,12 @@ bool waylandToplevelsOffered() {
 // sees only XWayland clients.
 std::unique_ptr<Workspace> connectWorkspace(const Launch& launch, const QString& advice,
                                             DesktopEntryIndex& entries, QString* error) {
-    if (launch.gnome)
+    // GNOME Shell's extension where it runs; one that refuses this program says why.
+    if (launch.gnome) {
         if (auto workspace = GnomeWorkspace::connect(QDBusConnection::sessionBus(), error, entries))
             return workspace;
-        else
-            std::fprintf(stderr, "%s\n", qPrintable(*error));
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+    }
     const bool wayland = launch.wayland;
 #ifdef IDLEWATCH_HAVE_WAYLAND
     if (wayland)
