@@ -9,7 +9,9 @@ set(expected
     usr/share/applications/com.Idlewatch.Idlewatch.desktop
     usr/share/icons/hicolor/scalable/apps/com.Idlewatch.Idlewatch-symbolic.svg
     usr/share/icons/hicolor/scalable/apps/com.Idlewatch.Idlewatch-paused-symbolic.svg
-    usr/share/metainfo/com.idlewatch.Idlewatch.metainfo.xml)
+    usr/share/metainfo/com.idlewatch.Idlewatch.metainfo.xml
+    usr/share/gnome-shell/extensions/idlewatch@idlewatch.app/extension.js
+    usr/share/gnome-shell/extensions/idlewatch@idlewatch.app/metadata.json)
 if(EXISTS "${BINARY_DIR}/src/app/idlewatch")
     list(APPEND expected
          usr/bin/idlewatch
@@ -26,5 +28,10 @@ endforeach()
 file(STRINGS "${STAGE}/usr/share/applications/com.Idlewatch.Idlewatch.desktop" exec REGEX "^Exec=")
 if(NOT exec STREQUAL "Exec=${STAGE}/usr/bin/idlewatch")
     message(FATAL_ERROR "the installed entry does not name the installed binary: ${exec}")
+endif()
+# The GNOME Shell extension answers only the executable its allow-list names.
+file(READ "${STAGE}/usr/share/gnome-shell/extensions/idlewatch@idlewatch.app/allowed-callers" allowed)
+if(NOT allowed STREQUAL "${STAGE}/usr/bin/idlewatch\n")
+    message(FATAL_ERROR "the extension does not allow the installed binary: ${allowed}")
 endif()
 message(STATUS "installed: ${expected}")
