@@ -76,16 +76,28 @@ private slots:
     // Any other program is refused, even one that says the same on the bus; Idlewatch's
     // request for a window that is not there is answered false.
     void onlyIdlewatchMayCall() {
-        const QString reply = m_session.busCall(GnomeToplevels::kService, GnomeToplevels::kPath,
-                                                QString::fromLatin1(GnomeToplevels::kInterface) +
-                                                    ".ListWindows",
-                                                {});
+        const QString reply =
+            m_session.busCall(GnomeToplevels::kService, GnomeToplevels::kPath,
+                              QString::fromLatin1(GnomeToplevels::kInterface) + ".ListWindows", {});
         QVERIFY2(reply.isEmpty(), qPrintable(reply));
         QString error;
         const auto source = GnomeToplevels::open(m_session.bus(), &error);
         QVERIFY2(source, qPrintable(error));
         QVERIFY(!source->requestClose({ToplevelId(987654321)}));
         QVERIFY(GnomeWorkspace::available(m_session.bus()));
+
+        // Only GNOME under Wayland without the extension needs telling.
+        const auto advice = [](const QString& desktop, const QString& display, bool running) {
+            QProcessEnvironment env;
+            env.insert("XDG_CURRENT_DESKTOP", desktop);
+            env.insert("WAYLAND_DISPLAY", display);
+            return GnomeWorkspace::setupAdvice(env, running);
+        };
+        QVERIFY(advice("ubuntu:GNOME", "wayland-0", false)
+                    .contains("gnome-extensions enable idlewatch@idlewatch.app"));
+        QVERIFY(advice("GNOME", "wayland-0", true).isEmpty());
+        QVERIFY(advice("GNOME", "", false).isEmpty());
+        QVERIFY(advice("KDE", "wayland-0", false).isEmpty());
     }
 
     // gedit (GTK, named by the shell's desktop-entry match) and a Qt client; nothing is in
@@ -159,8 +171,8 @@ private:
         return m_clients.last();
     }
     pid_t helper(const QString& appId, const QString& title, const QString& option = "-") {
-        return start({QCoreApplication::applicationFilePath(), "--helper-window", appId, title,
-                      option});
+        return start(
+            {QCoreApplication::applicationFilePath(), "--helper-window", appId, title, option});
     }
     RunningApplication appFor(const QString& identifier) const {
         for (const RunningApplication& app : m_ws->runningApplications())
