@@ -1,7 +1,7 @@
 'use strict';
-// The test session's hands in GNOME Shell: leaves the overview and focuses or closes a window
-// by its title, as a user would. Installed only into the tests' private shells.
-const {Gio, GLib} = imports.gi;
+// The tests' hands in their private GNOME Shell: leave the overview and focus, or close, the
+// window with a title, as a user would.
+const {Gio} = imports.gi;
 const Main = imports.ui.main;
 
 const XML = `<node><interface name="com.Idlewatch.Test.Shell">
@@ -13,32 +13,23 @@ class TestHands {
     enable() {
         this._impl = Gio.DBusExportedObject.wrapJSObject(XML, this);
         this._impl.export(Gio.DBus.session, '/com/Idlewatch/Test/Shell');
-        this._name = Gio.bus_own_name_on_connection(Gio.DBus.session, 'com.Idlewatch.Test.Shell',
-            Gio.BusNameOwnerFlags.NONE, null, null);
+        Gio.bus_own_name_on_connection(Gio.DBus.session, 'com.Idlewatch.Test.Shell', 0, null, null);
     }
 
     disable() {
-        Gio.bus_unown_name(this._name);
         this._impl.unexport();
     }
 
-    _find(title) {
-        return global.display.list_all_windows().find(w => w.get_title() === title);
-    }
-
     Activate(title) {
-        const w = this._find(title);
-        if (!w)
-            return false;
+        const w = global.display.list_all_windows().find(x => x.get_title() === title);
         Main.overview.hide();
-        w.activate(global.get_current_time());
-        return true;
+        w?.activate(global.get_current_time());
+        return Boolean(w);
     }
 
     Delete(title) {
-        const w = this._find(title);
-        if (w)
-            w.delete(global.get_current_time());
+        const w = global.display.list_all_windows().find(x => x.get_title() === title);
+        w?.delete(global.get_current_time());
         return Boolean(w);
     }
 }
