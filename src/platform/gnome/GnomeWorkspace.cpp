@@ -34,10 +34,11 @@ QString GnomeWorkspace::setupAdvice(const QProcessEnvironment& env, bool extensi
                            .contains(QLatin1String("GNOME"), Qt::CaseInsensitive);
     if (!gnome || env.value(QStringLiteral("WAYLAND_DISPLAY")).isEmpty() || extensionRunning)
         return {};
+    // The command on a line of its own, so that a narrow popover does not break it.
     return QStringLiteral("GNOME shows Idlewatch its windows only through Idlewatch's Shell "
-                          "extension. Turn it on once with \"gnome-extensions enable %1\", then "
-                          "log out and in again. Until then only X11 (XWayland) applications "
-                          "are seen.")
+                          "extension. Turn it on once, then log out and in again:\n"
+                          "    gnome-extensions enable %1\n"
+                          "Until then only X11 (XWayland) applications are seen.")
         .arg(QString::fromLatin1(GnomeToplevels::kExtension));
 }
 
