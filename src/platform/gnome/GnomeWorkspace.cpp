@@ -21,7 +21,8 @@ std::unique_ptr<GnomeWorkspace> GnomeWorkspace::connect(const QDBusConnection& b
     std::unique_ptr<GnomeToplevels> source = GnomeToplevels::open(bus, error);
     if (!source)
         return nullptr;
-    return std::unique_ptr<GnomeWorkspace>(new GnomeWorkspace(std::move(source), index));
+    std::unique_ptr<GnomeWorkspace> ws(new GnomeWorkspace(std::move(source), index));
+    return ws;
 }
 
 bool GnomeWorkspace::available(const QDBusConnection& bus) {

@@ -69,7 +69,8 @@ private slots:
     }
 
     // Any other program is refused; Idlewatch's close of a window that is not there is
-    // answered false. Only GNOME under Wayland without the extension needs set-up advice.
+    // answered false. Only GNOME under Wayland without the extension needs set-up advice;
+    // Mutter tells the idle time.
     void onlyIdlewatchMayCall() {
         QCOMPARE(m_session.busCall(GnomeToplevels::kService, GnomeToplevels::kPath,
                                    QString(GnomeToplevels::kInterface) + ".ListWindows", {}),
@@ -78,6 +79,11 @@ private slots:
         const auto source = GnomeToplevels::open(m_session.bus(), &error);
         QVERIFY2(source && GnomeWorkspace::available(m_session.bus()), qPrintable(error));
         QVERIFY(!source->requestClose({ToplevelId(987654321)}));
+        // Mutter's idle time: nobody has touched this shell.
+        QCOMPARE(GnomeUserPresence::connect(m_session.bus(), 0)->state(),
+                 UserPresence::State::Away);
+        QCOMPARE(GnomeUserPresence::connect(m_session.bus())->state(),
+                 UserPresence::State::Present);
 
         const auto advice = [](const QString& desktop, const QString& display, bool running) {
             QProcessEnvironment env;
