@@ -4,10 +4,9 @@
 
 #include <QDBusConnection>
 
-// A private headless GNOME Shell under Wayland (no XWayland), its session bus and an empty
-// system bus (gnome-shell 43 dies at start without one where systemd's seats exist).
-// Idlewatch's extension, from `extensionBuild`, answering `allowedCaller` alone, and a test
-// extension that focuses and closes windows are enabled before the shell starts.
+// A private headless GNOME Shell with XWayland, a session bus and an empty system bus (43 dies
+// without one where systemd's seats exist). Idlewatch's extension from `extensionBuild`,
+// answering `allowedCaller` alone, and the tests' hands are enabled before it starts.
 class GnomeShellSession : public Session {
 public:
     // False with errorString(); `unavailable` when gnome-shell cannot run here at all.

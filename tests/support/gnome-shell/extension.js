@@ -1,6 +1,5 @@
 'use strict';
-// The tests' hands in their private GNOME Shell: leave the overview and focus, or close, the
-// window with a title, as a user would.
+// The tests' hands in GNOME Shell: focus or close a window by its title, as a user would.
 const {Gio} = imports.gi;
 const Main = imports.ui.main;
 
