@@ -2,7 +2,6 @@
 
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusMetaType>
 #include <QDBusReply>
 #include <QDBusServiceWatcher>
 #include <QLoggingCategory>
