@@ -22,10 +22,10 @@ bool KWinSession::start(bool checkPermissions, bool* unavailable) {
     if (!checkPermissions)
         env.insert("KWIN_WAYLAND_NO_PERMISSION_CHECKS", "1");
     const QString socket = "wayland-kwin";
-    const pid_t pid = spawn({kwin, "--virtual", "--width", "1280", "--height", "800", "--socket",
-                             socket, "--no-lockscreen", "--no-global-shortcuts",
-                             "--no-kactivities"},
-                            env);
+    const pid_t pid =
+        spawn({kwin, "--virtual", "--width", "1280", "--height", "800", "--socket", socket,
+               "--no-lockscreen", "--no-global-shortcuts", "--no-kactivities"},
+              env);
     const QString file = QDir(path("runtime")).filePath(socket);
     if (pid < 0 || !waitFor([&] { return QFile::exists(file) || !isRunning(pid); }, 10000))
         return fail("KWin did not start");

@@ -54,13 +54,11 @@ struct KWinToplevels::Window {
     Toplevel facts;
     org_kde_plasma_window* parent = nullptr;
     bool initialState = false;
-    // Only XWayland's windows have one; their PID is then the X client's own word.
-    bool x11 = false;
 
     Toplevel report() const {
         Toplevel t = facts;
         t.hasParent = parent != nullptr;
-        t.pidSource = t.pid <= 0 ? PidSource::None : x11 ? PidSource::Claimed : PidSource::Proven;
+        t.pidSource = t.pid > 0 ? PidSource::Proven : PidSource::None;
         return t;
     }
 };
@@ -118,7 +116,6 @@ const org_kde_plasma_window_listener kWindowListener = {
     [](void*, org_kde_plasma_window*, const char*) {},
     [](void* data, org_kde_plasma_window*, const char* resourceName) {
         of(data).facts.wmInstance = text(resourceName);
-        of(data).x11 = true;
         of(data).owner->changed(of(data));
     },
 };

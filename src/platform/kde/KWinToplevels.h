@@ -15,11 +15,11 @@ struct org_kde_plasma_window_management;
 struct org_kde_plasma_window;
 
 // The windows KWin announces through org_kde_plasma_window_management, over a Wayland
-// connection of its own; XWayland's windows come through it too. KWin names a Wayland
-// client's process from its socket credentials (proven) and an X11 client's from that
-// client's own word (claimed); a window is asked to close through KWin, and nothing is ever
-// forced. A window is reported once KWin has sent its initial state, and again whenever a
-// fact changes (the X11 resource name may come later).
+// connection of its own; XWayland's windows come through it too. KWin names each window's
+// process (a Wayland client's from its socket credentials); a window is asked to close through
+// KWin, and nothing is ever forced. A window is reported once KWin has sent its initial state,
+// and again whenever a fact changes (the resource name, KWin's WM_CLASS instance or executable
+// name, may come later).
 class KWinToplevels final : public ToplevelSource {
 public:
     enum class Offer {
