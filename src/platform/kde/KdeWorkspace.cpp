@@ -23,7 +23,8 @@ std::unique_ptr<KdeWorkspace> KdeWorkspace::connect(const QByteArray& display, Q
     std::unique_ptr<KWinToplevels> source = KWinToplevels::open(displayName(display), error);
     if (!source)
         return nullptr;
-    return std::unique_ptr<KdeWorkspace>(new KdeWorkspace(std::move(source), index));
+    std::unique_ptr<KdeWorkspace> ws(new KdeWorkspace(std::move(source), index));
+    return ws;
 }
 
 bool KdeWorkspace::available(const QByteArray& display, QString* withheld) {
