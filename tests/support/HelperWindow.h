@@ -8,9 +8,9 @@
 
 // A Qt client for Wayland sessions, run from a copy of the test binary as
 // `--helper-window APP_ID [OPTION]`: one window with that app id. With --ask-on-close, a close
-// request shows a question (a window transient for it, as an editor's "save changes?") and the
-// window stays; closing the question answers it. With --with-dialog, a dialog the user opened
-// is shown at once.
+// request shows a question (a second window, as an editor's "save changes?") and the window
+// stays; closing the question answers it. --ask-in-child makes the question transient for the
+// window. With --with-dialog, a dialog the user opened is shown at once.
 class HelperWindow : public QRasterWindow {
 public:
     std::unique_ptr<HelperWindow> question;
@@ -21,10 +21,10 @@ public:
             return std::nullopt;
         QGuiApplication::setDesktopFileName(QString::fromLocal8Bit(argv[2]));
         HelperWindow window;
-        if (qstrcmp(argv[3], "--ask-on-close") == 0) {
+        if (qstrcmp(argv[3], "--ask-on-close") == 0 || qstrcmp(argv[3], "--ask-in-child") == 0)
             window.question = std::make_unique<HelperWindow>();
+        if (qstrcmp(argv[3], "--ask-in-child") == 0)
             window.question->setTransientParent(&window);
-        }
         window.show();
         HelperWindow dialog;
         if (qstrcmp(argv[3], "--with-dialog") == 0) {

@@ -72,7 +72,7 @@ private slots:
         TempStore store;
         Preference<qint64>(*store, Keys::minutesUntilClose).set(1);
         // Each in front once it shows: KWin gives focus to a new window.
-        const pid_t editor = helper("org.example.Editor", "--ask-on-close");
+        const pid_t editor = helper("org.example.Editor", "--ask-in-child");
         const pid_t alpha = helper("org.example.Alpha");
         const pid_t front = helper("front");
         ManualClock clock;
