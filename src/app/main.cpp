@@ -13,6 +13,7 @@
 #include "platform/x11/X11UserPresence.h"
 #include "platform/x11/X11Workspace.h"
 #ifdef IDLEWATCH_HAVE_WAYLAND
+#include "platform/kde/KdeWorkspace.h"
 #include "platform/wayland/WaylandUserPresence.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #endif
@@ -49,28 +50,39 @@ struct Launch {
     bool runHere = false;
     bool showPopover = false;
     bool openSettings = false;
-    bool wayland = false; // the compositor lists other applications' windows
+    bool wayland = false; // the compositor lists other applications' windows (wlroots')
+    bool kwin = false;    // KWin does
 };
 
-// Whether the Wayland compositor of this session lists other applications' windows.
-bool waylandToplevelsOffered() {
+// Which Wayland window list this session's compositor offers: KWin's or wlroots'. When KWin
+// withholds its own, says why and what would fix it.
+void findWaylandToplevels(Launch* launch) {
 #ifdef IDLEWATCH_HAVE_WAYLAND
-    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && WaylandWorkspace::available({});
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return;
+    QString withheld;
+    launch->kwin = KdeWorkspace::available({}, &withheld);
+    if (!withheld.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(withheld));
+    launch->wayland = !launch->kwin && WaylandWorkspace::available({});
 #else
-    return false;
+    Q_UNUSED(launch);
 #endif
 }
 
 // The compositor's own window list where it offers one; otherwise X11, which under Wayland
 // sees only XWayland clients.
-std::unique_ptr<Workspace> connectWorkspace(bool wayland, DesktopEntryIndex& entries,
+std::unique_ptr<Workspace> connectWorkspace(const Launch& launch, DesktopEntryIndex& entries,
                                             QString* error) {
 #ifdef IDLEWATCH_HAVE_WAYLAND
-    if (wayland)
+    if (launch.kwin)
+        if (auto workspace = KdeWorkspace::connect({}, error, entries))
+            return workspace;
+    if (launch.wayland)
         if (auto workspace = WaylandWorkspace::connect({}, error, entries))
             return workspace;
 #else
-    Q_UNUSED(wayland);
+    Q_UNUSED(launch);
 #endif
     if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(warning));
@@ -138,8 +150,8 @@ int preflight(int argc, char** argv, Launch* launch) {
     QString error;
     // Bare connections: a workspace here would create the desktop-entry index under this
     // throwaway application, and its file watcher would never fire under the real one.
-    launch->wayland = waylandToplevelsOffered();
-    if (!launch->wayland && !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
+    findWaylandToplevels(launch);
+    if (!launch->wayland && !launch->kwin && !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
@@ -190,7 +202,7 @@ int main(int argc, char** argv) {
     SystemClock clock;
     DesktopEntryIndex desktopEntries;
     QString error;
-    std::unique_ptr<Workspace> workspace = connectWorkspace(launch.wayland, desktopEntries, &error);
+    std::unique_ptr<Workspace> workspace = connectWorkspace(launch, desktopEntries, &error);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
