@@ -14,6 +14,7 @@
 #include "platform/x11/X11UserPresence.h"
 #include "platform/x11/X11Workspace.h"
 #ifdef IDLEWATCH_HAVE_WAYLAND
+#include "platform/kde/KdeWorkspace.h"
 #include "platform/wayland/WaylandUserPresence.h"
 #include "platform/wayland/WaylandWorkspace.h"
 #endif
@@ -51,8 +52,9 @@ struct Launch {
     bool runHere = false;
     bool showPopover = false;
     bool openSettings = false;
-    bool wayland = false; // the compositor lists other applications' windows
-    bool gnome = false;   // GNOME Shell's Idlewatch extension lists them
+    bool wayland = false; // the compositor lists other applications' windows (wlroots')
+    bool kwin = false;    // KWin does
+    bool gnome = false;   // GNOME Shell's Idlewatch extension does
 };
 
 // Whether Idlewatch's GNOME Shell extension is on the session bus; a connection of its own,
@@ -65,12 +67,19 @@ bool gnomeExtensionRunning() {
     return running;
 }
 
-// Whether the Wayland compositor of this session lists other applications' windows.
-bool waylandToplevelsOffered() {
+// Which Wayland window list this session's compositor offers: KWin's or wlroots'. When KWin
+// withholds its own, says why and what would fix it.
+void findWaylandToplevels(Launch* launch) {
 #ifdef IDLEWATCH_HAVE_WAYLAND
-    return !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && WaylandWorkspace::available({});
+    if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return;
+    QString withheld;
+    launch->kwin = KdeWorkspace::available({}, &withheld);
+    if (!withheld.isEmpty())
+        std::fprintf(stderr, "%s\n", qPrintable(withheld));
+    launch->wayland = !launch->kwin && WaylandWorkspace::available({});
 #else
-    return false;
+    Q_UNUSED(launch);
 #endif
 }
 
@@ -84,13 +93,15 @@ std::unique_ptr<Workspace> connectWorkspace(const Launch& launch, const QString&
             return workspace;
         std::fprintf(stderr, "%s\n", qPrintable(*error));
     }
-    const bool wayland = launch.wayland;
 #ifdef IDLEWATCH_HAVE_WAYLAND
-    if (wayland)
+    if (launch.kwin)
+        if (auto workspace = KdeWorkspace::connect({}, error, entries))
+            return workspace;
+    if (launch.wayland)
         if (auto workspace = WaylandWorkspace::connect({}, error, entries))
             return workspace;
 #else
-    Q_UNUSED(wayland);
+    Q_UNUSED(launch);
 #endif
     if (!advice.isEmpty())
         std::fprintf(stderr, "Idlewatch: %s\n", qPrintable(advice));
@@ -162,9 +173,10 @@ int preflight(int argc, char** argv, Launch* launch) {
     QString error;
     // Bare connections: a workspace here would create the desktop-entry index under this
     // throwaway application, and its file watcher would never fire under the real one.
-    launch->wayland = waylandToplevelsOffered();
-    launch->gnome = !launch->wayland && gnomeExtensionRunning();
-    if (!launch->wayland && !launch->gnome && !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
+    findWaylandToplevels(launch);
+    launch->gnome = !launch->wayland && !launch->kwin && gnomeExtensionRunning();
+    if (!launch->wayland && !launch->kwin && !launch->gnome &&
+        !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }

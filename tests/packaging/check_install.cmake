@@ -24,10 +24,16 @@ foreach(path IN LISTS expected)
         message(FATAL_ERROR "not installed: ${path}")
     endif()
 endforeach()
-# KWin matches the entry to the running binary by this absolute path.
+# KWin matches the entry to the running binary by this absolute path; the stage's name has a
+# space, which KWin and GLib accept only quoted.
 file(STRINGS "${STAGE}/usr/share/applications/com.Idlewatch.Idlewatch.desktop" exec REGEX "^Exec=")
-if(NOT exec STREQUAL "Exec=${STAGE}/usr/bin/idlewatch")
+if(NOT exec STREQUAL "Exec=\"${STAGE}/usr/bin/idlewatch\"")
     message(FATAL_ERROR "the installed entry does not name the installed binary: ${exec}")
+endif()
+file(STRINGS "${STAGE}/usr/share/applications/com.Idlewatch.Idlewatch.desktop" interfaces
+     REGEX "^X-KDE-Wayland-Interfaces=(.*,)?org_kde_plasma_window_management(,|$)")
+if(NOT interfaces)
+    message(FATAL_ERROR "the installed entry does not ask KWin for its window list")
 endif()
 # The GNOME Shell extension answers only the executable its allow-list names.
 file(READ "${STAGE}/usr/share/gnome-shell/extensions/idlewatch@idlewatch.app/allowed-callers" allowed)

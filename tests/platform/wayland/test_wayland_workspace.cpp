@@ -1,6 +1,7 @@
 // WaylandWorkspace against a real headless sway, foot terminals and a small Qt client.
 
 #include "support/Files.h"
+#include "support/HelperWindow.h"
 #include "support/ManualClock.h"
 #include "support/TempStore.h"
 #include "support/WaylandSession.h"
@@ -11,35 +12,13 @@
 #include "platform/wayland/WaylandWorkspace.h"
 #include "preferences/AppIdentity.h"
 
-#include <QCloseEvent>
 #include <QFile>
 #include <QGuiApplication>
-#include <QRasterWindow>
 #include <QSignalSpy>
 #include <QTest>
 
 #include <csignal>
 #include <sys/wait.h>
-
-namespace {
-
-// A Qt client of the session, run as its user: one window with the given app_id. With a
-// `question`, a close request shows it as a second toplevel (as an editor's "save changes?"
-// window does) and the first stays; closing that second one answers it.
-class HelperWindow : public QRasterWindow {
-public:
-    std::unique_ptr<HelperWindow> question;
-
-protected:
-    void closeEvent(QCloseEvent* event) override {
-        if (question) {
-            event->ignore();
-            question->show();
-        }
-    }
-};
-
-} // namespace
 
 class TestWaylandWorkspace : public QObject {
     Q_OBJECT
@@ -275,20 +254,8 @@ private:
 
 int main(int argc, char** argv) {
     QGuiApplication app(argc, argv);
-    if (argc > 3 && qstrcmp(argv[1], "--helper-window") == 0) {
-        QGuiApplication::setDesktopFileName(QString::fromLocal8Bit(argv[2]));
-        HelperWindow window;
-        if (qstrcmp(argv[3], "--ask-on-close") == 0)
-            window.question = std::make_unique<HelperWindow>();
-        window.show();
-        // A dialog the user opened, as a "Save as" one.
-        HelperWindow dialog;
-        if (qstrcmp(argv[3], "--with-dialog") == 0) {
-            dialog.setTransientParent(&window);
-            dialog.show();
-        }
-        return QGuiApplication::exec();
-    }
+    if (const std::optional<int> helper = HelperWindow::run(argc, argv))
+        return *helper;
     TestWaylandWorkspace test;
     return QTest::qExec(&test, argc, argv);
 }
