@@ -179,15 +179,18 @@ void ClosingNotices::applicationClosed(const RunningApplication& app, double idl
 
 void ClosingNotices::offerReopen() {
     const QList<int> ids = std::exchange(m_justClosed, {});
+    QList<ClosedToday::Entry> entries = m_closed->entries();
+    entries.removeIf([&](const ClosedToday::Entry& entry) { return !ids.contains(entry.id); });
+    std::ranges::sort(entries, [](const auto& a, const auto& b) {
+        return a.name.compare(b.name, Qt::CaseInsensitive) < 0;
+    });
     QStringList names, lines;
     double idle = 0;
     bool reopenable = false;
-    for (const ClosedToday::Entry& entry : m_closed->entries()) {
-        if (!ids.contains(entry.id))
-            continue;
-        names.prepend(entry.name);
-        lines.prepend(QStringLiteral("%1: not used for %2")
-                          .arg(entry.name, spokenDuration(entry.idleSeconds)));
+    for (const ClosedToday::Entry& entry : std::as_const(entries)) {
+        names << entry.name;
+        lines << QStringLiteral("%1: not used for %2")
+                     .arg(entry.name, spokenDuration(entry.idleSeconds));
         idle = entry.idleSeconds;
         reopenable = reopenable || !entry.entryPath.isEmpty();
     }
