@@ -121,7 +121,10 @@ void ClosingNotices::check() {
         if (left > 0 && double(left) < double(lead) + kGroupSeconds)
             coming.append({app, now + double(left)});
     }
-    std::ranges::sort(coming, {}, &Candidate::due);
+    // Same due time (kept open together): by name, so that a notice reads the same each time.
+    std::ranges::sort(coming, [](const Candidate& a, const Candidate& b) {
+        return a.due != b.due ? a.due < b.due : nameOf(a.app) < nameOf(b.app);
+    });
     // The first to reach the lead takes along whatever falls due within its minute.
     while (!coming.isEmpty() && coming.first().due - now <= double(lead)) {
         const double until = coming.first().due + kGroupSeconds;
