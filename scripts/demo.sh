@@ -436,6 +436,7 @@ report "xclock in the background" "$clock" closed
 log "The popover after the timeout"
 # Only the xterm in front is left: one row, XTerm.
 wait_until 20 only_one_xterm || die "more than the xterm in front is left: $(status)"
+sleep 6 # the next sweep finds them ended and lists them under "Closed today"
 open_popover || die "the popover did not open after the timeout"
 show_apps
 shoot popover-after-timeout "$(union "$tray" "$popover")" 14
@@ -469,8 +470,9 @@ kill "$panel"
 wait_until 10 ended "$panel" || die "tint2 did not end"
 start_panel '#2a2e32'
 xclock -geometry 180x180+560+420 &
-pids+=($!)
-[ -n "$(window_of "$!")" ] || die "the second xclock has no window"
+dark_clock=$!
+pids+=("$dark_clock")
+[ -n "$(window_of "$dark_clock")" ] || die "the second xclock has no window"
 activate "$front_window" || die "cannot bring the first xterm back to the front"
 start_idlewatch XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 KDE_FULL_SESSION=true
 wait_until 20 at_least_apps 2 || die "Idlewatch lists $(app_count) applications, not 2"
@@ -498,6 +500,33 @@ export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus" NO_AT_BRIDGE=1
 dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" >/dev/null 2>&1 &
 pids+=($!)
 wait_until 10 test -S "$XDG_RUNTIME_DIR/bus" || die "dbus-daemon did not start"
+# The notification server, before anything sends a notice: D-Bus would otherwise start
+# dunst by itself, without this configuration.
+# Notices that stay until they are closed, so that each can be photographed.
+cat >"$tmp/dunstrc" <<'EOF'
+[global]
+    width = 440
+    origin = top-right
+    offset = 12x44
+    font = DejaVu Sans 10
+    frame_width = 1
+    frame_color = "#8a8a8a"
+    padding = 10
+    horizontal_padding = 12
+    format = "<b>%s</b>\n%b"
+[urgency_normal]
+    background = "#f4f4f4"
+    foreground = "#202020"
+    timeout = 0
+EOF
+notifications_up() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
+        grep -q 'boolean true'
+}
+dunst -config "$tmp/dunstrc" >"$tmp/dunst.log" 2>&1 &
+pids+=($!)
+wait_until 10 notifications_up || die "dunst did not start: $(cat "$tmp/dunst.log")"
 panel_config="$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
 mkdir -p "$panel_config"
 watcher_up() {
@@ -551,35 +580,13 @@ rm "$out/tray-xfce-light.png" "$out/tray-xfce-dark.png"
 log "Notifications before and after closing (dunst)"
 kill "$idlewatch_pid"
 wait_until 10 ended "$idlewatch_pid" || die "Idlewatch did not end"
-# Notices that stay until they are closed, so that each can be photographed.
-cat >"$tmp/dunstrc" <<'EOF'
-[global]
-    width = 440
-    origin = top-right
-    offset = 12x44
-    font = DejaVu Sans 10
-    frame_width = 1
-    frame_color = "#8a8a8a"
-    padding = 10
-    horizontal_padding = 12
-    format = "<b>%s</b>\n%b"
-[urgency_normal]
-    background = "#f4f4f4"
-    foreground = "#202020"
-    timeout = 0
-EOF
-notifications_up() {
-    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
-        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
-        grep -q 'boolean true'
-}
-dunst -config "$tmp/dunstrc" >"$tmp/dunst.log" 2>&1 &
-pids+=($!)
-wait_until 10 notifications_up || die "dunst did not start: $(cat "$tmp/dunst.log")"
+kill "$dark_clock" 2>/dev/null || true
+dunstctl close-all
 dunst_window() { xdotool search --onlyvisible --class Dunst 2>/dev/null | head -n1; }
 dunst_shown() { [ -n "$(dunst_window)" ]; }
 # A background xterm and xclock, started together: due in the same minute, told together.
-xterm -geometry 60x8+40+420 -T "xterm in the background" -e sh &
+xterm -geometry 72x8+40+420 -T "xterm in the background" \
+    -e sh -c 'echo "Nobody uses this xterm either."; exec sh' &
 noticed_term=$!
 pids+=("$noticed_term")
 xclock -geometry 180x180+560+420 &
