@@ -4,7 +4,6 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLocale>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -72,13 +71,13 @@ void ClosedTodaySection::render() {
         line->setContentsMargins(6, 0, 0, 0);
         auto* name = new QLabel(entry.name, row);
         name->setObjectName(QStringLiteral("name"));
-        auto* time =
-            new QLabel(QLocale().toString(entry.closedAt.time(), QLocale::ShortFormat), row);
+        auto* time = new QLabel(entry.closedAt.time().toString(QStringLiteral("HH:mm")), row);
         time->setObjectName(QStringLiteral("time"));
         time->setFont(Style::caption(font()));
         time->setPalette(secondary);
-        line->addWidget(name, 1);
+        // The time first: its width is the same on every line, so the names line up.
         line->addWidget(time);
+        line->addWidget(name, 1);
         if (!entry.entryPath.isEmpty()) {
             auto* reopen = new QPushButton(QStringLiteral("Reopen"), row);
             reopen->setAccessibleName(QStringLiteral("Reopen %1").arg(entry.name));

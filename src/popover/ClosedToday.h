@@ -52,7 +52,7 @@ class ClosedTodaySection : public QWidget {
 public:
     explicit ClosedTodaySection(ClosedToday& list, QWidget* parent = nullptr);
 
-    // One line per row as shown: name, the closing time, and "Reopen" where offered.
+    // One line per row: name, the closing time, and "Reopen" where offered, tab-separated.
     QStringList rowTexts() const;
     QList<QAbstractButton*> reopenButtons() const;
 
