@@ -337,6 +337,8 @@ void IdlewatchApp::updateIcon() {
 PopoverWindow* IdlewatchApp::ensurePopover() {
     if (!m_popover && m_manager) {
         auto* content = new ContentView(*m_manager);
+        if (m_closedToday)
+            content->setClosedToday(*m_closedToday);
         m_popover = new PopoverWindow(content);
         connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
         connect(content, &ContentView::openSettingsRequested, this, &IdlewatchApp::openSettings);

@@ -8,6 +8,8 @@
 #include <optional>
 
 class AppRow;
+class ClosedToday;
+class ClosedTodaySection;
 class ExclusionList;
 class QAbstractButton;
 class QFrame;
@@ -47,6 +49,9 @@ public:
     // "Paused" with its Resume button, shown while automatic quitting is off.
     QWidget* pausedBanner() const { return m_pausedBanner; }
     QAbstractButton* resumeButton() const { return m_resume; }
+    // The "Closed today" section, above the exclusions; none until a list is given.
+    void setClosedToday(ClosedToday& list);
+    ClosedTodaySection* closedTodaySection() const { return m_closedToday; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
     // One line per row: name, then the window title and the countdown where they are shown,
@@ -97,6 +102,7 @@ private:
     QWidget* m_dividerBox;
     QFrame* m_divider;
     ExclusionList* m_exclusions;
+    ClosedTodaySection* m_closedToday = nullptr;
     FooterItem* m_settings;
     FooterItem* m_quit;
     QHash<RunningApplication, AppRow*> m_rows;
