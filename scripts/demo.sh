@@ -9,8 +9,9 @@
 # xterm in front keeps running, and photographs the popover again. Then it quits Idlewatch
 # from the tray menu and starts it again under a dark KDE colour scheme and a dark tint2
 # panel for the popover and two panes in the dark. Last, on a private session bus, the tray
-# icon on a light and a dark xfce4-panel (StatusNotifierItem). Everything it starts is
-# stopped when it ends, however.
+# icon on a light and a dark xfce4-panel (StatusNotifierItem), and dunst showing the notices
+# before and after an xterm and xclock are closed. Everything it starts is stopped when it
+# ends, however.
 #
 # Usage: scripts/demo.sh [output-folder] [build-dir]     (default build/demo, build/default)
 set -euo pipefail
@@ -28,7 +29,7 @@ die() {
 
 [ -x "$build/src/app/idlewatch" ] || die "build first (./dev build): $build/src/app/idlewatch is missing"
 for tool in Xvfb openbox tint2 xdotool xwininfo xprop xterm xclock import convert display \
-    dbus-daemon xfce4-panel xfconf-query; do
+    dbus-daemon xfce4-panel xfconf-query dunst; do
     command -v "$tool" >/dev/null || die "needs $tool (./dev installs it)"
 done
 
@@ -435,6 +436,7 @@ report "xclock in the background" "$clock" closed
 log "The popover after the timeout"
 # Only the xterm in front is left: one row, XTerm.
 wait_until 20 only_one_xterm || die "more than the xterm in front is left: $(status)"
+sleep 6 # the next sweep finds them ended and lists them under "Closed today"
 open_popover || die "the popover did not open after the timeout"
 show_apps
 shoot popover-after-timeout "$(union "$tray" "$popover")" 14
@@ -468,8 +470,9 @@ kill "$panel"
 wait_until 10 ended "$panel" || die "tint2 did not end"
 start_panel '#2a2e32'
 xclock -geometry 180x180+560+420 &
-pids+=($!)
-[ -n "$(window_of "$!")" ] || die "the second xclock has no window"
+dark_clock=$!
+pids+=("$dark_clock")
+[ -n "$(window_of "$dark_clock")" ] || die "the second xclock has no window"
 activate "$front_window" || die "cannot bring the first xterm back to the front"
 start_idlewatch XDG_CURRENT_DESKTOP=KDE KDE_SESSION_VERSION=5 KDE_FULL_SESSION=true
 wait_until 20 at_least_apps 2 || die "Idlewatch lists $(app_count) applications, not 2"
@@ -497,6 +500,33 @@ export DBUS_SESSION_BUS_ADDRESS="unix:path=$XDG_RUNTIME_DIR/bus" NO_AT_BRIDGE=1
 dbus-daemon --session --nofork --nopidfile --address="$DBUS_SESSION_BUS_ADDRESS" >/dev/null 2>&1 &
 pids+=($!)
 wait_until 10 test -S "$XDG_RUNTIME_DIR/bus" || die "dbus-daemon did not start"
+# The notification server, before anything sends a notice: D-Bus would otherwise start
+# dunst by itself, without this configuration.
+# Notices that stay until they are closed, so that each can be photographed.
+cat >"$tmp/dunstrc" <<'EOF'
+[global]
+    width = 440
+    origin = top-right
+    offset = 12x44
+    font = DejaVu Sans 10
+    frame_width = 1
+    frame_color = "#8a8a8a"
+    padding = 10
+    horizontal_padding = 12
+    format = "<b>%s</b>\n%b"
+[urgency_normal]
+    background = "#f4f4f4"
+    foreground = "#202020"
+    timeout = 0
+EOF
+notifications_up() {
+    dbus-send --session --print-reply --dest=org.freedesktop.DBus / \
+        org.freedesktop.DBus.NameHasOwner string:org.freedesktop.Notifications 2>/dev/null |
+        grep -q 'boolean true'
+}
+dunst -config "$tmp/dunstrc" >"$tmp/dunst.log" 2>&1 &
+pids+=($!)
+wait_until 10 notifications_up || die "dunst did not start: $(cat "$tmp/dunst.log")"
 panel_config="$XDG_CONFIG_HOME/xfce4/xfconf/xfce-perchannel-xml"
 mkdir -p "$panel_config"
 watcher_up() {
@@ -546,6 +576,32 @@ sleep 2
 shoot tray-xfce-dark "1180 0 100 30"
 convert "$out/tray-xfce-light.png" "$out/tray-xfce-dark.png" +append "$out/tray-xfce-light-dark.png"
 rm "$out/tray-xfce-light.png" "$out/tray-xfce-dark.png"
+
+log "Notifications before and after closing (dunst)"
+kill "$idlewatch_pid"
+wait_until 10 ended "$idlewatch_pid" || die "Idlewatch did not end"
+kill "$dark_clock" 2>/dev/null || true
+dunstctl close-all
+dunst_window() { xdotool search --onlyvisible --class Dunst 2>/dev/null | head -n1; }
+dunst_shown() { [ -n "$(dunst_window)" ]; }
+# A background xterm and xclock, started together: due in the same minute, told together.
+xterm -geometry 72x8+40+420 -T "xterm in the background" \
+    -e sh -c 'echo "Nobody uses this xterm either."; exec sh' &
+noticed_term=$!
+pids+=("$noticed_term")
+xclock -geometry 180x180+560+420 &
+noticed_clock=$!
+pids+=("$noticed_clock")
+[ -n "$(window_of "$noticed_term")" ] && [ -n "$(window_of "$noticed_clock")" ] ||
+    die "the xterm and xclock to close have no windows"
+activate "$front_window" || die "cannot bring the first xterm back to the front"
+start_idlewatch_on_bus
+wait_until 30 dunst_shown || die "no notice before closing: $(tail -n 5 "$out/idlewatch.log")"
+sleep 0.5
+shoot notice-before-closing "$(geometry_of "$(dunst_window)")" 6
+wait_until 150 ended "$noticed_clock" || die "xclock was not closed"
+sleep 8 # the next sweep finds them ended and says so
+shoot notice-after-closing "$(geometry_of "$(dunst_window)")" 6
 
 log "Screenshots in $out"
 (cd "$out" && printf '    %s\n' ./*.png full/*.png)

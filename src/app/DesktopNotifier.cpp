@@ -65,6 +65,9 @@ void DesktopNotifier::send(const Notice& notice, const Done& done) {
     } else if (!notice.withoutActions.isEmpty()) {
         body += (body.isEmpty() ? QString() : QStringLiteral(" ")) + notice.withoutActions;
     }
+    // Bodies are plain text: a name such as "Tom & Jerry <beta>" must not read as markup.
+    if (m_capabilities->contains(QStringLiteral("body-markup")))
+        body = body.toHtmlEscaped();
     QDBusMessage call =
         QDBusMessage::createMethodCall(kService, kPath, kInterface, QStringLiteral("Notify"));
     const QString id = QString::fromLatin1(kAppIdentifier);

@@ -22,7 +22,7 @@ public:
     };
     struct Notice {
         QString summary;
-        QString body;
+        QString body; // plain text, escaped for servers that read markup
         QList<Action> actions;
         // Added to the body where the server shows no actions.
         QString withoutActions;

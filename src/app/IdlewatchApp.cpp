@@ -343,6 +343,8 @@ void IdlewatchApp::setSetupNotice(const QString& text) {
 PopoverWindow* IdlewatchApp::ensurePopover() {
     if (!m_popover && m_manager) {
         auto* content = new ContentView(*m_manager);
+        if (m_closedToday)
+            content->setClosedToday(*m_closedToday);
         content->setSetupNotice(m_setupNotice);
         m_popover = new PopoverWindow(content);
         connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);

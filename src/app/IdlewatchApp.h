@@ -9,6 +9,7 @@
 
 #include <optional>
 
+class ClosedToday;
 class ContentView;
 class DesktopNotifier;
 class PopoverWindow;
@@ -43,6 +44,8 @@ public:
     // Builds the popover's content on the engine and shows the tray icon. "Settings" opens
     // the window of `settings`; both must outlive this object.
     void start(RunningAppsManager& manager, SettingsWindowController& settings);
+    // The list the popover shows as "Closed today"; it must outlive this object.
+    void setClosedToday(ClosedToday& list) { m_closedToday = &list; }
 
     Preference<qint64> menuBarIconSize;
     Preference<bool> menuBarIconTemplate;
@@ -103,6 +106,7 @@ private:
     QSystemTrayIcon* m_tray = nullptr;
     QMenu* m_menu = nullptr;
     PopoverWindow* m_popover = nullptr;
+    ClosedToday* m_closedToday = nullptr;
     QString m_setupNotice;
     QIcon m_icon;
     // The XEmbed tray's selection, and the text colour it asks icons to use.

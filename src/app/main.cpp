@@ -1,3 +1,4 @@
+#include "ClosingNotices.h"
 #include "DesktopNotifier.h"
 #include "IdlewatchApp.h"
 #include "SingleInstance.h"
@@ -13,6 +14,7 @@
 #include "platform/x11/SessionCheck.h"
 #include "platform/x11/X11UserPresence.h"
 #include "platform/x11/X11Workspace.h"
+#include "popover/ClosedToday.h"
 #ifdef IDLEWATCH_HAVE_WAYLAND
 #include "platform/kde/KdeWorkspace.h"
 #include "platform/wayland/WaylandUserPresence.h"
@@ -240,7 +242,10 @@ int main(int argc, char** argv) {
     LaunchAtLogin::Observable launchAtLogin;
     SettingsWindowController settings(engine, launchAtLogin);
 
+    ClosedToday closedToday;
+
     IdlewatchApp idlewatch(store);
+    idlewatch.setClosedToday(closedToday);
     idlewatch.start(engine, settings);
     idlewatch.setSetupNotice(advice);
     instance.setStatusProvider(
@@ -255,6 +260,7 @@ int main(int argc, char** argv) {
     // entries): hand those pages back rather than keep them resident all day.
     QTimer::singleShot(2000, &idlewatch, [] { malloc_trim(0); });
     DesktopNotifier notifier;
+    ClosingNotices closingNotices(engine, notifier, closedToday);
     // A moment in, when a panel and a notification server that start with the session
     // have come up.
     if (firstRun)

@@ -266,22 +266,24 @@ void RunningAppsManager::checkOpenApps() {
     }
     for (auto it = m_firstSeenApps.begin(); it != m_firstSeenApps.end();)
         it = alive.contains(it.key().key()) ? std::next(it) : m_firstSeenApps.erase(it);
-    QList<RunningApplication> askedAndEnded;
+    QList<std::pair<RunningApplication, double>> askedAndEnded;
     for (auto it = m_asked.begin(); it != m_asked.end();) {
         if (alive.contains(it.key().key())) {
             ++it;
         } else {
-            askedAndEnded.append(it.key());
+            askedAndEnded.append({it.key(), m_askedIdleSeconds.take(it.key())});
             it = m_asked.erase(it);
         }
     }
     const auto ended = [&](const RunningApplication& app) { return !alive.contains(app.key()); };
     m_questionSeen.removeIf(ended);
     m_broughtBack.removeIf(ended);
+    for (auto it = m_askedIdleSeconds.begin(); it != m_askedIdleSeconds.end();)
+        it = alive.contains(it.key().key()) ? std::next(it) : m_askedIdleSeconds.erase(it);
     // Published at every sweep: this is what advances the countdowns on screen.
     emit runningAppsChanged();
-    for (const RunningApplication& app : std::as_const(askedAndEnded))
-        emit askedApplicationEnded(app);
+    for (const auto& [app, idleSeconds] : std::as_const(askedAndEnded))
+        emit askedApplicationEnded(app, idleSeconds);
 
     // The frontmost application is idle from now on, so it is never a candidate.
     const RunningApplication frontmost = m_workspace->frontmostApplication();
@@ -387,7 +389,9 @@ bool RunningAppsManager::requestQuit(const RunningApplication& app, Requester re
         return false;
     bool quit = app.requestQuit();
     if (quit) {
-        m_asked.insert(app, m_clock->now());
+        const double now = m_clock->now();
+        m_askedIdleSeconds.insert(app, now - m_runningApps.value(app, now));
+        m_asked.insert(app, now);
         m_broughtBack.remove(app);
     }
     if (requester == Requester::User)

@@ -155,13 +155,17 @@ public:
         return {*m_defaults, Keys::forceQuitIfTerminateFails};
     }
     Preference<bool> onlyQuitWhileAway() const { return {*m_defaults, Keys::onlyQuitWhileAway}; }
+    // Due requests wait while the user is at the keyboard: "only while away" is on and this
+    // desktop tells when nobody is there.
+    bool waitsUntilAway() const { return m_presence && onlyQuitWhileAway().value(); }
 
 signals:
     void runningAppsChanged();
     void toggleStatusChanged();
     void excludedAppsChanged();
     // An application that a polite request reached has ended since: the request closed it.
-    void askedApplicationEnded(const RunningApplication& app);
+    // `idleSeconds` is how long it had not been used when it was asked.
+    void askedApplicationEnded(const RunningApplication& app, double idleSeconds);
 
 private:
     // The inputs of the blocked rule that come from the store and the workspace, read once
@@ -206,6 +210,8 @@ private:
     // Applications that were delivered a polite request, with its time; kept while they run
     // until the user has been back to them.
     AppTimes m_asked;
+    // How long each of those had not been used when it was asked.
+    AppTimes m_askedIdleSeconds;
     // Asked applications seen showing their question; the answer restarts their countdown.
     QSet<RunningApplication> m_questionSeen;
     // Asked applications the user brought to the front; leaving them ends the wait.

@@ -1,6 +1,7 @@
 #include "ContentView.h"
 
 #include "AppRow.h"
+#include "ClosedToday.h"
 #include "Countdown.h"
 
 #include "preferences/PreferenceKeys.h"
@@ -257,6 +258,16 @@ QList<AppRow*> ContentView::rows() const {
     return out;
 }
 
+void ContentView::setClosedToday(ClosedToday& list) {
+    if (m_closedToday)
+        return;
+    m_closedToday = new ClosedTodaySection(list, m_root);
+    auto* root = static_cast<QVBoxLayout*>(m_root->layout());
+    root->insertWidget(root->indexOf(m_dividerBox), m_closedToday);
+    connect(&list, &ClosedToday::changed, this, &ContentView::renderIfLive);
+    render();
+}
+
 QWidget* ContentView::settingsItem() const {
     return m_settings;
 }
@@ -364,12 +375,15 @@ void ContentView::render() {
     m_dividerBox->setVisible(showExclusions);
     m_exclusions->setVisible(showExclusions);
 
+    if (m_closedToday)
+        m_closedToday->followDay();
+
     // The list takes what the exclusions and the footer leave of the height limit.
     int others = 10;
-    for (QWidget* part :
-         {m_pausedBanner, static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
-          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
-        others += part->isHidden() ? 0 : part->sizeHint().height();
+    for (QWidget* part : {m_pausedBanner, static_cast<QWidget*>(m_closedToday),
+                          static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
+                          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
+        others += !part || part->isHidden() ? 0 : part->sizeHint().height();
     const int listHeight = m_listBlock->sizeHint().height();
     const bool scrolls = listHeight > m_heightLimit - others;
     m_listScroll->setVerticalScrollBarPolicy(scrolls ? Qt::ScrollBarAlwaysOn

@@ -8,6 +8,8 @@
 #include <optional>
 
 class AppRow;
+class ClosedToday;
+class ClosedTodaySection;
 class ExclusionList;
 class QAbstractButton;
 class QFrame;
@@ -50,6 +52,9 @@ public:
     void setSetupNotice(const QString& text);
     QLabel* setupNotice() const { return m_setupNotice; }
     QAbstractButton* resumeButton() const { return m_resume; }
+    // The "Closed today" section, above the exclusions; none until a list is given.
+    void setClosedToday(ClosedToday& list);
+    ClosedTodaySection* closedTodaySection() const { return m_closedToday; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
     // One line per row: name, then the window title and the countdown where they are shown,
@@ -101,6 +106,7 @@ private:
     QWidget* m_dividerBox;
     QFrame* m_divider;
     ExclusionList* m_exclusions;
+    ClosedTodaySection* m_closedToday = nullptr;
     FooterItem* m_settings;
     FooterItem* m_quit;
     QHash<RunningApplication, AppRow*> m_rows;

@@ -17,7 +17,7 @@ template <typename T> Entry row(const PreferenceKey<T>& key, UserDefaults::Type 
 
 std::span<const Entry> all() {
     using T = UserDefaults::Type;
-    static const std::array<Entry, 26> table{
+    static const std::array<Entry, 27> table{
         row(minutesUntilClose, T::Integer),
         row(quittingEnabled, T::Boolean),
         row(showCloseButton, T::Boolean),
@@ -27,6 +27,7 @@ std::span<const Entry> all() {
         row(newAppsEnabled, T::Boolean),
         row(forceQuitIfTerminateFails, T::Boolean),
         row(onlyQuitWhileAway, T::Boolean),
+        row(closingNoticeMinutes, T::Integer),
         row(showExclusionsInPopover, T::Boolean),
         row(showEmptyState, T::Boolean),
         row(compactRows, T::Boolean),

@@ -54,6 +54,8 @@ inline constexpr PreferenceKey<bool> newAppsEnabled{"newAppsEnabled", true};
 inline constexpr PreferenceKey<bool> forceQuitIfTerminateFails{"forceQuitIfTerminateFails", false};
 // Requests wait until nobody has touched keyboard or pointer for two minutes.
 inline constexpr PreferenceKey<bool> onlyQuitWhileAway{"onlyQuitWhileAway", true};
+// Minutes of notice a notification gives before an application is asked; 0 gives none.
+inline constexpr PreferenceKey<qint64> closingNoticeMinutes{"closingNoticeMinutes", 5, {0, 60}};
 inline constexpr PreferenceKey<bool> showExclusionsInPopover{"showExclusionsInPopover", true};
 inline constexpr PreferenceKey<bool> showEmptyState{"showEmptyState", true};
 inline constexpr PreferenceKey<bool> compactRows{"compactRows", false};
@@ -90,7 +92,7 @@ struct Entry {
     EntryMerge merge = {};
 };
 
-// The 22 preference keys in the order the settings declare them, then the three data keys,
+// The 23 preference keys in the order the settings declare them, then the three data keys,
 // then the legacy key.
 std::span<const Entry> all();
 

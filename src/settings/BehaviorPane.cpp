@@ -13,7 +13,7 @@
 #include <QVBoxLayout>
 
 // The hidden-app rule, the force-quit fallback, asking only while the user is away, the
-// launch grace and the scan interval.
+// notice before closing, the launch grace and the scan interval.
 // A pure preference editor: the engine reads the keys on its own.
 QWidget* Panes::behavior(RunningAppsManager& manager) {
     using namespace SettingsControls;
@@ -42,6 +42,13 @@ QWidget* Panes::behavior(RunningAppsManager& manager) {
         SettingsStyle::captionFont(), true);
     away->setWordWrap(true);
     rulesLayout->addWidget(away);
+    const QString notice = QStringLiteral("Tell me before closing");
+    QSpinBox* noticeMinutes =
+        makeSpinBox(notice, {store, Keys::closingNoticeMinutes}, QStringLiteral("m"));
+    noticeMinutes->setSpecialValueText(QStringLiteral("Off"));
+    rulesLayout->addWidget(makeRow(notice, 170, noticeMinutes,
+                                   SettingsStyle::makeLabel(QStringLiteral("with a notification"),
+                                                            SettingsStyle::bodyFont(), true)));
     const QString grace = QStringLiteral("Launch grace period");
     rulesLayout->addWidget(makeRow(
         grace, 170, makeSpinBox(grace, {store, Keys::launchGraceMinutes}, QStringLiteral("m")),

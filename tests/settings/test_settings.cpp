@@ -242,6 +242,7 @@ private slots:
                         {"Ignore hidden apps", "ignoreHiddenApps"},
                         {"Force quit if normal quit fails", "forceQuitIfTerminateFails"},
                         {"Only quit while I'm away", "onlyQuitWhileAway"},
+                        {"Tell me before closing", "closingNoticeMinutes"},
                         {"Launch grace period", "launchGraceMinutes"},
                         {"Refresh running apps every", "openAppsRefreshSeconds"},
                         {"blue", "accentColor"},

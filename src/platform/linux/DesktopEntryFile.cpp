@@ -203,6 +203,42 @@ QString DesktopEntryFile::execProgram() const {
     return program.sliced(program.lastIndexOf(u'/') + 1);
 }
 
+QStringList DesktopEntryFile::launchArguments(const QString& path) const {
+    QStringList out;
+    for (const QString& arg : splitExec(string(QStringLiteral("Exec")))) {
+        // A code standing alone may become several arguments or none.
+        if (arg == u"%i") {
+            if (const QString icon = string(QStringLiteral("Icon")); !icon.isEmpty())
+                out << QStringLiteral("--icon") << icon;
+            continue;
+        }
+        if (arg.size() == 2 && arg[0] == u'%' && QStringLiteral("fFuUdDnNvm").contains(arg[1]))
+            continue;
+        QString expanded;
+        for (qsizetype i = 0; i < arg.size(); ++i) {
+            if (arg[i] != u'%' || i + 1 == arg.size()) {
+                expanded += arg[i];
+                continue;
+            }
+            switch (arg[++i].unicode()) {
+            case u'%':
+                expanded += u'%';
+                break;
+            case u'c':
+                expanded += localeString(QStringLiteral("Name"), messagesLocale());
+                break;
+            case u'k':
+                expanded += path;
+                break;
+            default: // a file, a URL, an icon or a deprecated code: nothing to give
+                break;
+            }
+        }
+        out << expanded;
+    }
+    return out;
+}
+
 QString DesktopEntryFile::messagesLocale() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         QString value = qEnvironmentVariable(name);

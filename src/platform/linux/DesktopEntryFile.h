@@ -41,6 +41,10 @@ public:
     bool noDisplay() const { return boolean(QStringLiteral("NoDisplay")); }
     // Base name of the program Exec starts (its first argument, unquoted); empty when none.
     QString execProgram() const;
+    // The program and arguments Exec starts with no file or URL to open: the field codes
+    // for files and URLs and the deprecated ones removed, %i, %c and %k filled in from the
+    // entry at `path`, "%%" made "%". Empty when there is no Exec.
+    QStringList launchArguments(const QString& path) const;
 
     // The locale that chooses translations: the first non-empty of LC_ALL, LC_MESSAGES and
     // LANG; empty for "C" and "POSIX".
