@@ -166,6 +166,11 @@ void AppRow::refresh() {
                 : QStringLiteral("It cannot be asked to quit politely, and it cannot be "
                                  "forced to quit here either."));
         break;
+    case State::PlayingAudio:
+        say(QStringLiteral("playing audio"),
+            QStringLiteral("It is playing sound, so it is in use: it is not asked to quit until "
+                           "the sound stops."));
+        break;
     case State::Busy:
         say(QStringLiteral("busy"),
             QStringLiteral("A job is running in it. It is asked to quit once the job has ended."));

@@ -205,11 +205,11 @@ QList<RunningApplication> ContentView::sortedRunningApps() const {
     if (mode == QLatin1String("remaining")) {
         // One reading of the clock for the whole sort keeps the order consistent.
         const double now = m_manager->clock().now();
-        const RunningAppsManager::QuitRule rule = m_manager->quitRule();
         const auto& firstSeen = m_manager->firstSeenApps();
         QList<std::pair<qint64, RunningApplication>> keyed;
         for (auto it = apps.cbegin(); it != apps.cend(); ++it)
-            keyed.append({rule.secondsLeft(it.value(), firstSeen.value(it.key(), it.value()), now),
+            keyed.append({m_manager->quitRule(it.key()).secondsLeft(
+                              it.value(), firstSeen.value(it.key(), it.value()), now),
                           it.key()});
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
