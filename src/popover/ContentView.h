@@ -47,6 +47,8 @@ public:
     // "Paused" with its Resume button, shown while automatic quitting is off.
     QWidget* pausedBanner() const { return m_pausedBanner; }
     QAbstractButton* resumeButton() const { return m_resume; }
+    // "Freed 2.3 GB today", shown once something was freed today.
+    QLabel* freedText() const { return m_freed; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
     // One line per row: name, then the window title and the countdown where they are shown,
@@ -97,6 +99,7 @@ private:
     QWidget* m_dividerBox;
     QFrame* m_divider;
     ExclusionList* m_exclusions;
+    QLabel* m_freed;
     FooterItem* m_settings;
     FooterItem* m_quit;
     QHash<RunningApplication, AppRow*> m_rows;
