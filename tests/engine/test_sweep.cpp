@@ -25,19 +25,6 @@ using TickRow = std::tuple<qint64, bool, double, int, int>;
 // Editor's own timeout (0: none), minutes idle: whether Editor and Other are asked.
 using OwnTimeoutRow = std::tuple<qint64, double, bool, bool>;
 
-class FakeAudio final : public AudioActivity {
-public:
-    QSet<qint64> playing;
-    QSet<qint64> playingProcessIds() const override { return playing; }
-};
-
-class FakeMemory final : public MemoryUsage {
-public:
-    std::optional<qint64> bytesOf(const QList<qint64>& pids) const override {
-        return pids.size() * qint64(100'000'000);
-    }
-};
-
 } // namespace
 
 class TestSweep : public QObject {
@@ -292,7 +279,7 @@ private slots:
     void playingAudioIsSparedAndFreedMemoryCounted() {
         EngineRig rig(60);
         FakeAudio audio;
-        FakeMemory memory;
+        FakeMemory memory{100'000'000};
         const auto player = rig.workspace.add({.name = "Player", .processIds = {41, 42}});
         const auto quiet = rig.workspace.add({.name = "Quiet"});
         auto& engine = rig.start();
