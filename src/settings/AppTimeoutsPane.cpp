@@ -64,7 +64,7 @@ private:
         std::sort(names.begin(), names.end(),
                   [&](const QString& a, const QString& b) { return collator.compare(a, b) < 0; });
         m_count->setText(
-            QStringLiteral("%1 with their own; the others %2")
+            QStringLiteral("%1 with their own · the others %2")
                 .arg(names.size())
                 .arg(Preferences::formattedIdleTime(m_manager->minutesUntilClose().value())));
         if (names == m_names && !m_names.isEmpty()) {
