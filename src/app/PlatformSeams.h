@@ -8,7 +8,10 @@
 // The engine's sound and memory seams, answered by the Linux platform.
 class SoundServerActivity final : public AudioActivity {
 public:
+    explicit SoundServerActivity(const QByteArray& server = {})
+        : m_streams(server) {}
     QSet<qint64> playingProcessIds() const override { return m_streams.playingProcessIds(); }
+    const PulseAudioStreams& streams() const { return m_streams; }
 
 private:
     PulseAudioStreams m_streams;

@@ -49,13 +49,6 @@ struct EngineRig {
     QList<Kind> asked(const App& app) const { return workspace.requestsFor(app); }
 };
 
-// Sound playing in the processes a test names.
-class FakeAudio final : public AudioActivity {
-public:
-    QSet<qint64> playing;
-    QSet<qint64> playingProcessIds() const override { return playing; }
-};
-
 // Every process holds `each` bytes.
 class FakeMemory final : public MemoryUsage {
 public:

@@ -272,34 +272,6 @@ private slots:
         QCOMPARE(QJsonDocument::fromJson(*rig.store->data("com.Idlewatch.appTimeouts")).object(),
                  (QJsonObject{{"A", 15}, {"B", 4320}}));
     }
-
-    // Due while one of its processes plays: not asked, and its row says why; asked at the
-    // first sweep after the sound stops. What it held when asked counts as freed once it
-    // has ended.
-    void playingAudioIsSparedAndFreedMemoryCounted() {
-        EngineRig rig(60);
-        FakeAudio audio;
-        FakeMemory memory{100'000'000};
-        const auto player = rig.workspace.add({.name = "Player", .processIds = {41, 42}});
-        const auto quiet = rig.workspace.add({.name = "Quiet"});
-        auto& engine = rig.start();
-        engine.setAudioActivity(&audio);
-        engine.setMemoryUsage(&memory);
-        rig.drain();
-        audio.playing = {42, 7};
-        QCOMPARE(engine.appState(player), RunningAppsManager::AppState::PlayingAudio);
-        QCOMPARE(engine.appState(quiet), RunningAppsManager::AppState::Counting);
-        QSignalSpy ended(&engine, &RunningAppsManager::askedApplicationEnded);
-        rig.sweepAfter(3601);
-        QVERIFY(rig.asked(player).isEmpty() && rig.tracked(player));
-        QCOMPARE(rig.asked(quiet), QList<Kind>{Kind::Quit});
-        audio.playing.clear();
-        rig.sweepAfter(5);
-        QCOMPARE(rig.asked(player), QList<Kind>{Kind::Quit});
-        rig.sweepAfter(5);
-        QCOMPARE(ended.size(), 2);
-        QCOMPARE(engine.freedToday(), qint64(300'000'000));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestSweep)

@@ -13,6 +13,7 @@ public:
     bool start() { return (m_dir || prepare()) && startServer(); }
     bool startServer() {
         const QString socket = path("runtime") + "/pulse.sock";
+        // Anonymous: the test's own user may be another than the server's.
         m_server = spawn({"pulseaudio", "-n", "--daemonize=no", "--exit-idle-time=-1",
                           "--use-pid-file=no", "--disallow-exit", "--load=module-null-sink",
                           "--load=module-native-protocol-unix auth-anonymous=1 socket=" + socket});
