@@ -18,6 +18,12 @@ Q_LOGGING_CATEGORY(lcAudio, "com.Idlewatch.Idlewatch.audio", QtInfoMsg)
 namespace {
 // Often enough that music started after a server restart is seen before a sweep asks.
 constexpr pa_usec_t kReconnectAfter = 2 * PA_USEC_PER_SEC;
+
+// A call that fails (its context gone bad) gives no operation; the context's state says why.
+void release(pa_operation* operation) {
+    if (operation)
+        pa_operation_unref(operation);
+}
 } // namespace
 
 // Everything below runs on the mainloop's thread, with its lock held, except where a
@@ -70,8 +76,8 @@ void PulseAudioStreams::Private::stateChanged(pa_context* c, void* self) {
         qCInfo(lcAudio, "Following the sound server's playback streams");
         d->toldMissing = false;
         d->playingStreams.clear();
-        pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr);
-        pa_operation_unref(pa_context_get_sink_input_info_list(c, &Private::streamInfo, d));
+        release(pa_context_subscribe(c, PA_SUBSCRIPTION_MASK_SINK_INPUT, nullptr, nullptr));
+        release(pa_context_get_sink_input_info_list(c, &Private::streamInfo, d));
         break;
     case PA_CONTEXT_FAILED:
     case PA_CONTEXT_TERMINATED:
@@ -98,7 +104,7 @@ void PulseAudioStreams::Private::streamEvent(pa_context* c, pa_subscription_even
         return;
     }
     // New or changed (corked, uncorked): read that stream again.
-    pa_operation_unref(pa_context_get_sink_input_info(c, index, &Private::streamInfo, d));
+    release(pa_context_get_sink_input_info(c, index, &Private::streamInfo, d));
 }
 
 void PulseAudioStreams::Private::streamInfo(pa_context*, const pa_sink_input_info* info, int eol,
