@@ -381,10 +381,10 @@ void ContentView::render() {
 
     // The list takes what the exclusions and the footer leave of the height limit.
     int others = 10;
-    for (QWidget* part : {m_pausedBanner, static_cast<QWidget*>(m_closedToday),
-                          static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
-                          static_cast<QWidget*>(m_freed), static_cast<QWidget*>(m_settings),
-                          static_cast<QWidget*>(m_quit)})
+    for (QWidget* part :
+         {m_pausedBanner, static_cast<QWidget*>(m_closedToday), static_cast<QWidget*>(m_dividerBox),
+          static_cast<QWidget*>(m_exclusions), static_cast<QWidget*>(m_freed),
+          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
         others += !part || part->isHidden() ? 0 : part->sizeHint().height();
     const int listHeight = m_listBlock->sizeHint().height();
     const bool scrolls = listHeight > m_heightLimit - others;
