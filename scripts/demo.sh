@@ -313,7 +313,7 @@ close_settings() {
 }
 # With the sidebar holding the keyboard, Up and Down move to pane $2 and wait for it; the
 # pane names in sidebar order.
-panes=(general presets behavior appearance trayIcon exclusions advanced support)
+panes=(general presets behavior appearance trayIcon exclusions appTimeouts advanced support)
 select_pane() {
     local i from=-1 to=-1 key=Down
     for i in "${!panes[@]}"; do

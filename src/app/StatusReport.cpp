@@ -23,6 +23,8 @@ QString state(const RunningAppsManager& manager, const RunningApplication& app) 
         return QStringLiteral("off");
     case State::CannotQuit:
         return QStringLiteral("cantClose");
+    case State::PlayingAudio:
+        return QStringLiteral("playingAudio");
     case State::Busy:
         return QStringLiteral("busy");
     case State::HeldUntilAway:
@@ -57,6 +59,8 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
         // JSON numbers are doubles: beyond 2^53 seconds the value is rounded, never wrapped.
         o.insert(QStringLiteral("secondsLeft"), left ? QJsonValue(double(*left)) : QJsonValue());
         o.insert(QStringLiteral("enabled"), manager.toggleValue(name));
+        o.insert(QStringLiteral("timeoutMinutes"),
+                 double(manager.appTimeout(name).value_or(manager.minutesUntilClose().value())));
         rows.append({left, o});
     }
     // Counting down first, the soonest first; the others after them by name.
@@ -76,6 +80,11 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
     for (auto it = toggleStatus.cbegin(); it != toggleStatus.cend(); ++it)
         toggles.insert(it.key(), it.value());
 
+    QJsonObject timeouts;
+    const auto& appTimeouts = manager.appTimeouts();
+    for (auto it = appTimeouts.cbegin(); it != appTimeouts.cend(); ++it)
+        timeouts.insert(it.key(), double(it.value()));
+
     QJsonArray exclusions;
     for (const ExcludedApp& app : manager.excludedApps())
         exclusions.append(QJsonObject{{QStringLiteral("id"), app.id()},
@@ -86,6 +95,7 @@ QByteArray json(const RunningAppsManager& manager, const SettingsWindowControlle
     root.insert(QStringLiteral("quittingEnabled"), manager.quittingEnabled().value());
     root.insert(QStringLiteral("apps"), list);
     root.insert(QStringLiteral("toggles"), toggles);
+    root.insert(QStringLiteral("appTimeouts"), timeouts);
     root.insert(QStringLiteral("exclusions"), exclusions);
 
     const QWidget* window = settings.window(); // null until first opened

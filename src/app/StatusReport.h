@@ -10,8 +10,9 @@ class SettingsWindowController;
 // The running instance's state as one line of JSON, for `idlewatch --status`:
 //   {"quittingEnabled":true,
 //    "apps":[{"name":"XTerm","id":"xterm","state":"counting","secondsLeft":28800,
-//             "enabled":true}],
+//             "enabled":true,"timeoutMinutes":480}],
 //    "toggles":{"XTerm":true},
+//    "appTimeouts":{"Firefox":120},
 //    "exclusions":[{"id":"org.example.Editor","name":"Editor","path":"..."}],
 //    "settingsPane":"general"}
 // Applications that count down come first, by time left, the others after them by name;
@@ -20,7 +21,9 @@ class SettingsWindowController;
 namespace StatusReport {
 
 // What a tracked application is doing, as --status names it: "counting", "paused" (all
-// automatic quitting is), "off" (its own switch is), "waitingForYou", "cantClose".
+// automatic quitting is), "off" (its own switch is), "waitingForYou", "cantClose",
+// "playingAudio", "busy", "heldUntilAway". "timeoutMinutes" is the one it counts down from:
+// its own, else the default.
 QString state(const RunningAppsManager& manager, const RunningApplication& app);
 
 QByteArray json(const RunningAppsManager& manager, const SettingsWindowController& settings);

@@ -4,6 +4,7 @@
 #include "SingleInstance.h"
 
 #include "BuildInfo.h"
+#include "PlatformSeams.h"
 #include "StatusReport.h"
 
 #include "LaunchAtLogin/LaunchAtLogin.h"
@@ -238,7 +239,11 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::unique_ptr<UserPresence> presence = connectPresence();
+    SoundServerActivity audio;
+    ProcMemoryUsage memory;
     RunningAppsManager engine(*workspace, store, clock, presence.get());
+    engine.setAudioActivity(&audio);
+    engine.setMemoryUsage(&memory);
     LaunchAtLogin::Observable launchAtLogin;
     SettingsWindowController settings(engine, launchAtLogin);
 

@@ -7,9 +7,10 @@
 //                                                  interval has passed or our window has focus
 //   4. checkOpenApps                               prunes ended and blocked apps, restamps the
 //                                                  frontmost one, registers newcomers, then asks
-//                                                  every app idle past the timeout to quit,
-//                                                  unless it is busy (isBusy) or the user is
-//                                                  at the keyboard (userIsPresent)
+//                                                  every app idle past its timeout to quit,
+//                                                  unless it plays sound (isPlayingAudio), is
+//                                                  busy (isBusy) or the user is at the
+//                                                  keyboard (userIsPresent)
 //   5. RunningApplication::requestQuit()             the polite request, then forceQuit()
 //                                                  when allowed and the first was not delivered
 //   6. m_asked                                     an app that survives its request is asked
@@ -57,6 +58,7 @@ RunningAppsManager::RunningAppsManager(Workspace& workspace, UserDefaults& defau
     , m_presence(presence)
     , m_lastOpenAppsCheck(kDistantPast) {
     syncToggleStatus();
+    syncAppTimeouts();
     // Before registration: the blocked rule reads the exclusions.
     syncExcludedApps();
     followStore();
@@ -282,8 +284,18 @@ void RunningAppsManager::checkOpenApps() {
         it = alive.contains(it.key().key()) ? std::next(it) : m_askedIdleSeconds.erase(it);
     // Published at every sweep: this is what advances the countdowns on screen.
     emit runningAppsChanged();
-    for (const auto& [app, idleSeconds] : std::as_const(askedAndEnded))
+    for (const auto& [app, idleSeconds] : std::as_const(askedAndEnded)) {
+        const qint64 bytes = m_askedMemory.take(app);
+        if (bytes > 0) {
+            const QDate today = QDate::currentDate();
+            if (today != m_freedDay)
+                m_freedDay = today, m_freedBytes = 0;
+            m_freedBytes += bytes;
+            emit freedTodayChanged();
+        }
         emit askedApplicationEnded(app, idleSeconds);
+    }
+    m_askedMemory.removeIf([&](const auto& entry) { return !m_asked.contains(entry.key()); });
 
     // The frontmost application is idle from now on, so it is never a candidate.
     const RunningApplication frontmost = m_workspace->frontmostApplication();
@@ -307,20 +319,26 @@ void RunningAppsManager::checkOpenApps() {
     if (!quittingEnabled().value())
         return;
 
-    const QuitRule rule = quitRule();
-    std::optional<bool> present; // asked of the idle source once, when something is due
+    std::optional<bool> present;         // asked of the idle source once, when something is due
+    std::optional<QSet<qint64>> playing; // asked of the sound source once, likewise
     // A copy: quitting removes entries from the map as we go.
     const AppTimes candidates = m_runningApps;
     for (auto it = candidates.cbegin(); it != candidates.cend(); ++it) {
         const RunningApplication& app = it.key();
         const double last = it.value();
-        if (!rule.isDue(last, m_firstSeenApps.value(app, last), now))
+        if (!quitRule(app).isDue(last, m_firstSeenApps.value(app, last), now))
             continue;
         if (!app.hasStarted())
             continue;
         if (!toggleValue(app.displayName().value_or(QString())))
             continue;
         if (isWaitingForUser(app))
+            continue;
+        // Music in the background is in use though its window is not.
+        if (m_audio && !playing)
+            playing = m_audio->playingProcessIds();
+        if (playing && std::ranges::any_of(app.processIds(),
+                                           [&](qint64 pid) { return playing->contains(pid); }))
             continue;
         // Closing a terminal ends the job running in it; it stays due until the job ends.
         if (app.isBusy()) {
@@ -354,11 +372,12 @@ bool RunningAppsManager::userIsPresent(const RunningApplication& frontmost) {
     return false;
 }
 
-RunningAppsManager::QuitRule RunningAppsManager::quitRule() const {
+RunningAppsManager::QuitRule RunningAppsManager::quitRule(const RunningApplication& app) const {
+    const qint64 minutes =
+        appTimeout(app.displayName().value_or(QString())).value_or(minutesUntilClose().value());
     // Saturated seconds: no stored value can overflow here.
-    return {
-        std::max(SaturatingTime::minutesToSeconds(minutesUntilClose().value()), kMinTimeoutSeconds),
-        std::max(SaturatingTime::minutesToSeconds(launchGraceMinutes().value()), qint64(0))};
+    return {std::max(SaturatingTime::minutesToSeconds(minutes), kMinTimeoutSeconds),
+            std::max(SaturatingTime::minutesToSeconds(launchGraceMinutes().value()), qint64(0))};
 }
 
 bool RunningAppsManager::QuitRule::isDue(double last, double graceReference, double now) const {
@@ -380,7 +399,7 @@ qint64 RunningAppsManager::QuitRule::secondsLeft(double last, double graceRefere
 qint64 RunningAppsManager::secondsUntilQuit(const RunningApplication& app) const {
     const double now = m_clock->now();
     const double last = m_runningApps.value(app, now);
-    return quitRule().secondsLeft(last, m_firstSeenApps.value(app, last), now);
+    return quitRule(app).secondsLeft(last, m_firstSeenApps.value(app, last), now);
 }
 
 bool RunningAppsManager::requestQuit(const RunningApplication& app, Requester requester) {
@@ -391,6 +410,9 @@ bool RunningAppsManager::requestQuit(const RunningApplication& app, Requester re
     if (quit) {
         const double now = m_clock->now();
         m_askedIdleSeconds.insert(app, now - m_runningApps.value(app, now));
+        // Measured now: once it has ended there is nothing left to measure.
+        if (const std::optional<qint64> bytes = memoryOf(app))
+            m_askedMemory.insert(app, *bytes);
         m_asked.insert(app, now);
         m_broughtBack.remove(app);
     }
@@ -420,11 +442,32 @@ RunningAppsManager::AppState RunningAppsManager::appState(const RunningApplicati
         return AppState::SwitchedOff;
     if (cannotQuit(app))
         return AppState::CannotQuit;
+    if (isPlayingAudio(app))
+        return AppState::PlayingAudio;
     if (m_busy.contains(app))
         return AppState::Busy;
     if (m_held.contains(app))
         return AppState::HeldUntilAway;
     return AppState::Counting;
+}
+
+bool RunningAppsManager::isPlayingAudio(const RunningApplication& app) const {
+    if (!m_audio)
+        return false;
+    const QSet<qint64> playing = m_audio->playingProcessIds();
+    return std::ranges::any_of(app.processIds(), [&](qint64 pid) { return playing.contains(pid); });
+}
+
+std::optional<qint64> RunningAppsManager::memoryOf(const RunningApplication& app) const {
+    const QList<qint64> pids = app.processIds();
+    if (!m_memory || pids.isEmpty())
+        return std::nullopt;
+    return m_memory->bytesOf(pids);
+}
+
+qint64 RunningAppsManager::freedToday() const {
+    // Midnight by the wall clock, where the user's day ends.
+    return m_freedDay == QDate::currentDate() ? m_freedBytes : 0;
 }
 
 void RunningAppsManager::followAskedApps(double now, const BlockRules& rules) {

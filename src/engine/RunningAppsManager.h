@@ -1,13 +1,16 @@
 #pragma once
 
+#include "AudioActivity.h"
 #include "Clock.h"
 #include "ExcludedApp.h"
+#include "MemoryUsage.h"
 #include "RunningApplication.h"
 #include "UserPresence.h"
 #include "Workspace.h"
 
 #include "preferences/PreferenceKeys.h"
 
+#include <QDate>
 #include <QHash>
 #include <QList>
 #include <QObject>
@@ -36,6 +39,8 @@ public:
     using AppTimes = QHash<RunningApplication, double>;
     // Localized application name (empty when it has none) -> may be quit.
     using ToggleMap = QHash<QString, bool>;
+    // Display name, like the toggles -> its own timeout in minutes.
+    using TimeoutMap = QHash<QString, qint64>;
 
     // Creation: sync toggles, sync exclusions, register the running applications, "Init",
     // subscribe to deactivations, start the one-second timer. The program has run the
@@ -59,6 +64,13 @@ public:
     // Stores a toggle under the name and saves the map.
     void setToggle(const QString& name, bool on);
 
+    const TimeoutMap& appTimeouts() const { return m_appTimeouts; }
+    // The name's own timeout in minutes; nothing when it follows "minutesUntilClose".
+    std::optional<qint64> appTimeout(const QString& name) const;
+    // Gives the name its own timeout (clamped to Keys::appTimeoutRange), or with nothing
+    // returns it to the default; saves the collection.
+    void setAppTimeout(const QString& name, std::optional<qint64> minutes);
+
     const QList<ExcludedApp>& excludedApps() const { return m_excludedApps; }
     void setExcludedApps(QList<ExcludedApp> apps);
 
@@ -73,8 +85,8 @@ public:
 
     // --- when an application is asked to quit
     // The one rule, read by the sweep and by every countdown on screen: an application is due
-    // once its idle time exceeds the timeout (never under a minute) and its launch grace
-    // (none when negative) has ended.
+    // once its idle time exceeds its timeout (its own, else the default; never under a
+    // minute) and its launch grace (none when negative) has ended.
     struct QuitRule {
         qint64 timeoutSeconds = 0;
         qint64 graceSeconds = 0;
@@ -82,7 +94,7 @@ public:
         // Whole seconds until due, truncated toward zero; zero or less once due.
         qint64 secondsLeft(double last, double graceReference, double now) const;
     };
-    QuitRule quitRule() const;
+    QuitRule quitRule(const RunningApplication& app) const;
     // Seconds left for a tracked application by that rule, at the current time.
     qint64 secondsUntilQuit(const RunningApplication& app) const;
 
@@ -114,14 +126,28 @@ public:
         SwitchedOff,   // its toggle is off
         WaitingForYou, // isWaitingForUser
         CannotQuit,    // cannotQuit
+        PlayingAudio,  // one of its processes plays sound: it is not asked meanwhile
         Busy,          // due, but a job runs on its terminal
         HeldUntilAway, // due, but the user is at the keyboard
     };
     AppState appState(const RunningApplication& app) const;
+
+    // --- sound and memory, where the platform can tell (main sets them; none in most tests)
+    void setAudioActivity(AudioActivity* audio) { m_audio = audio; }
+    bool isPlayingAudio(const RunningApplication& app) const;
+    void setMemoryUsage(MemoryUsage* memory) { m_memory = memory; }
+    // What the application's processes hold now, in bytes.
+    std::optional<qint64> memoryOf(const RunningApplication& app) const;
+    // The memory of the applications that ended after a polite request since local midnight,
+    // each as measured when it was asked.
+    qint64 freedToday() const;
+
     // --- toggles and exclusions (RunningAppsManagerLists.cpp)
     void syncToggleStatus();
     void saveToggleStatus();
     void syncExcludedApps();
+    void syncAppTimeouts();
+    void saveAppTimeouts();
     void saveExcludedApps();
     std::optional<ExcludedApp> addExcludedApp(const QString& path);
     // Excludes a running application by its identity, with or without an entry; nothing
@@ -163,6 +189,8 @@ signals:
     void runningAppsChanged();
     void toggleStatusChanged();
     void excludedAppsChanged();
+    void appTimeoutsChanged();
+    void freedTodayChanged();
     // An application that a polite request reached has ended since: the request closed it.
     // `idleSeconds` is how long it had not been used when it was asked.
     void askedApplicationEnded(const RunningApplication& app, double idleSeconds);
@@ -200,6 +228,8 @@ private:
     UserDefaults* m_defaults;
     const Clock* m_clock;
     UserPresence* m_presence;
+    AudioActivity* m_audio = nullptr;
+    MemoryUsage* m_memory = nullptr;
 
     AppTimes m_runningApps;
     QTimer* m_timer = nullptr;
@@ -207,6 +237,12 @@ private:
     AppTimes m_firstSeenApps;
     ToggleMap m_toggleStatus;
     QList<ExcludedApp> m_excludedApps;
+    TimeoutMap m_appTimeouts;
+    QByteArray m_appTimeoutsUnreadable;
+    // What each asked application held when asked; counted as freed once it has ended.
+    QHash<RunningApplication, qint64> m_askedMemory;
+    QDate m_freedDay;
+    qint64 m_freedBytes = 0;
     // Applications that were delivered a polite request, with its time; kept while they run
     // until the user has been back to them.
     AppTimes m_asked;

@@ -42,6 +42,8 @@ void RunningAppsManager::followStore() {
             syncToggleStatus();
         else if (key == QLatin1String(Keys::excludedApps.name))
             syncExcludedApps();
+        else if (key == QLatin1String(Keys::appTimeouts.name))
+            syncAppTimeouts();
     });
     connect(this, &RunningAppsManager::runningAppsChanged, this,
             &RunningAppsManager::noteSeenNames);
@@ -92,6 +94,45 @@ void RunningAppsManager::clearPerAppToggles() {
     saveToggleStatus();
     // Tracked apps keep no entry and follow "newAppsEnabled" from now on.
     addCurrentRunningApps();
+}
+
+// ---------------------------------------------------------------- own timeouts
+
+std::optional<qint64> RunningAppsManager::appTimeout(const QString& name) const {
+    const auto it = m_appTimeouts.constFind(name);
+    return it != m_appTimeouts.cend() ? std::optional(*it) : std::nullopt;
+}
+
+void RunningAppsManager::setAppTimeout(const QString& name, std::optional<qint64> minutes) {
+    if (minutes) {
+        // The stored collection is bounded; a name beyond it keeps the default.
+        if (!m_appTimeouts.contains(name) &&
+            m_appTimeouts.size() >= StoredCollections::kMaxAppTimeouts)
+            return;
+        m_appTimeouts.insert(name, Keys::appTimeoutRange.clamp(*minutes));
+    } else if (!m_appTimeouts.remove(name)) {
+        return;
+    }
+    emit appTimeoutsChanged();
+    saveAppTimeouts();
+    // Countdowns on screen follow at once.
+    emit runningAppsChanged();
+}
+
+void RunningAppsManager::syncAppTimeouts() {
+    auto [timeouts, unreadable] = StoredCollections::decodeAppTimeouts(
+        Preference<QByteArray>(*m_defaults, Keys::appTimeouts).value());
+    m_appTimeoutsUnreadable = unreadable;
+    if (timeouts != m_appTimeouts) {
+        m_appTimeouts = std::move(timeouts);
+        emit appTimeoutsChanged();
+    }
+}
+
+void RunningAppsManager::saveAppTimeouts() {
+    keepUnreadableCollection(Keys::appTimeouts.name, m_appTimeoutsUnreadable);
+    Preference<QByteArray>(*m_defaults, Keys::appTimeouts)
+        .set(StoredCollections::encodeAppTimeouts(m_appTimeouts));
 }
 
 void RunningAppsManager::keepUnreadableCollection(const char* key, QByteArray& unreadable) {

@@ -1,8 +1,13 @@
 #include "StoredCollections.h"
 
+#include "preferences/PreferenceKeys.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+
+#include <algorithm>
+#include <cmath>
 
 namespace StoredCollections {
 
@@ -68,6 +73,40 @@ QByteArray encodeExcludedApps(const QList<ExcludedApp>& apps) {
     for (const ExcludedApp& app : apps)
         array.append(app.toJson());
     return compact(QJsonDocument(array));
+}
+
+Decoded<QHash<QString, qint64>> decodeAppTimeouts(const QByteArray& blob) {
+    Decoded<QHash<QString, qint64>> out;
+    if (blob.isEmpty())
+        return out;
+    const QJsonDocument document = QJsonDocument::fromJson(blob);
+    if (!document.isObject()) {
+        out.unreadable = blob;
+        return out;
+    }
+    const QJsonObject object = document.object();
+    QJsonObject bad;
+    for (auto it = object.begin(); it != object.end(); ++it) {
+        const double minutes = it->toDouble(std::nan(""));
+        if (std::isnan(minutes) || out.values.size() >= kMaxAppTimeouts) {
+            bad.insert(it.key(), it.value());
+            continue;
+        }
+        // Clamped as a double first: a huge number written by hand must not overflow.
+        const IntRange& range = Keys::appTimeoutRange;
+        out.values.insert(it.key(), static_cast<qint64>(std::clamp(minutes, double(range.minimum),
+                                                                   double(range.maximum))));
+    }
+    if (!bad.isEmpty())
+        out.unreadable = compact(QJsonDocument(bad));
+    return out;
+}
+
+QByteArray encodeAppTimeouts(const QHash<QString, qint64>& minutes) {
+    QJsonObject object;
+    for (auto it = minutes.cbegin(); it != minutes.cend(); ++it)
+        object.insert(it.key(), it.value());
+    return compact(QJsonDocument(object));
 }
 
 QHash<QString, qint64> decodeLastSeen(const QByteArray& blob) {

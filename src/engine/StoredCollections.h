@@ -27,6 +27,12 @@ QByteArray encodeToggleStatus(const QHash<QString, bool>& toggles);
 Decoded<QList<ExcludedApp>> decodeExcludedApps(const QByteArray& blob);
 QByteArray encodeExcludedApps(const QList<ExcludedApp>& apps);
 
+// {"Name": minutes, ...}: each name's own timeout. A number outside the range reads as its
+// bound; what is not a number, and the entries past kMaxAppTimeouts, are unreadable.
+inline constexpr int kMaxAppTimeouts = 500;
+Decoded<QHash<QString, qint64>> decodeAppTimeouts(const QByteArray& blob);
+QByteArray encodeAppTimeouts(const QHash<QString, qint64>& minutes);
+
 // {"Name": day since the epoch, ...}: when each name was last seen running.
 QHash<QString, qint64> decodeLastSeen(const QByteArray& blob);
 QByteArray encodeLastSeen(const QHash<QString, qint64>& days);

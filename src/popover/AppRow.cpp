@@ -4,6 +4,7 @@
 
 #include "engine/RunningAppsManager.h"
 #include "preferences/PreferenceKeys.h"
+#include "preferences/Preferences.h"
 #include "ui/Accent.h"
 #include "ui/AccentCheckBox.h"
 #include "ui/AppIcon.h"
@@ -12,14 +13,19 @@
 #include "ui/Symbols.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
+#include <QMenu>
 #include <QToolButton>
 
 #include <algorithm>
 
 namespace {
 constexpr int kButtonGlyph = 16;
+// The context menu's own timeouts, in minutes.
+constexpr qint64 kTimeoutChoices[] = {15, 30, 60, 120, 240, 480, 1440};
 
 QToolButton* makeSymbolButton(QWidget* parent, const QString& accessibleName) {
     auto* button = new QToolButton(parent);
@@ -41,6 +47,8 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
     , m_name(new ElidedLabel(this))
     , m_title(new ElidedLabel(this))
     , m_exclude(new QAction(QStringLiteral("Exclude"), this))
+    , m_timeouts(new QActionGroup(this))
+    , m_memory(new QLabel(this))
     , m_countdown(new QLabel(this))
     , m_restart(makeSymbolButton(this, QStringLiteral("Restart countdown")))
     , m_quit(makeSymbolButton(this, QStringLiteral("Quit now"))) {
@@ -63,6 +71,9 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
     m_title->hide();
     m_title->setFont(Style::callout(font()));
     layout->addLayout(names, 1);
+    m_memory->setFont(Style::callout(font()));
+    m_memory->setToolTip(QStringLiteral("Memory its processes hold"));
+    layout->addWidget(m_memory, 0, Qt::AlignVCenter);
     layout->addWidget(m_countdown, 0, Qt::AlignVCenter);
     layout->addWidget(m_restart, 0, Qt::AlignVCenter);
     layout->addWidget(m_quit, 0, Qt::AlignVCenter);
@@ -75,6 +86,21 @@ AppRow::AppRow(RunningApplication app, RunningAppsManager& manager, QWidget* par
     setContextMenuPolicy(Qt::ActionsContextMenu);
     addAction(m_exclude);
     connect(m_exclude, &QAction::triggered, this, [this] { m_manager->excludeApplication(m_app); });
+    auto* timeoutMenu = new QMenu(this);
+    const auto choice = [&](const QString& text, const QVariant& minutes) {
+        QAction* action = timeoutMenu->addAction(text);
+        action->setCheckable(true);
+        action->setData(minutes);
+        m_timeouts->addAction(action);
+    };
+    choice(QStringLiteral("Default"), {});
+    for (const qint64 minutes : kTimeoutChoices)
+        choice(Preferences::formattedIdleTime(minutes), minutes);
+    choice(QStringLiteral("Custom…"), -1);
+    connect(m_timeouts, &QActionGroup::triggered, this, &AppRow::chooseTimeout);
+    auto* timeout = new QAction(QStringLiteral("Timeout"), this);
+    timeout->setMenu(timeoutMenu);
+    addAction(timeout);
     refresh();
 }
 
@@ -166,6 +192,11 @@ void AppRow::refresh() {
                 : QStringLiteral("It cannot be asked to quit politely, and it cannot be "
                                  "forced to quit here either."));
         break;
+    case State::PlayingAudio:
+        say(QStringLiteral("playing audio"),
+            QStringLiteral("It is playing sound, so it is in use: it is not asked to quit until "
+                           "the sound stops."));
+        break;
     case State::Busy:
         say(QStringLiteral("busy"),
             QStringLiteral("A job is running in it. It is asked to quit once the job has ended."));
@@ -179,6 +210,40 @@ void AppRow::refresh() {
     case State::SwitchedOff:
         say(formatTime(remaining), {});
         break;
+    }
+
+    // Read while the popover shows, not more often than every ten seconds.
+    const double now = m_manager->clock().now();
+    if (!m_memoryRead || now - *m_memoryRead >= kMemoryRefreshSeconds) {
+        m_memoryRead = now;
+        const std::optional<qint64> bytes = m_manager->memoryOf(m_app);
+        m_memory->setText(bytes ? Countdown::formatMemory(*bytes) : QString());
+        m_memory->setVisible(bytes.has_value());
+    }
+    QPalette memoryPalette = palette();
+    memoryPalette.setColor(QPalette::WindowText, Style::secondaryText(palette()));
+    m_memory->setPalette(memoryPalette);
+
+    const std::optional<qint64> own = m_manager->appTimeout(toggleKey());
+    const qint64 fallback = m_manager->minutesUntilClose().value();
+    bool listed = false;
+    for (QAction* action : m_timeouts->actions()) {
+        const QVariant minutes = action->data();
+        if (!minutes.isValid()) {
+            action->setText(
+                QStringLiteral("Default (%1)").arg(Preferences::formattedIdleTime(fallback)));
+            action->setChecked(!own);
+        } else if (minutes.toLongLong() < 0) {
+            action->setText(
+                own && !listed
+                    ? QStringLiteral("Custom (%1)…").arg(Preferences::formattedIdleTime(*own))
+                    : QStringLiteral("Custom…"));
+            action->setChecked(own && !listed);
+        } else {
+            const bool mine = own == minutes.toLongLong();
+            listed = listed || mine;
+            action->setChecked(mine);
+        }
     }
 
     const QColor glyph = palette().color(QPalette::WindowText);
@@ -200,6 +265,24 @@ void AppRow::setTitleShown(bool shown) {
 
 void AppRow::restartCountdown() {
     m_manager->setLastDeactivation(m_app, m_manager->clock().now());
+}
+
+void AppRow::chooseTimeout(QAction* choice) {
+    const QVariant minutes = choice->data();
+    if (!minutes.isValid())
+        return m_manager->setAppTimeout(toggleKey(), std::nullopt);
+    if (minutes.toLongLong() >= 0)
+        return m_manager->setAppTimeout(toggleKey(), minutes.toLongLong());
+    const IntRange& range = Keys::appTimeoutRange;
+    bool ok = false;
+    const int chosen = QInputDialog::getInt(
+        this, QStringLiteral("Timeout for %1").arg(displayName()),
+        QStringLiteral("Minutes %1 may stay unused before Idlewatch quits it:").arg(displayName()),
+        int(m_manager->appTimeout(toggleKey()).value_or(m_manager->minutesUntilClose().value())),
+        int(range.minimum), int(range.maximum), 15, &ok);
+    if (ok)
+        m_manager->setAppTimeout(toggleKey(), chosen);
+    refresh(); // the check marks, also when cancelled
 }
 
 void AppRow::quitNow() {

@@ -4,9 +4,12 @@
 
 #include <QWidget>
 
+#include <optional>
+
 class AccentCheckBox;
 class ElidedLabel;
 class QAction;
+class QActionGroup;
 class QLabel;
 class QToolButton;
 class RunningAppsManager;
@@ -38,6 +41,12 @@ public:
     ElidedLabel* titleLabel() const { return m_title; }
     // The context menu's "Exclude".
     QAction* excludeAction() const { return m_exclude; }
+    // The context menu's "Timeout" choices; each action's data is its minutes, or nothing
+    // for the default; the last one asks for a number.
+    QActionGroup* timeoutChoices() const { return m_timeouts; }
+    // What its processes hold, refreshed at most every kMemoryRefreshSeconds.
+    QLabel* memoryLabel() const { return m_memory; }
+    static constexpr int kMemoryRefreshSeconds = 10;
     QLabel* iconLabel() const { return m_icon; }
     QLabel* countdownLabel() const { return m_countdown; }
     QToolButton* restartButton() const { return m_restart; }
@@ -46,6 +55,7 @@ public:
 private:
     void restartCountdown();
     void quitNow();
+    void chooseTimeout(QAction* choice);
 
     RunningApplication m_app;
     RunningAppsManager* m_manager;
@@ -54,6 +64,10 @@ private:
     ElidedLabel* m_name;
     ElidedLabel* m_title;
     QAction* m_exclude;
+    QActionGroup* m_timeouts;
+    QLabel* m_memory;
+    // When the memory shown was read (Clock seconds); none yet.
+    std::optional<double> m_memoryRead;
     QLabel* m_countdown;
     QToolButton* m_restart;
     QToolButton* m_quit;

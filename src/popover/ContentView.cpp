@@ -175,6 +175,12 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     m_exclusions = new ExclusionList(manager, ExclusionList::Look::popover, m_root);
     root->addWidget(m_exclusions);
 
+    // What closing applications gave back today, measured as each was asked.
+    m_freed = new QLabel(m_root);
+    m_freed->setFont(Style::caption(font()));
+    m_freed->setContentsMargins(10, 4, 10, 2);
+    root->addWidget(m_freed);
+
     m_settings = new FooterItem(QStringLiteral("Settings"), HoveredButton::settings, this);
     m_settings->setParent(m_root);
     connect(m_settings, &QAbstractButton::clicked, this, &ContentView::openSettingsRequested);
@@ -187,6 +193,7 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     connect(m_manager, &RunningAppsManager::runningAppsChanged, this, &ContentView::renderIfLive);
     connect(m_manager, &RunningAppsManager::toggleStatusChanged, this, &ContentView::renderIfLive);
     connect(m_manager, &RunningAppsManager::excludedAppsChanged, this, &ContentView::renderIfLive);
+    connect(m_manager, &RunningAppsManager::freedTodayChanged, this, &ContentView::renderIfLive);
     connect(&m_manager->defaults(), &UserDefaults::changed, this, &ContentView::renderIfLive);
     render();
 }
@@ -219,11 +226,11 @@ QList<RunningApplication> ContentView::sortedRunningApps() const {
     if (mode == QLatin1String("remaining")) {
         // One reading of the clock for the whole sort keeps the order consistent.
         const double now = m_manager->clock().now();
-        const RunningAppsManager::QuitRule rule = m_manager->quitRule();
         const auto& firstSeen = m_manager->firstSeenApps();
         QList<std::pair<qint64, RunningApplication>> keyed;
         for (auto it = apps.cbegin(); it != apps.cend(); ++it)
-            keyed.append({rule.secondsLeft(it.value(), firstSeen.value(it.key(), it.value()), now),
+            keyed.append({m_manager->quitRule(it.key()).secondsLeft(
+                              it.value(), firstSeen.value(it.key(), it.value()), now),
                           it.key()});
         std::stable_sort(keyed.begin(), keyed.end(),
                          [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -371,6 +378,13 @@ void ContentView::render() {
         m_emptyText->setPalette(secondary);
     }
 
+    const qint64 freed = m_manager->freedToday();
+    m_freed->setVisible(freed > 0);
+    m_freed->setText(QStringLiteral("Freed %1 today").arg(Countdown::formatMemory(freed)));
+    QPalette freedPalette = m_freed->palette();
+    freedPalette.setColor(QPalette::WindowText, Style::secondaryText(palette()));
+    m_freed->setPalette(freedPalette);
+
     const bool showExclusions = Preference<bool>(store, Keys::showExclusionsInPopover).value();
     m_dividerBox->setVisible(showExclusions);
     m_exclusions->setVisible(showExclusions);
@@ -380,9 +394,10 @@ void ContentView::render() {
 
     // The list takes what the exclusions and the footer leave of the height limit.
     int others = 10;
-    for (QWidget* part : {m_pausedBanner, static_cast<QWidget*>(m_closedToday),
-                          static_cast<QWidget*>(m_dividerBox), static_cast<QWidget*>(m_exclusions),
-                          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
+    for (QWidget* part :
+         {m_pausedBanner, static_cast<QWidget*>(m_closedToday), static_cast<QWidget*>(m_dividerBox),
+          static_cast<QWidget*>(m_exclusions), static_cast<QWidget*>(m_freed),
+          static_cast<QWidget*>(m_settings), static_cast<QWidget*>(m_quit)})
         others += !part || part->isHidden() ? 0 : part->sizeHint().height();
     const int listHeight = m_listBlock->sizeHint().height();
     const bool scrolls = listHeight > m_heightLimit - others;

@@ -55,6 +55,8 @@ public:
     // The "Closed today" section, above the exclusions; none until a list is given.
     void setClosedToday(ClosedToday& list);
     ClosedTodaySection* closedTodaySection() const { return m_closedToday; }
+    // "Freed 2.3 GB today", shown once something was freed today.
+    QLabel* freedText() const { return m_freed; }
     QWidget* settingsItem() const;
     QWidget* quitItem() const;
     // One line per row: name, then the window title and the countdown where they are shown,
@@ -107,6 +109,7 @@ private:
     QFrame* m_divider;
     ExclusionList* m_exclusions;
     ClosedTodaySection* m_closedToday = nullptr;
+    QLabel* m_freed;
     FooterItem* m_settings;
     FooterItem* m_quit;
     QHash<RunningApplication, AppRow*> m_rows;

@@ -36,4 +36,14 @@ QString formatTime(qint64 seconds, const QString& countdownStyle, bool showSecon
     return compact ? QStringLiteral("<1m") : QStringLiteral("less than 1m left");
 }
 
+QString formatMemory(qint64 bytes) {
+    constexpr double kMiB = 1024.0 * 1024.0;
+    const double mib = double(std::max<qint64>(bytes, 0)) / kMiB;
+    if (mib < 0.5)
+        return QStringLiteral("<1 MB");
+    if (mib < 1000)
+        return QStringLiteral("%1 MB").arg(qint64(mib + 0.5));
+    return QStringLiteral("%1 GB").arg(mib / 1024, 0, 'f', 1);
+}
+
 } // namespace Countdown

@@ -15,4 +15,7 @@ inline constexpr qint64 kNeverSeconds = 999LL * 24 * 3600;
 // exactly "compact": "2h 1m", "2h", "59m", "59s", "<1m". Negative seconds show as 0.
 QString formatTime(qint64 seconds, const QString& countdownStyle, bool showSecondsInCountdown);
 
+// Memory as the rows and the footer show it: "<1 MB", "840 MB", "2.3 GB" (powers of 1024).
+QString formatMemory(qint64 bytes);
+
 } // namespace Countdown

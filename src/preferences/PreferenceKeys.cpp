@@ -17,7 +17,7 @@ template <typename T> Entry row(const PreferenceKey<T>& key, UserDefaults::Type 
 
 std::span<const Entry> all() {
     using T = UserDefaults::Type;
-    static const std::array<Entry, 27> table{
+    static const std::array<Entry, 28> table{
         row(minutesUntilClose, T::Integer),
         row(quittingEnabled, T::Boolean),
         row(showCloseButton, T::Boolean),
@@ -44,6 +44,7 @@ std::span<const Entry> all() {
         row(toggleStatus, T::Data),
         row(excludedApps, T::Data),
         row(toggleLastSeen, T::Data),
+        row(appTimeouts, T::Data),
         Entry{hoursUntilClose, T::Integer, QVariant()},
     };
     return table;

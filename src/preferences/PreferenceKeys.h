@@ -81,6 +81,13 @@ inline constexpr PreferenceKey<QByteArray> excludedApps{
 inline constexpr PreferenceKey<QByteArray> toggleLastSeen{"com.Idlewatch.toggleStatus.lastSeen",
                                                           {EntryMerge::Form::Members}};
 
+// Each application's own idle timeout in minutes, by display name like the switches:
+// {"Firefox": 120, ...}. Names without an entry use "minutesUntilClose".
+inline constexpr PreferenceKey<QByteArray> appTimeouts{"com.Idlewatch.appTimeouts",
+                                                       {EntryMerge::Form::Members}};
+// What an application's own timeout may be: 15 minutes to 72 hours.
+inline constexpr IntRange appTimeoutRange{15, 4320};
+
 // Legacy idle time in hours, read once by the migration; it has no default.
 inline constexpr char hoursUntilClose[] = "hoursUntilClose";
 
@@ -92,7 +99,7 @@ struct Entry {
     EntryMerge merge = {};
 };
 
-// The 23 preference keys in the order the settings declare them, then the three data keys,
+// The 23 preference keys in the order the settings declare them, then the four data keys,
 // then the legacy key.
 std::span<const Entry> all();
 

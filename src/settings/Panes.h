@@ -18,6 +18,7 @@ QWidget* behavior(RunningAppsManager& manager);
 QWidget* appearance(RunningAppsManager& manager);
 QWidget* trayIcon(RunningAppsManager& manager);
 QWidget* exclusions(RunningAppsManager& manager);
+QWidget* appTimeouts(RunningAppsManager& manager);
 QWidget* advanced(RunningAppsManager& manager);
 QWidget* support(RunningAppsManager& manager);
 } // namespace Panes

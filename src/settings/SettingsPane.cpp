@@ -24,6 +24,8 @@ constexpr PaneInfo kPanes[] = {
      "The tray icon and what the popover shows."},
     {SettingsPane::exclusions, "exclusions", "Exclusions", "hand.raised",
      "Apps that Idlewatch should always leave open."},
+    {SettingsPane::appTimeouts, "appTimeouts", "Per-app timeouts", "hourglass",
+     "Apps that wait longer, or shorter, than the idle timeout."},
     {SettingsPane::advanced, "advanced", "Advanced", "slider.horizontal.3",
      "Maintenance tools and local preference resets."},
     {SettingsPane::support, "support", "Support", "heart",

@@ -11,6 +11,7 @@ enum class SettingsPane {
     appearance,
     trayIcon,
     exclusions,
+    appTimeouts,
     advanced,
     support
 };

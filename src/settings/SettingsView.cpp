@@ -156,6 +156,8 @@ QWidget* buildPane(SettingsPane pane, RunningAppsManager& manager,
         return Panes::trayIcon(manager);
     case SettingsPane::exclusions:
         return Panes::exclusions(manager);
+    case SettingsPane::appTimeouts:
+        return Panes::appTimeouts(manager);
     case SettingsPane::advanced:
         return Panes::advanced(manager);
     case SettingsPane::support:

@@ -49,6 +49,17 @@ struct EngineRig {
     QList<Kind> asked(const App& app) const { return workspace.requestsFor(app); }
 };
 
+// Every process holds `each` bytes.
+class FakeMemory final : public MemoryUsage {
+public:
+    explicit FakeMemory(qint64 bytes)
+        : each(bytes) {}
+    qint64 each;
+    std::optional<qint64> bytesOf(const QList<qint64>& pids) const override {
+        return pids.size() * each;
+    }
+};
+
 // Named data rows, each a tuple held in one column "row".
 template <typename Row> void addRows(std::initializer_list<std::pair<const char*, Row>> rows) {
     QTest::addColumn<Row>("row");

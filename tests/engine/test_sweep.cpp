@@ -1,5 +1,7 @@
 #include "EngineRig.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 
 #include <limits>
@@ -20,6 +22,8 @@ using TimeoutRow = std::tuple<qint64, qint64, double, qint64, bool>;
 using ToggleRow = std::tuple<const char*, bool, bool, bool>;
 using DeliveryRow = std::tuple<bool, bool, bool, bool, QList<Kind>>;
 using TickRow = std::tuple<qint64, bool, double, int, int>;
+// Editor's own timeout (0: none), minutes idle: whether Editor and Other are asked.
+using OwnTimeoutRow = std::tuple<qint64, double, bool, bool>;
 
 } // namespace
 
@@ -218,6 +222,55 @@ private slots:
         rig.sweepAfter(101);
         QVERIFY(rig.asked(registered).size() == 1 && rig.asked(late).size() == 1);
         QVERIFY(rig.asked(front).isEmpty());
+    }
+
+    // With a 60 min default, Editor's own timeout decides for Editor alone, through the same
+    // rule as its countdown; taken away, Editor follows the default again.
+    void ownTimeouts_data() {
+        addRows<OwnTimeoutRow>({
+            {"own shorter, past it", {20, 21, true, false}},
+            {"own shorter, before it", {20, 19, false, false}},
+            {"own longer, past the default", {120, 61, false, true}},
+            {"own longer, past it", {120, 121, true, true}},
+            {"below the range counts as 15 min", {1, 16, true, false}},
+            {"removed: the default again", {-1, 61, true, true}},
+        });
+    }
+    void ownTimeouts() {
+        QFETCH(OwnTimeoutRow, row);
+        const auto& [own, minutes, editorAsked, otherAsked] = row;
+        EngineRig rig(60);
+        const auto editor = rig.workspace.add({.name = "Editor"});
+        const auto other = rig.workspace.add({.name = "Other"});
+        auto& engine = rig.startAndDrain();
+        engine.setAppTimeout("Editor", own > 0 ? std::optional(own) : std::optional<qint64>(240));
+        if (own < 0)
+            engine.setAppTimeout("Editor", std::nullopt);
+        // A fresh engine reads the same collection back from the store.
+        rig.engine.reset();
+        rig.startAndDrain();
+        rig.clock.advance(minutes * 60);
+        const qint64 ownSeconds = own > 0 ? std::max<qint64>(own, 15) * 60 : 3600;
+        QCOMPARE(rig.engine->secondsUntilQuit(editor), ownSeconds - qint64(minutes * 60));
+        rig.sweepAfter(0);
+        QCOMPARE(!rig.asked(editor).isEmpty(), editorAsked);
+        QCOMPARE(!rig.asked(other).isEmpty(), otherAsked);
+    }
+
+    // Written by hand: numbers beyond the range read as its bounds, anything else is left
+    // out and kept aside at the first save, and the good entries apply meanwhile.
+    void storedTimeoutsReadSafely() {
+        EngineRig rig;
+        rig.store->setData("com.Idlewatch.appTimeouts",
+                           R"({"A": 5, "B": 1e300, "C": "soon", "D": 90})");
+        auto& engine = rig.start();
+        QCOMPARE(engine.appTimeouts(),
+                 (RunningAppsManager::TimeoutMap{{"A", 15}, {"B", 4320}, {"D", 90}}));
+        engine.setAppTimeout("D", std::nullopt);
+        QCOMPARE(rig.store.reopen()->data("com.Idlewatch.appTimeouts.unreadable"),
+                 std::optional<QByteArray>(R"({"C":"soon"})"));
+        QCOMPARE(QJsonDocument::fromJson(*rig.store->data("com.Idlewatch.appTimeouts")).object(),
+                 (QJsonObject{{"A", 15}, {"B", 4320}}));
     }
 };
 

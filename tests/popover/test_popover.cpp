@@ -8,6 +8,7 @@
 #include "ui/ExclusionList.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QLabel>
 #include <QTest>
 #include <QToolButton>
@@ -123,6 +124,42 @@ private slots:
         const ExcludedApp excluded{"XClock", "XClock", "/usr/bin/xclock"};
         QCOMPARE(rig.engine->excludedApps(), QList{excluded});
         QVERIFY(!rig.row(clock) && rig.engine->isBlockedApp(clock));
+    }
+
+    // A row's own timeout from its context menu counts down for it alone, and Default gives
+    // the default back. Its memory is read again only after ten seconds; what the closed
+    // applications held, measured when asked, shows in the footer.
+    void ownTimeoutMemoryAndFreed() {
+        PopoverRig rig;
+        FakeMemory memory(300 << 20);
+        const auto editor = rig.workspace.add({.name = "Editor", .processIds = {1, 2}});
+        const auto other = rig.workspace.add({.name = "Other"});
+        rig.startAndDrain();
+        rig.engine->setMemoryUsage(&memory);
+        rig.view = std::make_unique<ContentView>(*rig.engine);
+        const auto choose = [&](const QVariant& minutes) {
+            for (QAction* action : rig.row(editor)->timeoutChoices()->actions())
+                if (action->data() == minutes)
+                    action->trigger();
+        };
+        choose(30);
+        QCOMPARE(rig.engine->appTimeout("Editor"), 30);
+        QCOMPARE(rig.view->rowTexts(), (QStringList{"Editor\t30m left", "Other\t8h left"}));
+        choose(QVariant());
+        QCOMPARE(rig.view->rowTexts(), (QStringList{"Editor\t8h left", "Other\t8h left"}));
+        QCOMPARE(rig.row(editor)->memoryLabel()->text(), "600 MB");
+        memory.each = 400 << 20;
+        rig.clock.advance(9);
+        rig.view->render();
+        QCOMPARE(rig.row(editor)->memoryLabel()->text(), "600 MB");
+        rig.clock.advance(1);
+        rig.view->render();
+        QCOMPARE(rig.row(other)->memoryLabel()->text(), "400 MB");
+        QVERIFY(rig.view->freedText()->isHidden());
+        rig.sweepAfter(8 * 3600);
+        rig.sweepAfter(5);
+        QCOMPARE(rig.view->freedText()->text(), "Freed 1.2 GB today");
+        QVERIFY(!rig.view->freedText()->isHidden());
     }
 
     // A due row says what holds its request back.

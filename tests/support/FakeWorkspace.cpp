@@ -21,6 +21,9 @@ public:
     std::optional<QString> entryPath() const override { return app().entryPath; }
     std::optional<QString> executablePath() const override { return app().executablePath; }
     QString windowTitle() const override { return app().windowTitle; }
+    QList<qint64> processIds() const override {
+        return app().processIds.isEmpty() ? QList<qint64>{m_key.pid} : app().processIds;
+    }
     bool isHidden() const override { return app().hidden; }
     AppRole role() const override { return app().policy; }
     bool hasStarted() const override { return app().started; }

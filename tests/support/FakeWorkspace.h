@@ -15,6 +15,8 @@ struct FakeApp {
     std::optional<QString> name = std::nullopt, applicationId = std::nullopt,
                            entryPath = std::nullopt, executablePath = std::nullopt;
     QString windowTitle = {};
+    // Its processes; none given: its own PID alone.
+    QList<qint64> processIds = {};
     AppRole policy = AppRole::Regular;
     // askingUser: it shows a dialog; modal: a modal window; busy: a job runs in it.
     bool started = true, hidden = false, acceptsPoliteQuit = true, askingUser = false,

@@ -54,6 +54,17 @@ std::optional<quint64> startTime(pid_t pid) {
     return parseStartTime(readProcFile(pid, "stat"));
 }
 
+std::optional<pid_t> parentPid(pid_t pid) {
+    const QByteArray stat = readProcFile(pid, "stat");
+    const qsizetype close = stat.lastIndexOf(')');
+    if (close < 0)
+        return std::nullopt;
+    const QList<QByteArray> fields = stat.sliced(close + 1).simplified().split(' ');
+    bool ok = false;
+    const pid_t parent = pid_t(fields.value(1).toLongLong(&ok));
+    return ok ? std::optional(parent) : std::nullopt;
+}
+
 QString executablePath(pid_t pid) {
     if (pid <= 0)
         return {};

@@ -15,6 +15,8 @@ namespace ProcessControl {
 std::optional<quint64> startTime(pid_t pid);
 // Field 22 of the text of /proc/PID/stat; nothing when the text is not such a line.
 std::optional<quint64> parseStartTime(const QByteArray& stat);
+// Field 4 of /proc/PID/stat; nothing when unreadable.
+std::optional<pid_t> parentPid(pid_t pid);
 // The target of /proc/PID/exe; empty when unreadable.
 QString executablePath(pid_t pid);
 // The arguments in /proc/PID/cmdline; empty when unreadable.
