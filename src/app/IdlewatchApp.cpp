@@ -334,11 +334,18 @@ void IdlewatchApp::updateIcon() {
     }
 }
 
+void IdlewatchApp::setSetupNotice(const QString& text) {
+    m_setupNotice = text;
+    if (ContentView* content = contentView())
+        content->setSetupNotice(text);
+}
+
 PopoverWindow* IdlewatchApp::ensurePopover() {
     if (!m_popover && m_manager) {
         auto* content = new ContentView(*m_manager);
         if (m_closedToday)
             content->setClosedToday(*m_closedToday);
+        content->setSetupNotice(m_setupNotice);
         m_popover = new PopoverWindow(content);
         connect(content, &ContentView::quitRequested, this, &IdlewatchApp::quitRequested);
         connect(content, &ContentView::openSettingsRequested, this, &IdlewatchApp::openSettings);

@@ -60,6 +60,10 @@ public:
     PopoverWindow* popover() const { return m_popover; }
     ContentView* contentView() const;
 
+    // What the desktop needs set up before Idlewatch sees every application, shown atop the
+    // popover; empty for none.
+    void setSetupNotice(const QString& text);
+
     // Opens the popover at the tray icon, or at the pointer when the tray has no geometry.
     void showPopover();
     void togglePopover();
@@ -103,6 +107,7 @@ private:
     QMenu* m_menu = nullptr;
     PopoverWindow* m_popover = nullptr;
     ClosedToday* m_closedToday = nullptr;
+    QString m_setupNotice;
     QIcon m_icon;
     // The XEmbed tray's selection, and the text colour it asks icons to use.
     quint32 m_traySelection = 0;

@@ -10,6 +10,7 @@
 #include "LaunchAtLogin/LaunchAtLogin.h"
 #include "engine/Clock.h"
 #include "engine/RunningAppsManager.h"
+#include "platform/gnome/GnomeWorkspace.h"
 #include "platform/linux/DesktopEntryIndex.h"
 #include "platform/x11/SessionCheck.h"
 #include "platform/x11/X11UserPresence.h"
@@ -28,6 +29,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDBusConnection>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <QTimer>
@@ -55,7 +57,18 @@ struct Launch {
     bool openSettings = false;
     bool wayland = false; // the compositor lists other applications' windows (wlroots')
     bool kwin = false;    // KWin does
+    bool gnome = false;   // GNOME Shell's Idlewatch extension does
 };
+
+// Whether Idlewatch's GNOME Shell extension is on the session bus; a connection of its own,
+// closed again, as the application object does not exist yet.
+bool gnomeExtensionRunning() {
+    const QString name = QStringLiteral("idlewatch-preflight");
+    const bool running =
+        GnomeWorkspace::available(QDBusConnection::connectToBus(QDBusConnection::SessionBus, name));
+    QDBusConnection::disconnectFromBus(name);
+    return running;
+}
 
 // Which Wayland window list this session's compositor offers: KWin's or wlroots'. When KWin
 // withholds its own, says why and what would fix it.
@@ -75,8 +88,14 @@ void findWaylandToplevels(Launch* launch) {
 
 // The compositor's own window list where it offers one; otherwise X11, which under Wayland
 // sees only XWayland clients.
-std::unique_ptr<Workspace> connectWorkspace(const Launch& launch, DesktopEntryIndex& entries,
-                                            QString* error) {
+std::unique_ptr<Workspace> connectWorkspace(const Launch& launch, const QString& advice,
+                                            DesktopEntryIndex& entries, QString* error) {
+    // GNOME Shell's extension where it runs; one that refuses this program says why.
+    if (launch.gnome) {
+        if (auto workspace = GnomeWorkspace::connect(QDBusConnection::sessionBus(), error, entries))
+            return workspace;
+        std::fprintf(stderr, "%s\n", qPrintable(*error));
+    }
 #ifdef IDLEWATCH_HAVE_WAYLAND
     if (launch.kwin)
         if (auto workspace = KdeWorkspace::connect({}, error, entries))
@@ -87,7 +106,9 @@ std::unique_ptr<Workspace> connectWorkspace(const Launch& launch, DesktopEntryIn
 #else
     Q_UNUSED(launch);
 #endif
-    if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
+    if (!advice.isEmpty())
+        std::fprintf(stderr, "Idlewatch: %s\n", qPrintable(advice));
+    else if (const QString warning = waylandSessionWarning(); !warning.isEmpty())
         std::fprintf(stderr, "%s\n", qPrintable(warning));
     return X11Workspace::connect(qgetenv("DISPLAY"), error, entries);
 }
@@ -100,6 +121,8 @@ std::unique_ptr<UserPresence> connectPresence() {
 #ifdef IDLEWATCH_HAVE_WAYLAND
         presence = WaylandUserPresence::connect({});
 #endif
+        if (!presence)
+            presence = GnomeUserPresence::connect(QDBusConnection::sessionBus());
     } else {
         presence = X11UserPresence::connect(qgetenv("DISPLAY"));
     }
@@ -154,7 +177,9 @@ int preflight(int argc, char** argv, Launch* launch) {
     // Bare connections: a workspace here would create the desktop-entry index under this
     // throwaway application, and its file watcher would never fire under the real one.
     findWaylandToplevels(launch);
-    if (!launch->wayland && !launch->kwin && !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
+    launch->gnome = !launch->wayland && !launch->kwin && gnomeExtensionRunning();
+    if (!launch->wayland && !launch->kwin && !launch->gnome &&
+        !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
@@ -205,7 +230,10 @@ int main(int argc, char** argv) {
     SystemClock clock;
     DesktopEntryIndex desktopEntries;
     QString error;
-    std::unique_ptr<Workspace> workspace = connectWorkspace(launch, desktopEntries, &error);
+    // GNOME under Wayland without the extension: said on stderr and in the popover.
+    const QString advice =
+        GnomeWorkspace::setupAdvice(QProcessEnvironment::systemEnvironment(), launch.gnome);
+    std::unique_ptr<Workspace> workspace = connectWorkspace(launch, advice, desktopEntries, &error);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
@@ -224,6 +252,7 @@ int main(int argc, char** argv) {
     IdlewatchApp idlewatch(store);
     idlewatch.setClosedToday(closedToday);
     idlewatch.start(engine, settings);
+    idlewatch.setSetupNotice(advice);
     instance.setStatusProvider(
         [&engine, &settings] { return StatusReport::json(engine, settings); });
     QObject::connect(&instance, &SingleInstance::showRequested, &idlewatch,

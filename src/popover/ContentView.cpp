@@ -93,6 +93,7 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     , m_root(new QWidget(this))
     , m_pausedBanner(new QWidget(m_root))
     , m_resume(new QPushButton(QStringLiteral("Resume"), m_pausedBanner))
+    , m_setupNotice(new QLabel(m_root))
     , m_listScroll(new QScrollArea(m_root))
     , m_listBlock(new QWidget(m_listScroll))
     , m_listLayout(new QVBoxLayout(m_listBlock))
@@ -132,6 +133,13 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
     connect(m_resume, &QAbstractButton::clicked, this,
             [this] { m_manager->quittingEnabled().set(true); });
     root->addWidget(m_pausedBanner);
+    // Selectable, so that its command can be copied into a terminal.
+    m_setupNotice->setWordWrap(true);
+    m_setupNotice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_setupNotice->setContentsMargins(10, 6, 10, 4);
+    m_setupNotice->setFont(Style::caption(font()));
+    m_setupNotice->hide();
+    root->addWidget(m_setupNotice);
 
     m_listLayout->setContentsMargins(10, 5, 10, 0);
     m_listLayout->setSpacing(0);
@@ -191,6 +199,11 @@ ContentView::ContentView(RunningAppsManager& manager, QWidget* parent)
 }
 
 ContentView::~ContentView() = default;
+
+void ContentView::setSetupNotice(const QString& text) {
+    m_setupNotice->setText(text);
+    m_setupNotice->setVisible(!text.isEmpty());
+}
 
 int ContentView::contentWidth() const {
     return static_cast<int>(Preference<qint64>(m_manager->defaults(), Keys::popoverWidth).value());

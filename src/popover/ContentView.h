@@ -48,6 +48,9 @@ public:
     QFrame* divider() const { return m_divider; }
     // "Paused" with its Resume button, shown while automatic quitting is off.
     QWidget* pausedBanner() const { return m_pausedBanner; }
+    // What the desktop needs set up first, atop the list; hidden when empty.
+    void setSetupNotice(const QString& text);
+    QLabel* setupNotice() const { return m_setupNotice; }
     QAbstractButton* resumeButton() const { return m_resume; }
     // The "Closed today" section, above the exclusions; none until a list is given.
     void setClosedToday(ClosedToday& list);
@@ -95,6 +98,7 @@ private:
     QWidget* m_root;
     QWidget* m_pausedBanner;
     QAbstractButton* m_resume;
+    QLabel* m_setupNotice;
     QScrollArea* m_listScroll;
     QWidget* m_listBlock;
     QVBoxLayout* m_listLayout;

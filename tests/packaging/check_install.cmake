@@ -9,7 +9,9 @@ set(expected
     usr/share/applications/com.Idlewatch.Idlewatch.desktop
     usr/share/icons/hicolor/scalable/apps/com.Idlewatch.Idlewatch-symbolic.svg
     usr/share/icons/hicolor/scalable/apps/com.Idlewatch.Idlewatch-paused-symbolic.svg
-    usr/share/metainfo/com.idlewatch.Idlewatch.metainfo.xml)
+    usr/share/metainfo/com.idlewatch.Idlewatch.metainfo.xml
+    usr/share/gnome-shell/extensions/idlewatch@idlewatch.app/extension.js
+    usr/share/gnome-shell/extensions/idlewatch@idlewatch.app/metadata.json)
 if(EXISTS "${BINARY_DIR}/src/app/idlewatch")
     list(APPEND expected
          usr/bin/idlewatch
@@ -32,5 +34,10 @@ file(STRINGS "${STAGE}/usr/share/applications/com.Idlewatch.Idlewatch.desktop" i
      REGEX "^X-KDE-Wayland-Interfaces=(.*,)?org_kde_plasma_window_management(,|$)")
 if(NOT interfaces)
     message(FATAL_ERROR "the installed entry does not ask KWin for its window list")
+endif()
+# The GNOME Shell extension answers only the executable its allow-list names.
+file(READ "${STAGE}/usr/share/gnome-shell/extensions/idlewatch@idlewatch.app/allowed-callers" allowed)
+if(NOT allowed STREQUAL "${STAGE}/usr/bin/idlewatch\n")
+    message(FATAL_ERROR "the extension does not allow the installed binary: ${allowed}")
 endif()
 message(STATUS "installed: ${expected}")

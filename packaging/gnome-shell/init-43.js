@@ -1,0 +1,3 @@
+'use strict';
+// GNOME Shell 43-44: legacy imports.
+const {Gio, GLib, Meta, Shell} = imports.gi;
