@@ -58,6 +58,7 @@ struct Launch {
     bool wayland = false; // the compositor lists other applications' windows (wlroots')
     bool kwin = false;    // KWin does
     bool gnome = false;   // GNOME Shell's Idlewatch extension does
+    QString kwinWithheld; // why KWin keeps its list from this copy, and the fix
 };
 
 // Whether Idlewatch's GNOME Shell extension is on the session bus; a connection of its own,
@@ -76,10 +77,7 @@ void findWaylandToplevels(Launch* launch) {
 #ifdef IDLEWATCH_HAVE_WAYLAND
     if (qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         return;
-    QString withheld;
-    launch->kwin = KdeWorkspace::available({}, &withheld);
-    if (!withheld.isEmpty())
-        std::fprintf(stderr, "%s\n", qPrintable(withheld));
+    launch->kwin = KdeWorkspace::available({}, &launch->kwinWithheld);
     launch->wayland = !launch->kwin && WaylandWorkspace::available({});
 #else
     Q_UNUSED(launch);
@@ -180,6 +178,8 @@ int preflight(int argc, char** argv, Launch* launch) {
     launch->gnome = !launch->wayland && !launch->kwin && gnomeExtensionRunning();
     if (!launch->wayland && !launch->kwin && !launch->gnome &&
         !x11DisplayReachable(qgetenv("DISPLAY"), &error)) {
+        if (!launch->kwinWithheld.isEmpty())
+            std::fprintf(stderr, "%s\n", qPrintable(launch->kwinWithheld));
         std::fprintf(stderr, "%s\n", qPrintable(error));
         return 1;
     }
@@ -230,9 +230,12 @@ int main(int argc, char** argv) {
     SystemClock clock;
     DesktopEntryIndex desktopEntries;
     QString error;
-    // GNOME under Wayland without the extension: said on stderr and in the popover.
+    // KWin withholding its list, or GNOME under Wayland without the extension: said on
+    // stderr and in the popover.
     const QString advice =
-        GnomeWorkspace::setupAdvice(QProcessEnvironment::systemEnvironment(), launch.gnome);
+        !launch.kwinWithheld.isEmpty()
+            ? launch.kwinWithheld
+            : GnomeWorkspace::setupAdvice(QProcessEnvironment::systemEnvironment(), launch.gnome);
     std::unique_ptr<Workspace> workspace = connectWorkspace(launch, advice, desktopEntries, &error);
     if (!workspace) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
