@@ -15,10 +15,12 @@ namespace {
 QByteArray compact(const QJsonDocument& document) {
     return document.toJson(QJsonDocument::Compact);
 }
-} // namespace
 
-Decoded<QHash<QString, bool>> decodeToggleStatus(const QByteArray& blob) {
-    Decoded<QHash<QString, bool>> out;
+// A JSON object of names to values; `read` gives an element's value, or nothing for a bad
+// element, which is kept aside with the others so that a hand edit is never lost.
+template <typename T, typename Read>
+Decoded<QHash<QString, T>> decodeObject(const QByteArray& blob, Read read) {
+    Decoded<QHash<QString, T>> out;
     if (blob.isEmpty())
         return out;
     const QJsonDocument document = QJsonDocument::fromJson(blob);
@@ -29,8 +31,8 @@ Decoded<QHash<QString, bool>> decodeToggleStatus(const QByteArray& blob) {
     const QJsonObject object = document.object();
     QJsonObject bad;
     for (auto it = object.begin(); it != object.end(); ++it) {
-        if (it->isBool())
-            out.values.insert(it.key(), it->toBool());
+        if (std::optional<T> value = read(it.value(), out.values.size()))
+            out.values.insert(it.key(), *value);
         else
             bad.insert(it.key(), it.value());
     }
@@ -39,11 +41,24 @@ Decoded<QHash<QString, bool>> decodeToggleStatus(const QByteArray& blob) {
     return out;
 }
 
-QByteArray encodeToggleStatus(const QHash<QString, bool>& toggles) {
+template <typename T> QByteArray encodeObject(const QHash<QString, T>& values) {
     QJsonObject object;
-    for (auto it = toggles.cbegin(); it != toggles.cend(); ++it)
+    for (auto it = values.cbegin(); it != values.cend(); ++it)
         object.insert(it.key(), it.value());
     return compact(QJsonDocument(object));
+}
+} // namespace
+
+Decoded<QHash<QString, bool>> decodeToggleStatus(const QByteArray& blob) {
+    return decodeObject<bool>(blob, [](const QJsonValue& value, qsizetype) -> std::optional<bool> {
+        if (value.isBool())
+            return value.toBool();
+        return std::nullopt;
+    });
+}
+
+QByteArray encodeToggleStatus(const QHash<QString, bool>& toggles) {
+    return encodeObject(toggles);
 }
 
 Decoded<QList<ExcludedApp>> decodeExcludedApps(const QByteArray& blob) {
@@ -76,37 +91,20 @@ QByteArray encodeExcludedApps(const QList<ExcludedApp>& apps) {
 }
 
 Decoded<QHash<QString, qint64>> decodeAppTimeouts(const QByteArray& blob) {
-    Decoded<QHash<QString, qint64>> out;
-    if (blob.isEmpty())
-        return out;
-    const QJsonDocument document = QJsonDocument::fromJson(blob);
-    if (!document.isObject()) {
-        out.unreadable = blob;
-        return out;
-    }
-    const QJsonObject object = document.object();
-    QJsonObject bad;
-    for (auto it = object.begin(); it != object.end(); ++it) {
-        const double minutes = it->toDouble(std::nan(""));
-        if (std::isnan(minutes) || out.values.size() >= kMaxAppTimeouts) {
-            bad.insert(it.key(), it.value());
-            continue;
-        }
-        // Clamped as a double first: a huge number written by hand must not overflow.
-        const IntRange& range = Keys::appTimeoutRange;
-        out.values.insert(it.key(), static_cast<qint64>(std::clamp(minutes, double(range.minimum),
-                                                                   double(range.maximum))));
-    }
-    if (!bad.isEmpty())
-        out.unreadable = compact(QJsonDocument(bad));
-    return out;
+    return decodeObject<qint64>(
+        blob, [](const QJsonValue& value, qsizetype kept) -> std::optional<qint64> {
+            const double minutes = value.toDouble(std::nan(""));
+            if (std::isnan(minutes) || kept >= kMaxAppTimeouts)
+                return std::nullopt;
+            // Clamped as a double first: a huge number written by hand must not overflow.
+            const IntRange& range = Keys::appTimeoutRange;
+            return static_cast<qint64>(
+                std::clamp(minutes, double(range.minimum), double(range.maximum)));
+        });
 }
 
 QByteArray encodeAppTimeouts(const QHash<QString, qint64>& minutes) {
-    QJsonObject object;
-    for (auto it = minutes.cbegin(); it != minutes.cend(); ++it)
-        object.insert(it.key(), it.value());
-    return compact(QJsonDocument(object));
+    return encodeObject(minutes);
 }
 
 QHash<QString, qint64> decodeLastSeen(const QByteArray& blob) {
@@ -118,10 +116,7 @@ QHash<QString, qint64> decodeLastSeen(const QByteArray& blob) {
 }
 
 QByteArray encodeLastSeen(const QHash<QString, qint64>& days) {
-    QJsonObject object;
-    for (auto it = days.cbegin(); it != days.cend(); ++it)
-        object.insert(it.key(), it.value());
-    return compact(QJsonDocument(object));
+    return encodeObject(days);
 }
 
 } // namespace StoredCollections
