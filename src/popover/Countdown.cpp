@@ -4,6 +4,7 @@
 #include "preferences/PreferenceKeys.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace Countdown {
 
@@ -42,7 +43,7 @@ QString formatMemory(qint64 bytes) {
     if (mib < 0.5)
         return QStringLiteral("<1 MB");
     if (mib < 1000)
-        return QStringLiteral("%1 MB").arg(qint64(mib + 0.5));
+        return QStringLiteral("%1 MB").arg(std::llround(mib));
     return QStringLiteral("%1 GB").arg(mib / 1024, 0, 'f', 1);
 }
 
