@@ -1,15 +1,14 @@
 #include "KWinToplevels.h"
 
 #include "plasma-window-management-client-protocol.h"
+#include "platform/linux/WaylandPump.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <poll.h>
 #include <sys/socket.h>
 #include <wayland-client.h>
 
@@ -239,26 +238,12 @@ void KWinToplevels::releaseProxies() {
 }
 
 bool KWinToplevels::flush() {
-    // A full socket keeps the rest buffered for the next flush: still on its way.
-    return wl_display_flush(m_display) >= 0 || errno == EAGAIN;
+    return WaylandPump::flush(m_display);
 }
 
 void KWinToplevels::update(ToplevelSink& sink, bool readSocket) {
-    while (!m_broken && wl_display_prepare_read(m_display) != 0)
-        if (wl_display_dispatch_pending(m_display) < 0)
-            markBroken();
-    if (!m_broken) {
-        flush();
-        pollfd p{wl_display_get_fd(m_display), POLLIN, 0};
-        if (readSocket && ::poll(&p, 1, 0) > 0) {
-            if (wl_display_read_events(m_display) < 0)
-                markBroken();
-        } else {
-            wl_display_cancel_read(m_display);
-        }
-        if (!m_broken && wl_display_dispatch_pending(m_display) < 0)
-            markBroken();
-    }
+    if (!m_broken && !WaylandPump::pump(m_display, readSocket))
+        markBroken();
     for (ToplevelId id : std::exchange(m_closed, {}))
         sink.toplevelClosed(id);
     for (ToplevelId id : std::exchange(m_changed, {}))

@@ -2,9 +2,9 @@
 
 #include "ext-idle-notify-v1-client-protocol.h"
 #include "idle-client-protocol.h"
+#include "platform/linux/WaylandPump.h"
 
 #include <cstring>
-#include <poll.h>
 #include <wayland-client.h>
 
 struct WaylandUserPresence::Private {
@@ -39,20 +39,8 @@ struct WaylandUserPresence::Private {
 
     // Reads and dispatches whatever the compositor has sent, without waiting.
     void pump() {
-        if (broken)
-            return;
-        while (wl_display_prepare_read(display) != 0)
-            if (wl_display_dispatch_pending(display) < 0)
-                return void(broken = true);
-        wl_display_flush(display);
-        pollfd p{wl_display_get_fd(display), POLLIN, 0};
-        if (::poll(&p, 1, 0) > 0) {
-            if (wl_display_read_events(display) < 0)
-                return void(broken = true);
-        } else {
-            wl_display_cancel_read(display);
-        }
-        broken = wl_display_dispatch_pending(display) < 0;
+        if (!broken)
+            broken = !WaylandPump::pump(display);
     }
 };
 

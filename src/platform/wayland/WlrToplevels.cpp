@@ -2,14 +2,13 @@
 
 #include "SwayIpc.h"
 
+#include "platform/linux/WaylandPump.h"
 #include "wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
 
 #include <QLoggingCategory>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <poll.h>
 #include <wayland-client.h>
 
 namespace {
@@ -200,26 +199,12 @@ void WlrToplevels::releaseProxies() {
 }
 
 bool WlrToplevels::flush() {
-    // A full socket keeps the rest buffered for the next flush: still on its way.
-    return wl_display_flush(m_display) >= 0 || errno == EAGAIN;
+    return WaylandPump::flush(m_display);
 }
 
 void WlrToplevels::update(ToplevelSink& sink, bool readSocket) {
-    while (!m_broken && wl_display_prepare_read(m_display) != 0)
-        if (wl_display_dispatch_pending(m_display) < 0)
-            markBroken();
-    if (!m_broken) {
-        flush();
-        pollfd p{wl_display_get_fd(m_display), POLLIN, 0};
-        if (readSocket && ::poll(&p, 1, 0) > 0) {
-            if (wl_display_read_events(m_display) < 0)
-                markBroken();
-        } else {
-            wl_display_cancel_read(m_display);
-        }
-        if (!m_broken && wl_display_dispatch_pending(m_display) < 0)
-            markBroken();
-    }
+    if (!m_broken && !WaylandPump::pump(m_display, readSocket))
+        markBroken();
     if (std::exchange(m_treeDirty, false))
         readSwayTree();
     for (ToplevelId id : std::exchange(m_closed, {}))
