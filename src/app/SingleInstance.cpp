@@ -1,5 +1,6 @@
 #include "SingleInstance.h"
 
+#include "platform/linux/FdWait.h"
 #include "platform/linux/FileLock.h"
 #include "platform/linux/UniqueFd.h"
 #include "preferences/AppIdentity.h"
@@ -41,18 +42,6 @@ std::optional<sockaddr_un> addressOf(const QString& name) {
     return address;
 }
 
-// Waits for `events` on `fd` until the deadline; false when it passed.
-bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
-    pollfd p{fd, events, 0};
-    for (;;) {
-        const int r = ::poll(&p, 1, int(deadline.remainingTime()));
-        if (r > 0)
-            return true;
-        if (r == 0 || errno != EINTR)
-            return false;
-    }
-}
-
 // Writes all of `bytes`, waiting while the peer's buffer is full, until the deadline.
 bool writeAll(int fd, QByteArray bytes, const QDeadlineTimer& deadline) {
     while (!bytes.isEmpty()) {
@@ -61,7 +50,7 @@ bool writeAll(int fd, QByteArray bytes, const QDeadlineTimer& deadline) {
             bytes.remove(0, n);
             continue;
         }
-        if (n == 0 || !(errno == EINTR || (errno == EAGAIN && waitFor(fd, POLLOUT, deadline))))
+        if (n == 0 || !(errno == EINTR || (errno == EAGAIN && waitForFd(fd, POLLOUT, deadline))))
             return false;
     }
     return true;
@@ -142,7 +131,7 @@ std::optional<QByteArray> SingleInstance::ask(const QByteArray& command, int tim
             return std::nullopt;
         int error = 0;
         socklen_t length = sizeof error;
-        if (!waitFor(socket.fd, POLLOUT, deadline) ||
+        if (!waitForFd(socket.fd, POLLOUT, deadline) ||
             ::getsockopt(socket.fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0)
             return std::nullopt;
     }
@@ -157,7 +146,7 @@ std::optional<QByteArray> SingleInstance::ask(const QByteArray& command, int tim
             continue;
         }
         if (n == 0 ||
-            !(errno == EINTR || (errno == EAGAIN && waitFor(socket.fd, POLLIN, deadline))))
+            !(errno == EINTR || (errno == EAGAIN && waitForFd(socket.fd, POLLIN, deadline))))
             return std::nullopt;
     }
     return reply.left(reply.indexOf('\n')).trimmed();

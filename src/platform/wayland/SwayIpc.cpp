@@ -1,5 +1,6 @@
 #include "SwayIpc.h"
 
+#include "platform/linux/FdWait.h"
 #include "platform/linux/UniqueFd.h"
 
 #include <QDeadlineTimer>
@@ -23,20 +24,9 @@ constexpr size_t kHeaderSize = sizeof(kMagic) + 2 * sizeof(quint32);
 // A tree of a few hundred windows is well under this; anything larger is not sway.
 constexpr quint32 kMaxReply = 64 * 1024 * 1024;
 
-bool waitFor(int fd, short events, const QDeadlineTimer& deadline) {
-    pollfd p{fd, events, 0};
-    for (;;) {
-        const int r = ::poll(&p, 1, int(deadline.remainingTime()));
-        if (r > 0)
-            return true;
-        if (r == 0 || errno != EINTR)
-            return false;
-    }
-}
-
 bool readExactly(int fd, char* data, size_t size, const QDeadlineTimer& deadline) {
     while (size > 0) {
-        if (!waitFor(fd, POLLIN, deadline))
+        if (!waitForFd(fd, POLLIN, deadline))
             return false;
         const ssize_t n = ::read(fd, data, size);
         if (n == 0 || (n < 0 && errno != EINTR && errno != EAGAIN))
@@ -112,7 +102,7 @@ std::optional<QList<Window>> windows(const QByteArray& path, pid_t compositorPid
     std::memcpy(header, kMagic, sizeof kMagic);
     const quint32 request[2] = {0, kGetTree}; // payload length, message type; host order
     std::memcpy(header + sizeof kMagic, request, sizeof request);
-    if (!waitFor(fd.fd, POLLOUT, deadline) ||
+    if (!waitForFd(fd.fd, POLLOUT, deadline) ||
         ::send(fd.fd, header, sizeof header, MSG_NOSIGNAL) != ssize_t(sizeof header))
         return std::nullopt;
 
